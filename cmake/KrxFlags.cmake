@@ -1,0 +1,26 @@
+# Compiler flags shared by every target of the project.
+#   krx_flags      warnings as errors (and sanitizers when KRX_SANITIZE is on)
+#   krx_lib_flags  what the library itself is built with: no exceptions, no RTTI
+add_library(krx_flags INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(krx_flags INTERFACE -Wall -Wextra -Werror)
+  if(KRX_SANITIZE)
+    target_compile_options(krx_flags INTERFACE
+      -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(krx_flags INTERFACE -fsanitize=address,undefined)
+  endif()
+endif()
+
+add_library(krx_lib_flags INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(krx_lib_flags INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+endif()
+
+# Platform details of the shared library itself.
+function(krx_configure_shared target)
+  if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    # Nothing undefined may remain for the host to resolve.
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs everything the project needs on a fresh Debian bookworm machine.
+# Idempotent: packages already present are left alone.
+#
+#   scripts/install-deps.sh            build and test dependencies
+#   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
+#
+# yyjson 0.12 is not in bookworm. Its two binary packages are taken from
+# Debian's sid through a private source list and state folder, so the
+# system's apt sources are never touched (adding sid there would upgrade the
+# C library). They need nothing newer than bookworm's libc.
+set -euo pipefail
+
+want_windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --windows) want_windows=1 ;;
+    *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+missing=()
+need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || missing+=("$1"); }
+
+for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
+         googletest libbenchmark-dev binutils python3 ca-certificates; do
+  need "$p"
+done
+if [ "$want_windows" = 1 ]; then
+  for p in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+           mingw-w64-x86-64-dev wine64 xz-utils; do
+    need "$p"
+  done
+fi
+
+apt_updated=0
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  apt_updated=1
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# yyjson 0.12 from sid, privately.
+yyjson_ok() {
+  dpkg-query -W -f='${Status} ${Version}\n' libyyjson-dev 2>/dev/null | grep -q "install ok installed 0\.1[2-9]"
+}
+if ! yyjson_ok; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  mkdir -p "$work/sources" "$work/lists/partial" "$work/cache/archives/partial" "$work/debs"
+  echo "deb http://deb.debian.org/debian sid main" > "$work/sources/sid.list"
+  opts=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/sources"
+        -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
+        -o Dir::State::Status=/var/lib/dpkg/status -o APT::Get::List-Cleanup=0)
+  apt-get "${opts[@]}" update -qq
+  (cd "$work/debs" && apt-get "${opts[@]}" download libyyjson0 libyyjson-dev)
+  $SUDO dpkg -i "$work/debs"/*.deb
+  rm -rf "$work"
+  trap - EXIT
+fi
+echo "install-deps: dependencies are in place"

@@ -1,0 +1,85 @@
+/*
+ * Shared facilities of the library (rx_common.cpp):
+ *   - the allocation seam every heap block of the library goes through;
+ *   - the process-wide error slot (rx_set_error, rx_clear_error);
+ *   - the per-thread result text that exported functions answer from
+ *     (rx_tls_put_json, rx_tls_printf_json);
+ *   - rx_buf, a growable NUL-terminated byte buffer held as three variables;
+ *   - the reader of a pattern's leading flag group.
+ * None of these throws; failures are reported by result.
+ */
+#ifndef RX_COMMON_H
+#define RX_COMMON_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#  define RX_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#  define RX_PRINTF(f, a)
+#endif
+
+/* ---- allocation seam ----------------------------------------------------
+ * Every block the library allocates comes from these and is released with
+ * free (rx_free is free). In a build with RX_ALLOC_SEAM defined, a test can
+ * make the k-th allocation from now on, counted on the calling thread, fail
+ * (and every later one while armed with rx_alloc_fail_from). */
+void *rx_malloc(size_t size);
+void *rx_calloc(size_t count, size_t size);
+void *rx_realloc(void *block, size_t size);
+char *rx_strdup(const char *s);
+void rx_free(void *block);
+
+#if defined(RX_ALLOC_SEAM)
+/* Fail the k-th allocation (k >= 1) made on this thread from now on, and
+ * only that one; k = 0 disarms. */
+void rx_alloc_fail_at(long k);
+/* Number of allocations made on this thread since the last arm/disarm. */
+long rx_alloc_count(void);
+#endif
+
+/* ---- error slot --------------------------------------------------------- */
+#define RX_ERR_SIZE 512
+/* Formats into the process-wide slot, cut to 511 bytes; replaces it whole. */
+void rx_set_error(const char *format, ...) RX_PRINTF(1, 2);
+void rx_clear_error(void);
+/* rx_last_error (exported) is declared in the public header. */
+
+/* ---- per-thread result text --------------------------------------------- */
+/* Copies len bytes of text into the calling thread's result buffer and
+ * returns it; null with "null JSON" or "out of memory for JSON buffer" in
+ * the error slot, the previous answer intact. */
+const char *rx_tls_put_json(const char *text, uint64_t len);
+/* Formats, then stores as rx_tls_put_json does; null with "out of memory"
+ * or "vsnprintf failed". */
+const char *rx_tls_printf_json(const char *format, ...) RX_PRINTF(1, 2);
+/* Capacity of the calling thread's result buffer (0 before its first
+ * answer); for tests of the growth rule. */
+uint64_t rx_tls_json_capacity(void);
+
+/* ---- rx_buf ---------------------------------------------------------------
+ * A buffer is three variables: data (null while empty), length, capacity.
+ * Once data is non-null, data[length] is NUL and length + 1 <= capacity.
+ * Capacity starts at 64 and doubles. All return 0, or -1 when memory ran
+ * out (bytes appended before the failure stay, still terminated). */
+int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte);
+int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
+                const char *string);
+int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
+                  const char *format, ...) RX_PRINTF(4, 5);
+void rx_buf_free(char *data);
+
+/* ---- pattern flags ---------------------------------------------------------
+ * Set only by the leading flag group; one set of flags holds for the whole
+ * pattern. */
+#define RX_FLAG_I 1u /* ASCII letters compare without regard to case */
+#define RX_FLAG_M 2u /* ^ and $ also match at line feeds */
+#define RX_FLAG_S 4u /* . also matches a line feed */
+
+/* ---- leading flag group ---------------------------------------------------
+ * Length of the leading "(?ims)" style group of a pattern, 0 when there is
+ * none; its flags (RX_FLAG_I/M/S) through flags when non-null (0 then). */
+uint64_t rx_parse_leading_flags(const char *pattern, uint32_t *flags);
+
+#endif /* RX_COMMON_H */

@@ -1,0 +1,26 @@
+# Fails unless the shared library's dynamic symbol table defines exactly the
+# five public functions. Run as: cmake -DLIB=<library> -P check_exports.cmake
+set(expected rx_generate rx_last_error rx_replace_preview rx_test rx_validate)
+find_program(NM NAMES nm REQUIRED)
+execute_process(COMMAND ${NM} -D --defined-only ${LIB}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+    set(type "${CMAKE_MATCH_1}")
+    set(name "${CMAKE_MATCH_2}")
+    # Only global symbols count; the linker's own markers are absolute (A).
+    if(type MATCHES "^[TDBRVWiu]$")
+      list(APPEND found "${name}")
+    endif()
+  endif()
+endforeach()
+list(SORT found)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  found:    ${found}")
+endif()
+message(STATUS "exports: ${found}")
