@@ -1,1 +1,266 @@
-// placeholder: being written
+/*
+ * Shared facilities: the allocation seam, the process-wide error slot, the
+ * per-thread result text, the growable text buffer rx_buf and the reader of
+ * a pattern's leading flag group. Every other source of the library builds
+ * on these; none of them writes the error slot except the error functions
+ * and the two result-text functions.
+ */
+#include "rx_common.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "kelvaron_regex.h"
+#include "rx_platform.h"
+
+/* ---- allocation seam ------------------------------------------------------ */
+
+#if defined(RX_ALLOC_SEAM)
+/* Allocation number that fails (0: none) and allocations counted since the
+ * seam was last armed, both for the calling thread only. */
+static RX_THREAD_LOCAL long t_fail_at;
+static RX_THREAD_LOCAL long t_alloc_count;
+
+void rx_alloc_fail_at(long k) {
+    t_fail_at = k;
+    t_alloc_count = 0;
+}
+
+long rx_alloc_count(void) { return t_alloc_count; }
+
+/* 1 when the allocation about to be made must fail. */
+static int seam_refuses(void) {
+    t_alloc_count++;
+    return t_fail_at > 0 && t_alloc_count == t_fail_at;
+}
+#else
+static inline int seam_refuses(void) { return 0; }
+#endif
+
+void *rx_malloc(size_t size) {
+    if (seam_refuses()) return nullptr;
+    return malloc(size);
+}
+
+void *rx_calloc(size_t count, size_t size) {
+    if (seam_refuses()) return nullptr;
+    return calloc(count, size);
+}
+
+void *rx_realloc(void *block, size_t size) {
+    if (seam_refuses()) return nullptr;
+    return realloc(block, size);
+}
+
+char *rx_strdup(const char *s) {
+    size_t n = strlen(s) + 1;
+    char *copy = static_cast<char *>(rx_malloc(n));
+    if (copy != nullptr) memcpy(copy, s, n);
+    return copy;
+}
+
+void rx_free(void *block) { free(block); }
+
+/* ---- error slot -------------------------------------------------------------
+ * One text for the whole process. Messages are formatted on the caller's
+ * stack first and copied in under a lock, so concurrent writers never
+ * interleave their bytes. */
+
+static char g_err[RX_ERR_SIZE];
+
+void rx_set_error(const char *format, ...) {
+    char message[RX_ERR_SIZE];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    if (n < 0) message[0] = '\0';
+    rx_error_lock();
+    memcpy(g_err, message, strlen(message) + 1);
+    rx_error_unlock();
+}
+
+void rx_clear_error(void) {
+    rx_error_lock();
+    g_err[0] = '\0';
+    rx_error_unlock();
+}
+
+extern "C" RX_API const char *rx_last_error(void) { return g_err; }
+
+/* ---- per-thread result text ------------------------------------------------ */
+
+#define JSON_FIRST_CAP 8192u
+#define JSON_DOUBLING_LIMIT 1073741824u /* 1 GiB */
+#define PRINTF_SCRATCH 4096
+
+/* The calling thread's last answer (null until its first) and its size. */
+static RX_THREAD_LOCAL char *g_json;
+static RX_THREAD_LOCAL uint64_t g_json_cap;
+
+static void release_thread_json(void) {
+    free(g_json);
+    g_json = nullptr;
+    g_json_cap = 0;
+}
+
+uint64_t rx_tls_json_capacity(void) { return g_json_cap; }
+
+/* Capacity for an answer of need bytes (terminator included) when the
+ * present block is too small: 8192 first, then doubling from the present
+ * capacity (or 8192) until it fits; past 1 GiB of doubling, exactly need. */
+static uint64_t json_capacity_for(uint64_t cap, uint64_t need) {
+    if (cap == 0 && need <= JSON_FIRST_CAP) return JSON_FIRST_CAP;
+    uint64_t v = cap != 0 ? cap : JSON_FIRST_CAP;
+    while (v <= JSON_DOUBLING_LIMIT) {
+        v *= 2;
+        if (v >= need) return v;
+    }
+    return need;
+}
+
+const char *rx_tls_put_json(const char *text, uint64_t len) {
+    if (text == nullptr) {
+        rx_set_error("null JSON");
+        return nullptr;
+    }
+    uint64_t need = len + 1;
+    if (g_json_cap < need) {
+        uint64_t cap = json_capacity_for(g_json_cap, need);
+        if (cap > SIZE_MAX) {
+            rx_set_error("out of memory for JSON buffer");
+            return nullptr;
+        }
+        char *block = static_cast<char *>(rx_realloc(g_json, static_cast<size_t>(cap)));
+        if (block == nullptr) {
+            rx_set_error("out of memory for JSON buffer");
+            return nullptr;
+        }
+        g_json = block;
+        g_json_cap = cap;
+        /* The block outlives the call: release it when the thread ends. */
+        rx_thread_cleanup_arm(release_thread_json);
+    }
+    memcpy(g_json, text, static_cast<size_t>(len));
+    g_json[len] = '\0';
+    return g_json;
+}
+
+const char *rx_tls_printf_json(const char *format, ...) {
+    size_t size = PRINTF_SCRATCH;
+    for (;;) {
+        char *scratch = static_cast<char *>(rx_malloc(size));
+        if (scratch == nullptr) {
+            rx_set_error("out of memory");
+            return nullptr;
+        }
+        va_list args;
+        va_start(args, format);
+        int n = vsnprintf(scratch, size, format, args);
+        va_end(args);
+        if (n < 0) {
+            free(scratch);
+            rx_set_error("vsnprintf failed");
+            return nullptr;
+        }
+        if (static_cast<size_t>(n) < size) {
+            const char *result = rx_tls_put_json(scratch, static_cast<uint64_t>(n));
+            free(scratch);
+            return result;
+        }
+        free(scratch);
+        size = static_cast<size_t>(n) + 1;
+    }
+}
+
+/* ---- rx_buf ------------------------------------------------------------------ */
+
+/* Makes room for at least one more byte after the text: the capacity
+ * doubles (64 to start) while it is not above length + 1. -1 leaves the
+ * buffer as it was. */
+static int buf_grow(char **data, uint64_t *length, uint64_t *capacity) {
+    uint64_t cap = *capacity != 0 ? *capacity * 2 : 64;
+    while (cap <= *length + 1) cap *= 2;
+    if (cap > SIZE_MAX) return -1;
+    char *block = static_cast<char *>(rx_realloc(*data, static_cast<size_t>(cap)));
+    if (block == nullptr) return -1;
+    *data = block;
+    *capacity = cap;
+    return 0;
+}
+
+int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
+    if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
+        return -1;
+    (*data)[*length] = static_cast<char>(byte);
+    *length += 1;
+    (*data)[*length] = '\0';
+    return 0;
+}
+
+/* Appends as rx_buf_putc would byte by byte (the same capacities, and on a
+ * failed growth the same bytes left appended), but copies whole stretches
+ * between growths. */
+int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
+                const char *string) {
+    size_t left = strlen(string);
+    while (left > 0) {
+        if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
+            return -1;
+        uint64_t room = *capacity - 1 - *length;
+        size_t take = room < left ? static_cast<size_t>(room) : left;
+        memcpy(*data + *length, string, take);
+        *length += take;
+        (*data)[*length] = '\0';
+        string += take;
+        left -= take;
+    }
+    return 0;
+}
+
+int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
+                  const char *format, ...) {
+    char area[512];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(area, sizeof area, format, args);
+    va_end(args);
+    if (n < 0) return -1;
+    if (static_cast<size_t>(n) < sizeof area) return rx_buf_puts(data, length, capacity, area);
+    char *block = static_cast<char *>(rx_malloc(static_cast<size_t>(n) + 1));
+    if (block == nullptr) return -1;
+    va_start(args, format);
+    vsnprintf(block, static_cast<size_t>(n) + 1, format, args);
+    va_end(args);
+    int result = rx_buf_puts(data, length, capacity, block);
+    free(block);
+    return result;
+}
+
+void rx_buf_free(char *data) { free(data); }
+
+/* ---- leading flag group -----------------------------------------------------
+ * "(?" then one or more of the letters i, m, s (repeats allowed), then ")".
+ * Any other letter from "j" to "r" spoils the group; "(?:" and "(?" at the
+ * end are no flag group. A spoiled group is read as ordinary pattern text. */
+uint64_t rx_parse_leading_flags(const char *pattern, uint32_t *flags) {
+    if (flags != nullptr) *flags = 0;
+    if (pattern == nullptr || pattern[0] != '(' || pattern[1] != '?') return 0;
+    if (pattern[2] == ':' || pattern[2] == '\0') return 0;
+    uint32_t found = 0;
+    uint64_t i = 2;
+    while (pattern[i] >= 'i' && pattern[i] <= 's') {
+        switch (pattern[i]) {
+        case 'i': found |= RX_FLAG_I; break;
+        case 'm': found |= RX_FLAG_M; break;
+        case 's': found |= RX_FLAG_S; break;
+        default: return 0;
+        }
+        i++;
+    }
+    if (i == 2 || pattern[i] != ')') return 0;
+    if (flags != nullptr) *flags = found;
+    return i + 1;
+}
