@@ -203,21 +203,25 @@ int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
 /* Appends as rx_buf_putc would byte by byte (the same capacities, and on a
  * failed growth the same bytes left appended), but copies whole stretches
  * between growths. */
-int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                const char *string) {
-    size_t left = strlen(string);
-    while (left > 0) {
+int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
+                const char *bytes, uint64_t count) {
+    while (count > 0) {
         if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
             return -1;
         uint64_t room = *capacity - 1 - *length;
-        size_t take = room < left ? static_cast<size_t>(room) : left;
-        memcpy(*data + *length, string, take);
+        uint64_t take = room < count ? room : count;
+        memcpy(*data + *length, bytes, static_cast<size_t>(take));
         *length += take;
         (*data)[*length] = '\0';
-        string += take;
-        left -= take;
+        bytes += take;
+        count -= take;
     }
     return 0;
+}
+
+int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
+                const char *string) {
+    return rx_buf_putn(data, length, capacity, string, strlen(string));
 }
 
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,

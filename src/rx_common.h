@@ -66,6 +66,9 @@ uint64_t rx_tls_json_capacity(void);
 int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte);
 int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
                 const char *string);
+/* Appends count bytes from bytes (which may hold NUL bytes). */
+int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
+                const char *bytes, uint64_t count);
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
                   const char *format, ...) RX_PRINTF(4, 5);
 void rx_buf_free(char *data);
