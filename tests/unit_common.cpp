@@ -1,0 +1,255 @@
+// The shared facilities: error slot, per-thread answer buffer, rx_buf and
+// the leading flag group. These are the rules that are easy to get wrong by
+// one byte: the capacities, the terminator, the cut at 511 bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "kelvaron_regex.h"
+#include "rx_common.h"
+
+namespace {
+
+TEST(ErrorSlot, StartsEmptyAndIsNeverNull) {
+    // Run on a fresh thread of a fresh process state is not possible, but a
+    // cleared slot reads as the empty text, never null.
+    rx_clear_error();
+    ASSERT_NE(rx_last_error(), nullptr);
+    EXPECT_STREQ(rx_last_error(), "");
+}
+
+TEST(ErrorSlot, FormatsAndCutsAt511Bytes) {
+    rx_set_error("text exceeds %d bytes", 10485760);
+    EXPECT_STREQ(rx_last_error(), "text exceeds 10485760 bytes");
+    std::string longer(600, 'x');
+    longer[510] = 'y';
+    rx_set_error("%s", longer.c_str());
+    EXPECT_EQ(std::strlen(rx_last_error()), 511u);
+    EXPECT_EQ(rx_last_error()[510], 'y');
+    rx_set_error("last %s", "wins");
+    EXPECT_STREQ(rx_last_error(), "last wins");
+    rx_clear_error();
+    EXPECT_STREQ(rx_last_error(), "");
+}
+
+TEST(ErrorSlot, FormattingFromItsOwnTextIsSafe) {
+    rx_set_error("backtracking limit reached");
+    rx_set_error("%s", rx_last_error());
+    EXPECT_STREQ(rx_last_error(), "backtracking limit reached");
+}
+
+// Each case runs on a thread of its own, so it starts with no answer buffer.
+template <typename F>
+void on_fresh_thread(F f) {
+    std::thread t(f);
+    t.join();
+}
+
+TEST(ResultBuffer, CapacitiesFollowTheGrowthRule) {
+    on_fresh_thread([] {
+        EXPECT_EQ(rx_tls_json_capacity(), 0u);
+        std::string small(100, 'a');
+        const char *p = rx_tls_put_json(small.c_str(), small.size());
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::string(p), small);
+        EXPECT_EQ(rx_tls_json_capacity(), 8192u);
+
+        // 8191 bytes plus the terminator still fit.
+        std::string fits(8191, 'b');
+        ASSERT_NE(rx_tls_put_json(fits.c_str(), fits.size()), nullptr);
+        EXPECT_EQ(rx_tls_json_capacity(), 8192u);
+
+        // 8192 bytes need one more for the terminator.
+        std::string exact(8192, 'c');
+        p = rx_tls_put_json(exact.c_str(), exact.size());
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::strlen(p), 8192u);
+        EXPECT_EQ(rx_tls_json_capacity(), 16384u);
+
+        // Never made smaller.
+        ASSERT_NE(rx_tls_put_json(small.c_str(), small.size()), nullptr);
+        EXPECT_EQ(rx_tls_json_capacity(), 16384u);
+    });
+    on_fresh_thread([] {
+        std::string first(10, 'x');
+        ASSERT_NE(rx_tls_put_json(first.c_str(), first.size()), nullptr);
+        std::string big(100000, 'y');
+        ASSERT_NE(rx_tls_put_json(big.c_str(), big.size()), nullptr);
+        EXPECT_EQ(rx_tls_json_capacity(), 131072u);
+    });
+    on_fresh_thread([] {
+        // A first answer above 8192 bytes doubles from 8192.
+        std::string big(8193, 'z');
+        ASSERT_NE(rx_tls_put_json(big.c_str(), big.size()), nullptr);
+        EXPECT_EQ(rx_tls_json_capacity(), 16384u);
+    });
+}
+
+TEST(ResultBuffer, EmptyAndNullTexts) {
+    on_fresh_thread([] {
+        const char *p = rx_tls_put_json("", 0);
+        ASSERT_NE(p, nullptr);
+        EXPECT_STREQ(p, "");
+        rx_clear_error();
+        EXPECT_EQ(rx_tls_put_json(nullptr, 5), nullptr);
+        EXPECT_STREQ(rx_last_error(), "null JSON");
+    });
+}
+
+TEST(ResultBuffer, PutCopiesExactlyLenBytes) {
+    on_fresh_thread([] {
+        const char *p = rx_tls_put_json("abcdef", 3);
+        ASSERT_NE(p, nullptr);
+        EXPECT_STREQ(p, "abc");
+    });
+}
+
+TEST(ResultBuffer, PrintfFormatsBeyondTheScratchSize) {
+    on_fresh_thread([] {
+        std::string piece(5000, 'q');
+        const char *p = rx_tls_printf_json("{\"x\":\"%s\",\"n\":%d}", piece.c_str(), 7);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(std::string(p), "{\"x\":\"" + piece + "\",\"n\":7}");
+    });
+}
+
+TEST(ResultBuffer, FailedGrowthKeepsThePreviousAnswer) {
+    on_fresh_thread([] {
+        const char *p = rx_tls_put_json("previous", 8);
+        ASSERT_NE(p, nullptr);
+        std::string big(20000, 'w');
+        rx_alloc_fail_at(1);
+        EXPECT_EQ(rx_tls_put_json(big.c_str(), big.size()), nullptr);
+        rx_alloc_fail_at(0);
+        EXPECT_STREQ(rx_last_error(), "out of memory for JSON buffer");
+        EXPECT_STREQ(p, "previous");
+        EXPECT_EQ(rx_tls_json_capacity(), 8192u);
+
+        rx_alloc_fail_at(1);
+        EXPECT_EQ(rx_tls_printf_json("%s", "x"), nullptr);
+        rx_alloc_fail_at(0);
+        EXPECT_STREQ(rx_last_error(), "out of memory");
+        EXPECT_STREQ(p, "previous");
+    });
+}
+
+struct Buf {
+    char *data = nullptr;
+    uint64_t length = 0;
+    uint64_t capacity = 0;
+    ~Buf() { rx_buf_free(data); }
+};
+
+TEST(Buffer, GrowsFrom64ByDoubling) {
+    Buf b;
+    ASSERT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, 'a'), 0);
+    EXPECT_EQ(b.capacity, 64u);
+    for (int i = 1; i < 63; i++) ASSERT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, 'a'), 0);
+    EXPECT_EQ(b.length, 63u);
+    EXPECT_EQ(b.capacity, 64u);
+    ASSERT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, 'b'), 0);
+    EXPECT_EQ(b.length, 64u);
+    EXPECT_EQ(b.capacity, 128u);
+    EXPECT_EQ(b.data[64], '\0');
+    EXPECT_EQ(b.data[63], 'b');
+}
+
+TEST(Buffer, PutsMatchesBytewiseGrowth) {
+    // Capacities after appending n bytes at once are those of n single
+    // appends: the smallest 64 * 2^k above n.
+    const struct { size_t n; uint64_t cap; } cases[] = {
+        {1, 64}, {63, 64}, {64, 128}, {127, 128}, {128, 256}, {1000, 1024}, {5000, 8192}};
+    for (const auto &c : cases) {
+        Buf b;
+        std::string s(c.n, 'k');
+        ASSERT_EQ(rx_buf_puts(&b.data, &b.length, &b.capacity, s.c_str()), 0);
+        EXPECT_EQ(b.length, c.n);
+        EXPECT_EQ(b.capacity, c.cap) << c.n;
+        EXPECT_EQ(std::string(b.data), s);
+    }
+}
+
+TEST(Buffer, EmptyStringLeavesNoBlock) {
+    Buf b;
+    ASSERT_EQ(rx_buf_puts(&b.data, &b.length, &b.capacity, ""), 0);
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(b.length, 0u);
+    EXPECT_EQ(b.capacity, 0u);
+}
+
+TEST(Buffer, StoresTheLowEightBitsOfTheByte) {
+    Buf b;
+    ASSERT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, 0x1C3), 0);
+    EXPECT_EQ(static_cast<unsigned char>(b.data[0]), 0xC3);
+}
+
+TEST(Buffer, FailedGrowthKeepsWhatWasAppended) {
+    Buf b;
+    std::string s(100, 'm');
+    rx_alloc_fail_at(2);  // the first block (64) succeeds, the growth to 128 fails
+    EXPECT_EQ(rx_buf_puts(&b.data, &b.length, &b.capacity, s.c_str()), -1);
+    rx_alloc_fail_at(0);
+    EXPECT_EQ(b.length, 63u);
+    EXPECT_EQ(b.capacity, 64u);
+    EXPECT_EQ(std::string(b.data), std::string(63, 'm'));
+
+    rx_alloc_fail_at(1);
+    EXPECT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, 'z'), -1);
+    rx_alloc_fail_at(0);
+    EXPECT_EQ(b.length, 63u);
+}
+
+TEST(Buffer, PrintfShortAndLong) {
+    Buf b;
+    ASSERT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "%d-%s", 42, "x"), 0);
+    EXPECT_STREQ(b.data, "42-x");
+    std::string big(700, 'p');
+    ASSERT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "[%s]", big.c_str()), 0);
+    EXPECT_EQ(std::string(b.data), "42-x[" + big + "]");
+    // The long form needs a scratch block; without it nothing is appended.
+    uint64_t before = b.length;
+    rx_alloc_fail_at(1);
+    EXPECT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "%s", big.c_str()), -1);
+    rx_alloc_fail_at(0);
+    EXPECT_EQ(b.length, before);
+}
+
+TEST(LeadingFlags, Table) {
+    const struct {
+        const char *pattern;
+        uint64_t length;
+        uint32_t flags;
+    } cases[] = {
+        {"(?i)a", 4, RX_FLAG_I},
+        {"(?m)", 4, RX_FLAG_M},
+        {"(?s).", 4, RX_FLAG_S},
+        {"(?ims)a", 6, RX_FLAG_I | RX_FLAG_M | RX_FLAG_S},
+        {"(?sim)", 6, RX_FLAG_I | RX_FLAG_M | RX_FLAG_S},
+        {"(?iii)", 6, RX_FLAG_I},
+        {"(?)a", 0, 0},
+        {"(?x)a", 0, 0},
+        {"(?imx)a", 0, 0},   // x lies outside i..s: the letters stop, no ")"
+        {"(?ij)", 0, 0},     // j lies inside i..s but is no flag
+        {"(?i-s)a", 0, 0},
+        {"(?i:a)", 0, 0},
+        {"(?:a)", 0, 0},
+        {"(?", 0, 0},
+        {"(?i", 0, 0},
+        {"a(?i)", 0, 0},
+        {"", 0, 0},
+        {"(a)", 0, 0},
+    };
+    for (const auto &c : cases) {
+        uint32_t flags = 99;
+        EXPECT_EQ(rx_parse_leading_flags(c.pattern, &flags), c.length) << c.pattern;
+        EXPECT_EQ(flags, c.flags) << c.pattern;
+        EXPECT_EQ(rx_parse_leading_flags(c.pattern, nullptr), c.length) << c.pattern;
+    }
+    uint32_t flags = 99;
+    EXPECT_EQ(rx_parse_leading_flags(nullptr, &flags), 0u);
+    EXPECT_EQ(flags, 0u);
+}
+
+}  // namespace
