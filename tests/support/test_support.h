@@ -1,18 +1,35 @@
-// Small helpers shared by the test programs.
+// Small helpers shared by the test programs (header-only, so the public
+// tests, which link nothing but the shared library, can use them too).
 #ifndef KRX_TEST_SUPPORT_H
 #define KRX_TEST_SUPPORT_H
+
+#include <pthread.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <functional>
-#include <string>
 
 namespace krx_test {
+
+inline void *call_function(void *arg) {
+    (*static_cast<const std::function<void()> *>(arg))();
+    return nullptr;
+}
 
 // Runs fn on a new thread whose stack is exactly stack_bytes (1 MiB by
 // default, the smallest stack a host thread is likely to give the library)
 // and waits for it. Returns false when the thread could not be started.
-bool run_on_stack(const std::function<void()> &fn, std::size_t stack_bytes = 1u << 20);
+inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_bytes = 1u << 20) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    bool ok = pthread_attr_setstacksize(&attr, stack_bytes) == 0;
+    pthread_t thread;
+    ok = ok && pthread_create(&thread, &attr, call_function,
+                              const_cast<std::function<void()> *>(&fn)) == 0;
+    pthread_attr_destroy(&attr);
+    if (ok) pthread_join(thread, nullptr);
+    return ok;
+}
 
 // True when the long mode of the generated tests is asked for (KRX_LONG=1).
 inline bool long_mode() {

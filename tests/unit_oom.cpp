@@ -1,0 +1,133 @@
+// Out-of-memory sweeps: for every export, fail the k-th allocation of one
+// call, for k = 1, 2, ... until the call makes fewer than k allocations and
+// so succeeds. Every failing call must answer null (or rx_validate's
+// documented degraded answers) with a specified message, leave the thread's
+// previous answer intact, and leak nothing (the sanitizer build checks that).
+// Each call runs on a fresh thread, so first-use allocations of per-thread
+// state are swept too.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "kelvaron_regex.h"
+#include "rx_common.h"
+
+namespace {
+
+using Call = std::function<const char *()>;
+
+struct Outcome {
+    bool null_answer = false;
+    std::string answer;
+    std::string error;
+    long allocations = 0;
+    bool previous_intact = false;
+};
+
+// Runs call on a new thread with the k-th allocation failing, after storing
+// a previous answer on that thread.
+Outcome run_failing(const Call &call, long k) {
+    Outcome out;
+    std::thread t([&] {
+        const char *prev = rx_validate("previous");
+        std::string prev_text = prev != nullptr ? prev : "";
+        rx_alloc_fail_at(k);
+        const char *answer = call();
+        out.allocations = rx_alloc_count();
+        rx_alloc_fail_at(0);
+        out.null_answer = answer == nullptr;
+        if (answer != nullptr) out.answer = answer;
+        out.error = rx_last_error();
+        out.previous_intact = answer != nullptr || std::string(prev) == prev_text;
+    });
+    t.join();
+    return out;
+}
+
+// Sweeps k until the call succeeds; returns the number of failing points.
+long sweep(const Call &call, const std::set<std::string> &messages,
+           const std::set<std::string> &degraded_answers = {}) {
+    std::string expected;
+    std::thread t([&] {
+        const char *a = call();
+        expected = a != nullptr ? a : "(null)";
+    });
+    t.join();
+    long k = 1;
+    for (;; k++) {
+        Outcome o = run_failing(call, k);
+        if (o.allocations < k) {
+            // No allocation failed: the normal answer.
+            EXPECT_FALSE(o.null_answer) << "k=" << k;
+            EXPECT_EQ(o.answer, expected);
+            break;
+        }
+        if (o.null_answer) {
+            EXPECT_TRUE(messages.count(o.error)) << "k=" << k << " error: " << o.error;
+            EXPECT_TRUE(o.previous_intact) << "k=" << k;
+        } else {
+            EXPECT_TRUE(degraded_answers.count(o.answer) || o.answer == expected)
+                << "k=" << k << " answer: " << o.answer;
+        }
+        if (k > 100000) {
+            ADD_FAILURE() << "sweep does not end";
+            break;
+        }
+    }
+    return k - 1;
+}
+
+const std::set<std::string> kOom = {"out of memory", "out of memory for JSON buffer"};
+
+TEST(OutOfMemory, Validate) {
+    const std::set<std::string> degraded = {
+        "{\"ok\":false,\"error\":\"parse error\"}",
+        "{\"ok\":false,\"error\":\"NFA reject (engine ok): parse error\"}",
+        "{\"ok\":false,\"error\":\"validate failed\"}",
+    };
+    EXPECT_GT(sweep([] { return rx_validate("a(b|c)*d{2,3}"); }, kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate("(a"); }, kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate(nullptr); }, kOom, degraded), 0);
+}
+
+TEST(OutOfMemory, Test) {
+    EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, kOom), 0);
+    // More than eight matches grow the match arrays twice.
+    static const std::string many(20, 'a');
+    EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, kOom), 0);
+    // An answer larger than the thread's first 8192-byte buffer.
+    static const std::string wide = std::string(300, 'x') + "\"\x01";
+    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, kOom), 0);
+    static const std::string big(3000, 'q');
+    EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, kOom), 0);
+}
+
+TEST(OutOfMemory, ReplacePreview) {
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "banana", "o"); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "a", ""); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("x*", "abc", "\"-\""); }, kOom), 0);
+    static const std::string big(10000, 'b');
+    EXPECT_GT(sweep([] { return rx_replace_preview("c", big.c_str(), "d"); }, kOom), 0);
+}
+
+TEST(OutOfMemory, Generate) {
+    const char *lists[] = {
+        "[\"\"]",
+        "[\"aaa\",\"a\"]",
+        "[\"2023-12-01\",\"2024-01-15\"]",
+        "[\"user_1\",\"admin_22\"]",
+        "[\"id-7.txt\",\"id-x-9.txt\"]",
+        "[\"x-1\",\"x-1-2\",\"x-2\"]",
+        "[\"hello\",\"hello world\",\"a\\tb#c\"]",
+        "[\"\\u00e9\",\"\\u00e8\"]",
+    };
+    for (const char *list : lists) {
+        EXPECT_GT(sweep([list] { return rx_generate(list); }, kOom), 0) << list;
+    }
+}
+
+}  // namespace
