@@ -82,6 +82,24 @@ static const char *store_answer(char *data, uint64_t length) {
     return answer;
 }
 
+/* The parser's message when a node could not be allocated. */
+static int is_allocation_failure(const char *parser_message) {
+    return strcmp(parser_message, "parse error") == 0;
+}
+
+/* The compile check of the exports that take a pattern: 0, or -1 with
+ * "invalid pattern: <message>" in the error slot, or "out of memory" when
+ * the parse failed only for want of memory. */
+static int check_pattern(const char *pattern) {
+    char msg[MSG_SIZE];
+    if (rx_engine_compile_ok(pattern, msg, sizeof msg) == 0) return 0;
+    if (is_allocation_failure(msg))
+        rx_set_error("out of memory");
+    else
+        rx_set_error("invalid pattern: %s", msg);
+    return -1;
+}
+
 /* ---- validation --------------------------------------------------------------- */
 
 int rx_validate_pattern(const char *pattern, char *msg, uint64_t msg_size) {
@@ -195,7 +213,7 @@ int rx_match_all_caps(const char *pattern, const char *text, int32_t **starts,
     if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) {
         /* The callers check the pattern first, so a parse that fails now
          * ran out of memory ("parse error" is the parser's word for it). */
-        if (strcmp(err, "parse error") == 0)
+        if (is_allocation_failure(err))
             rx_set_error("out of memory");
         else
             rx_set_error("invalid pattern: %s", err);
@@ -298,11 +316,7 @@ extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
         rx_set_error("null text");
         return nullptr;
     }
-    char msg[MSG_SIZE];
-    if (rx_engine_compile_ok(pattern, msg, sizeof msg) != 0) {
-        rx_set_error("invalid pattern: %s", msg);
-        return nullptr;
-    }
+    if (check_pattern(pattern) != 0) return nullptr;
     int32_t *starts, *ends, count;
     rx_caps *caps;
     if (rx_match_all_caps(pattern, text, &starts, &ends, nullptr, &count, &caps) != 0)
@@ -382,11 +396,7 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
         rx_set_error("null replacement");
         return nullptr;
     }
-    char msg[MSG_SIZE];
-    if (rx_engine_compile_ok(pattern, msg, sizeof msg) != 0) {
-        rx_set_error("invalid pattern: %s", msg);
-        return nullptr;
-    }
+    if (check_pattern(pattern) != 0) return nullptr;
     char *result;
     int32_t count;
     if (rx_replace_all(pattern, text, replacement, &result, &count) != 0) return nullptr;
@@ -517,7 +527,10 @@ extern "C" RX_API const char *rx_generate(const char *examples_json) {
 
     char msg[MSG_SIZE];
     if (rx_engine_compile_ok(compact, msg, sizeof msg) != 0) {
-        rx_set_error("synthesized pattern rejected by matcher: %s (pat=%s)", msg, compact);
+        if (is_allocation_failure(msg))
+            rx_set_error("out of memory");
+        else
+            rx_set_error("synthesized pattern rejected by matcher: %s (pat=%s)", msg, compact);
         free(compact);
         free(verbose);
         return nullptr;

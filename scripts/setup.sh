@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Quick start, step one: installs everything the project needs on a fresh
+# Debian bookworm machine (idempotent), builds the library and the
+# command-line host in build/, and runs the host on an example of each export.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --windows
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j2
+
+cli=build/kelvaron-regex
+run() {
+  printf '\n$ kelvaron-regex'
+  printf ' %q' "$@"
+  printf '\n'
+  "$cli" "$@"
+}
+echo
+echo "Built build/libkelvaron-regex.so and build/kelvaron-regex. Examples:"
+run validate 'a(b|c)+'
+run validate 'a)'
+run test 'a(b|c)' 'ab ac'
+run test --human '(\w+)@(\w+)' 'mail ann@example or bob@test'
+run replace 'a' 'o' 'banana'
+run generate 2023-12-01 2024-01-15
+run generate --human id-7.txt id-x-9.txt

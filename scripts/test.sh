@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Quick start, step two: runs the whole test suite.
+#   1. a release build (build/), tested with CTest;
+#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (build-asan/), tested with CTest; leaks are failures;
+#   3. the Windows DLL cross-built with mingw-w64 and its suite run under
+#      Wine (scripts/build-windows.sh).
+# Set KRX_LONG=1 for the long mode of the generated tests.
+# Installs missing dependencies first (a no-op when all are present).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --windows
+
+jobs=2
+echo "== release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRX_BUILD_BENCH=ON
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRX_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [ -x scripts/build-windows.sh ]; then
+  echo "== windows build under wine"
+  scripts/build-windows.sh --test
+fi
+echo "== all suites passed"
