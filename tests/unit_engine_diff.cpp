@@ -1,0 +1,788 @@
+/*
+ * Differential test of the pattern engine against the reference matcher
+ * (tests/support/ref_matcher.*), on hand-picked and generated cases.
+ *
+ * For every (pattern, text, start offset) both must agree on the result; on
+ * a match, on its span and on every group's set-flag and span; and, whenever
+ * the pattern parses, on the steps left in the budget after the search and,
+ * after a refusal, on the reason. Whole enumerations (repeated searches that
+ * step past empty matches) are compared too, through both the per-call
+ * search and a pattern prepared once.
+ *
+ * The reference itself is first checked against exact answers worked out by
+ * hand, so that a disagreement can be blamed on the right side.
+ *
+ * The quick set runs by default; KRX_LONG=1 runs the long one. KRX_DIFF_SEED
+ * picks another base seed for the generated cases. Everything runs on a
+ * thread with a large stack because the reference recurses per iteration.
+ */
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "pattern_gen.h"
+#include "ref_matcher.h"
+#include "rx_match_win.h"
+
+namespace {
+
+const size_t kBigStack = (size_t)256 << 20;
+const char kLimitMessage[] = "backtracking limit reached";
+
+bool long_mode() {
+    const char *v = getenv("KRX_LONG");
+    return v && strcmp(v, "1") == 0;
+}
+
+uint64_t base_seed() {
+    const char *v = getenv("KRX_DIFF_SEED");
+    return v ? strtoull(v, NULL, 0) : 0x6B656C76ull;
+}
+
+/* A text for a failure message: quoted, with long runs of one byte written
+ * as a count so that texts of thousands of bytes stay readable. */
+std::string show_text(const std::string &t) {
+    if (t.size() <= 80) return pg_quote(t);
+    std::string out;
+    size_t i = 0;
+    while (i < t.size()) {
+        size_t j = i;
+        while (j < t.size() && t[j] == t[i]) j++;
+        if (!out.empty()) out += " + ";
+        if (j - i >= 4)
+            out += "std::string(" + std::to_string(j - i) + ", " + pg_quote(std::string(1, t[i])) + ")";
+        else
+            out += pg_quote(t.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+std::string show_caps(const rx_caps &c) {
+    std::string out;
+    for (int g = 1; g <= RX_MAX_GROUPS; g++) {
+        if (!c.set[g]) continue;
+        out += " g" + std::to_string(g) + "=[" + std::to_string(c.start[g]) + "," +
+               std::to_string(c.end[g]) + ")";
+    }
+    return out.empty() ? " no groups" : out;
+}
+
+/* ---- one search on each side ----------------------------------------------- */
+
+/* Which engine entry point answers a case. */
+enum engine_api { API_ENGINE_CAPS, API_ENGINE, API_NFA_CAPS, API_NFA, API_PROG };
+
+struct answer {
+    int result = 0;
+    uint64_t start = 0, end = 0;
+    rx_caps caps;
+    bool has_caps = true;
+    int32_t steps_left = 0;
+    std::string reason;  /* last-error text after -1 */
+    bool outs_touched = false;
+};
+
+const uint64_t kSentinel = 0xDEADBEEFCAFEull;
+
+answer engine_search(const char *pattern, const std::string &text, uint64_t start, engine_api api) {
+    answer a;
+    memset(&a.caps, 0xA5, sizeof a.caps);  /* the search must clear it */
+    uint64_t s = kSentinel, e = kSentinel;
+    const char *t = text.data();
+    uint64_t n = text.size();
+    switch (api) {
+    case API_ENGINE_CAPS: a.result = rx_engine_find_caps(pattern, t, n, start, &s, &e, &a.caps); break;
+    case API_NFA_CAPS: a.result = rx_nfa_find_caps(pattern, t, n, start, &s, &e, &a.caps); break;
+    case API_ENGINE:
+        a.result = rx_engine_find(pattern, t, n, start, &s, &e);
+        a.has_caps = false;
+        break;
+    case API_NFA:
+        a.result = rx_nfa_find(pattern, t, n, start, &s, &e);
+        a.has_caps = false;
+        break;
+    case API_PROG: {
+        rx_prog prog;
+        char err[RX_SEARCH_ERR_SIZE];
+        if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) {
+            a.result = -1;
+            a.has_caps = false;
+            return a;
+        }
+        a.result = rx_engine_find_prog(&prog, t, n, start, &s, &e, &a.caps);
+        rx_engine_release(&prog);
+        break;
+    }
+    }
+    a.steps_left = rx_engine_steps_left();
+    if (a.result == 1) {
+        a.start = s;
+        a.end = e;
+    } else {
+        a.outs_touched = s != kSentinel || e != kSentinel;
+    }
+    if (a.result < 0) a.reason = rx_engine_last_error();
+    return a;
+}
+
+answer ref_search(const rx_node *tree, const char *pattern, const std::string &text, uint64_t start) {
+    answer a;
+    ref_result r;
+    ref_find(tree, pattern, text.data(), text.size(), start, &r);
+    a.result = r.result;
+    a.start = r.start;
+    a.end = r.end;
+    a.caps = r.caps;
+    a.steps_left = r.steps_left;
+    if (r.result == -1) a.reason = kLimitMessage;
+    return a;
+}
+
+std::string show_answer(const answer &a) {
+    std::string out = "result " + std::to_string(a.result);
+    if (a.result == 1) {
+        out += " [" + std::to_string(a.start) + "," + std::to_string(a.end) + ")";
+        if (a.has_caps) out += show_caps(a.caps);
+    } else if (a.result < 0) {
+        out += " (" + a.reason + ")";
+    }
+    out += ", steps left " + std::to_string(a.steps_left);
+    return out;
+}
+
+/* Empty when the engine's answer agrees with the reference's, else what
+ * differs. Captures are compared on a match (every group's flag, and the
+ * span where set) and after a plain failure (the flags: what the last
+ * attempt left); entry 0 is cleared by every search. */
+std::string differences(const answer &eng, const answer &ref) {
+    std::string d;
+    if (eng.result != ref.result) d += " result;";
+    if (eng.result == ref.result && ref.result == 1) {
+        if (eng.start != ref.start || eng.end != ref.end) d += " span;";
+    }
+    if (eng.has_caps && eng.result == ref.result && ref.result >= 0) {
+        for (int g = 1; g <= RX_MAX_GROUPS; g++) {
+            if ((eng.caps.set[g] != 0) != (ref.caps.set[g] != 0)) {
+                d += " group " + std::to_string(g) + " set-flag;";
+            } else if (ref.result == 1 && ref.caps.set[g] &&
+                       (eng.caps.start[g] != ref.caps.start[g] || eng.caps.end[g] != ref.caps.end[g])) {
+                d += " group " + std::to_string(g) + " span;";
+            }
+        }
+        if (eng.caps.set[0] != 0 || eng.caps.start[0] != 0 || eng.caps.end[0] != 0)
+            d += " entry 0 not cleared;";
+    }
+    if (eng.steps_left != ref.steps_left) d += " steps left;";
+    if (eng.result != 1 && eng.outs_touched) d += " out-parameters written without a match;";
+    if (eng.result < 0 && ref.result < 0 && eng.reason != ref.reason) d += " reason;";
+    return d;
+}
+
+std::string show_case(const std::string &pattern, const std::string &text, uint64_t start) {
+    return "pattern " + pg_quote(pattern) + ", text " + show_text(text) + " (" +
+           std::to_string(text.size()) + " bytes), start " + std::to_string(start);
+}
+
+/* Runs one case through the chosen entry point and the reference. Returns
+ * "" on agreement, else a report that reproduces the case. */
+std::string diff_one(const std::string &pattern, const std::string &text, uint64_t start, engine_api api) {
+    char err[RX_SEARCH_ERR_SIZE];
+    rx_node *tree = parse_pattern(pattern.c_str(), err, sizeof err);
+    answer eng = engine_search(pattern.c_str(), text, start, api);
+    if (!tree) {
+        if (eng.result != -1 || eng.outs_touched)
+            return show_case(pattern, text, start) + ": does not parse (" + err +
+                   ") but the engine answered " + show_answer(eng);
+        return "";
+    }
+    answer ref = ref_search(tree, pattern.c_str(), text, start);
+    node_free(tree);
+    std::string d = differences(eng, ref);
+    if (d.empty()) return "";
+    static const char *const names[] = {"rx_engine_find_caps", "rx_engine_find", "rx_nfa_find_caps",
+                                        "rx_nfa_find", "rx_engine_find_prog"};
+    return show_case(pattern, text, start) + " via " + names[api] + ":" + d + "\n  engine:    " +
+           show_answer(eng) + "\n  reference: " + show_answer(ref);
+}
+
+/* ---- enumeration ------------------------------------------------------------
+ * Search from offset 0; after each match continue at its end, one byte
+ * further for an empty match, and stop past the end of the text, after the
+ * first match of a start-anchored pattern, at the first search that finds
+ * nothing, or at a failure. */
+struct enumeration {
+    std::vector<answer> searches;  /* every search, the last one included */
+};
+
+std::string show_enumeration(const enumeration &en) {
+    std::string out;
+    for (const answer &a : en.searches) out += "\n    " + show_answer(a);
+    return out;
+}
+
+enumeration ref_enumerate(const rx_node *tree, const char *pattern, const std::string &text) {
+    enumeration en;
+    int anchored = ref_is_anchored(pattern);
+    uint64_t offset = 0;
+    for (;;) {
+        answer a = ref_search(tree, pattern, text, offset);
+        en.searches.push_back(a);
+        if (a.result != 1 || anchored) break;
+        offset = a.end == a.start ? a.end + 1 : a.end;
+        if (offset > text.size()) break;
+    }
+    return en;
+}
+
+/* The engine's enumeration, per call (prog null) or over one prepared
+ * pattern (then its own anchored mark decides when to stop). */
+enumeration engine_enumerate(const char *pattern, const std::string &text, const rx_prog *prog) {
+    enumeration en;
+    int anchored = prog ? prog->anchored : ref_is_anchored(pattern);
+    uint64_t offset = 0;
+    for (;;) {
+        answer a;
+        uint64_t s = kSentinel, e = kSentinel;
+        memset(&a.caps, 0, sizeof a.caps);
+        if (prog)
+            a.result = rx_engine_find_prog(prog, text.data(), text.size(), offset, &s, &e, &a.caps);
+        else
+            a.result = rx_engine_find_caps(pattern, text.data(), text.size(), offset, &s, &e, &a.caps);
+        a.steps_left = rx_engine_steps_left();
+        if (a.result == 1) {
+            a.start = s;
+            a.end = e;
+        } else {
+            a.outs_touched = s != kSentinel || e != kSentinel;
+        }
+        if (a.result < 0) a.reason = rx_engine_last_error();
+        en.searches.push_back(a);
+        if (a.result != 1 || anchored) break;
+        offset = a.end == a.start ? a.end + 1 : a.end;
+        if (offset > text.size()) break;
+        if (en.searches.size() > text.size() + 2) break; /* a stuck offset */
+    }
+    return en;
+}
+
+std::string diff_enumerations(const enumeration &eng, const enumeration &ref) {
+    std::string d;
+    if (eng.searches.size() != ref.searches.size()) d += " number of searches;";
+    size_t n = eng.searches.size() < ref.searches.size() ? eng.searches.size() : ref.searches.size();
+    for (size_t i = 0; i < n; i++) {
+        std::string one = differences(eng.searches[i], ref.searches[i]);
+        if (!one.empty()) {
+            d += " search " + std::to_string(i) + ":" + one;
+            break;
+        }
+    }
+    return d;
+}
+
+/* Compares whole enumerations, per call and prepared, and the prepared
+ * pattern's anchored mark. "" on agreement. */
+std::string diff_enumeration(const std::string &pattern, const std::string &text) {
+    char err[RX_SEARCH_ERR_SIZE];
+    rx_node *tree = parse_pattern(pattern.c_str(), err, sizeof err);
+    if (!tree) return "";
+    enumeration ref = ref_enumerate(tree, pattern.c_str(), text);
+    node_free(tree);
+    std::string report;
+    enumeration per_call = engine_enumerate(pattern.c_str(), text, NULL);
+    std::string d = diff_enumerations(per_call, ref);
+    if (!d.empty())
+        report += "enumeration of " + show_case(pattern, text, 0) + " by rx_engine_find_caps:" + d +
+                  "\n  engine:" + show_enumeration(per_call) + "\n  reference:" + show_enumeration(ref);
+    rx_prog prog;
+    if (rx_engine_prepare(pattern.c_str(), &prog, err, sizeof err) != 0)
+        return report + "rx_engine_prepare refused " + pg_quote(pattern) + ", which parses";
+    if (prog.anchored != ref_is_anchored(pattern.c_str()))
+        report += "anchored mark of " + pg_quote(pattern) + ": engine " + std::to_string(prog.anchored) +
+                  ", reference " + std::to_string(ref_is_anchored(pattern.c_str())) + "\n";
+    enumeration prepared = engine_enumerate(pattern.c_str(), text, &prog);
+    rx_engine_release(&prog);
+    d = diff_enumerations(prepared, ref);
+    if (!d.empty())
+        report += "enumeration of " + show_case(pattern, text, 0) + " by rx_engine_find_prog:" + d +
+                  "\n  engine:" + show_enumeration(prepared) + "\n  reference:" + show_enumeration(ref);
+    return report;
+}
+
+/* ---- running on the big stack ------------------------------------------------ */
+
+template <typename F>
+void on_big_stack(F fn) {
+    ASSERT_EQ(0, ref_run_on_big_stack([](void *p) { (*static_cast<F *>(p))(); }, &fn, kBigStack));
+}
+
+/* ---- hand-worked answers ----------------------------------------------------
+ * Exact answers of single searches. groups lists the groups that are set
+ * after a match as "g:start-end" items separated by spaces ("" for none);
+ * steps is the budget left afterwards, or -1 when not worked out by hand. */
+struct worked_search {
+    const char *pattern;
+    std::string text;
+    uint64_t start;
+    int result;
+    uint64_t match_start, match_end;
+    const char *groups;
+    int64_t steps;
+};
+
+std::string a_times(size_t n) { return std::string(n, 'a'); }
+
+const std::vector<worked_search> &worked_searches() {
+    static const std::vector<worked_search> table = {
+        /* each node commits to its first end */
+        {"a*ab", "aab", 0, 0, 0, 0, "", -1},
+        {"(a|ab)c", "abc", 0, 0, 0, 0, "", -1},
+        {"a|ab", "ab", 0, 1, 0, 1, "", -1},
+        {"a+?b", "aab", 0, 1, 1, 3, "", -1},
+        {"a??", "a", 0, 1, 0, 0, "", -1},
+        {"a{2,5}?", "aaaa", 0, 1, 0, 2, "", -1},
+        {"a{3,2}", "aaa", 0, 0, 0, 0, "", 1000004},
+        {"a{0}", "a", 0, 1, 0, 0, "", -1},
+        /* steps: one per start position, one per operand of a sequence,
+           alternation or group, and per repetition entry and iteration */
+        {"ab", "ab", 0, 1, 0, 2, "", 1000013},
+        {"a*", "aa", 0, 1, 0, 2, "", 1000009},
+        {"a", "", 0, 0, 0, 0, "", 999999},
+        {"(a)|b", "b", 0, 1, 0, 1, "", 1000004},
+        {"^a|^b", "xb", 0, 0, 0, 0, "", 1000009},
+        {"^a|b", "xb", 0, 1, 1, 2, "", 1000007},
+        {"^a|^b", "b", 0, 1, 0, 1, "", -1},
+        {"^a|^b", "ab", 1, 0, 0, 0, "", 1000016},
+        {"a*", "ab", 2, 1, 2, 2, "", -1},
+        {"a*", "ab", 3, 0, 0, 0, "", 1000016},
+        {"(?m)^b", "a\nb", 0, 1, 2, 3, "", -1},
+        {"^a|b", "abb", 1, 1, 1, 2, "", -1},
+        /* bytes, flags, anchors, boundaries */
+        {".", "\n", 0, 0, 0, 0, "", -1},
+        {".", "\r", 0, 1, 0, 1, "", -1},
+        {"(?s).", "\n", 0, 1, 0, 1, "", -1},
+        {"$", "a\n", 0, 1, 2, 2, "", -1},
+        {"(?m)$", "a\n", 0, 1, 1, 1, "", -1},
+        {"(?i)[a-c]+", "ABC", 0, 1, 0, 3, "", -1},
+        {"(?i)[^a]", "A", 0, 0, 0, 0, "", -1},
+        {"(?i)a", "A", 0, 1, 0, 1, "", -1},
+        {"(?i)\xE9", "\xC9", 0, 0, 0, 0, "", -1},
+        {"\\bfoo\\b", "a foo b", 0, 1, 2, 5, "", -1},
+        {"\\B", "ab", 0, 1, 1, 1, "", -1},
+        {"\\b", "", 0, 0, 0, 0, "", -1},
+        {"\\B", "", 0, 1, 0, 0, "", -1},
+        /* a rolled-back recording gives the group back what it held */
+        {"(?:(a)x)*", "axay", 0, 1, 0, 2, "1:0-1", -1},
+        {"(a*)*", "aa", 0, 1, 0, 2, "1:0-2", -1},
+        {"(a)|b", "b", 0, 1, 0, 1, "", -1},
+        {"(?:(a)*(b)x)|a+b", a_times(256) + "b", 0, 1, 0, 257, "", -1},
+        {"(?:(a)*(b)x)|(a)+b", a_times(300) + "b", 0, 1, 0, 301, "3:299-300", -1},
+        {"((a)|b)+", "ab", 0, 1, 0, 2, "1:1-2 2:0-1", -1},
+        {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)(p)(q)", "abcdefghijklmnopq", 0, 1, 0, 17,
+         "1:0-1 2:1-2 3:2-3 4:3-4 5:4-5 6:5-6 7:6-7 8:7-8 9:8-9 10:9-10 11:10-11 12:11-12 "
+         "13:12-13 14:13-14 15:14-15 16:15-16",
+         -1},
+        /* an empty iteration below the minimum completes the repetition */
+        {"(a*)+", "", 0, 1, 0, 0, "1:0-0", 999994},
+        {"(a*)+", "b", 0, 1, 0, 0, "1:0-0", -1},
+        {"x(a*)+y", "xy", 0, 1, 0, 2, "1:1-1", -1},
+        {"(?:a?){2}", "a", 0, 1, 0, 1, "", -1},
+        {"(?:a?){2}", "a", 1, 1, 1, 1, "", -1},
+        {"(){3}", "", 0, 1, 0, 0, "1:0-0", -1},
+        /* ... but min above max still never matches */
+        {"(?:a*){3,2}", "", 0, 0, 0, 0, "", -1},
+        {"(a*){3,2}", "b", 0, 0, 0, 0, "", -1},
+        /* depth limit: a match cut short by it is no match */
+        {"a*", a_times(2047), 0, 1, 0, 2047, "", 1012279},
+        {"a*", a_times(2047), 2047, 1, 2047, 2047, "", -1},
+        {"a*", a_times(2048), 0, -1, 0, 0, "", 1012286},
+        {"a*", a_times(3000), 0, -1, 0, 0, "", -1},
+        {"a*b", a_times(3000) + "b", 0, -1, 0, 0, "", -1},
+        {"(?:(?:(?:(a))))*", a_times(2047), 0, 1, 0, 2047, "1:2046-2047", -1},
+        {"(?:(?:(?:(a))))*", a_times(2048), 0, -1, 0, 0, "", -1},
+        /* budget: 8 steps per byte plus 1,000,000 for the whole search */
+        {"(a*)*b", a_times(1100), 0, -1, 0, 0, "", -1},
+        {"(a|aa)*c", a_times(1400), 0, -1, 0, 0, "", -1},
+        {"(a*)*b", a_times(200), 0, 0, 0, 0, "", -1},
+    };
+    return table;
+}
+
+/* Parses "g:s-e g:s-e" into the set flags and spans it names. */
+rx_caps expected_caps(const char *groups) {
+    rx_caps c;
+    memset(&c, 0, sizeof c);
+    const char *p = groups;
+    while (*p) {
+        char *next;
+        long g = strtol(p, &next, 10);
+        unsigned long long s = strtoull(next + 1, &next, 10);
+        unsigned long long e = strtoull(next + 1, &next, 10);
+        c.set[g] = 1;
+        c.start[g] = s;
+        c.end[g] = e;
+        p = next;
+        while (*p == ' ') p++;
+    }
+    return c;
+}
+
+/* Whole enumerations worked out by hand: the matches as "s-e" items; the
+ * last search's result (0 or -1). */
+struct worked_enumeration {
+    const char *pattern;
+    std::string text;
+    const char *matches;
+    int last;
+};
+
+const std::vector<worked_enumeration> &worked_enumerations() {
+    static const std::vector<worked_enumeration> table = {
+        {"a*", "", "0-0", 0},
+        {"a", "", "", 0},
+        {"a*", "b", "0-0 1-1", 0},
+        {"a*", "ab", "0-1 1-1 2-2", 0},
+        {"a", "aaa", "0-1 1-2 2-3", 0},
+        {"^a", "aa", "0-1", 0},
+        {"^b", "ab", "", 0},
+        {"^a|b", "xb", "1-2", 0},
+        {"^a|b", "abb", "0-1 1-2 2-3", 0},
+        {"^a|^b", "ab", "0-1", 0},
+        {"^a|^b|", "ab", "0-1 1-1 2-2", 0},
+        {"(?m)^a", "a\na", "0-1 2-3", 0},
+        {"(?:a?){2}", "a", "0-1 1-1", 0},
+        {"a*", a_times(2047), "0-2047 2047-2047", 0},
+        {"a*", a_times(2048), "", -1},
+        {"a*", a_times(3000), "", -1},
+        {"b|a*", a_times(10) + "b" + a_times(2100), "0-10 10-11", -1},
+    };
+    return table;
+}
+
+/* The matches of an enumeration as "s-e s-e", and the last search's result. */
+std::string matches_of(const enumeration &en, int *last) {
+    std::string out;
+    for (const answer &a : en.searches) {
+        if (a.result != 1) continue;
+        if (!out.empty()) out += ' ';
+        out += std::to_string(a.start) + "-" + std::to_string(a.end);
+    }
+    *last = en.searches.empty() ? 99 : en.searches.back().result;
+    if (!en.searches.empty() && en.searches.back().result == 1) *last = 0;
+    return out;
+}
+
+/* ---- the reference against hand-worked answers -------------------------------- */
+
+TEST(ReferenceMatcher, WorkedSearches) {
+    on_big_stack([] {
+        for (const worked_search &w : worked_searches()) {
+            SCOPED_TRACE(show_case(w.pattern, w.text, w.start));
+            ref_result r;
+            int parsed = 0;
+            ref_find_pattern(w.pattern, w.text.data(), w.text.size(), w.start, &r, &parsed);
+            ASSERT_EQ(1, parsed);
+            EXPECT_EQ(w.result, r.result);
+            if (w.result == 1) {
+                EXPECT_EQ(w.match_start, r.start);
+                EXPECT_EQ(w.match_end, r.end);
+                rx_caps want = expected_caps(w.groups);
+                EXPECT_EQ(show_caps(want), show_caps(r.caps));
+            }
+            EXPECT_EQ(w.result == -1 ? 1 : 0, r.budget_hit);
+            if (w.steps >= 0) {
+                EXPECT_EQ(w.steps, r.steps_left);
+            }
+        }
+    });
+}
+
+TEST(ReferenceMatcher, WorkedEnumerations) {
+    on_big_stack([] {
+        for (const worked_enumeration &w : worked_enumerations()) {
+            SCOPED_TRACE(show_case(w.pattern, w.text, 0));
+            char err[RX_SEARCH_ERR_SIZE];
+            rx_node *tree = parse_pattern(w.pattern, err, sizeof err);
+            ASSERT_NE(nullptr, tree) << err;
+            enumeration en = ref_enumerate(tree, w.pattern, w.text);
+            node_free(tree);
+            int last = 0;
+            EXPECT_EQ(w.matches, matches_of(en, &last));
+            EXPECT_EQ(w.last, last);
+        }
+    });
+}
+
+TEST(ReferenceMatcher, AnchoredRule) {
+    struct {
+        const char *pattern;
+        int anchored;
+    } const table[] = {
+        {"^a", 1},        {"^a|^b", 1},     {"^a|b", 0},       {"^a|", 0},
+        {"^", 1},         {"a|^b", 0},      {"(?m)^a", 0},     {"^(a|b)", 1},
+        {"^(a|b)|c", 0},  {"^[|]", 1},      {"^[]|]", 1},      {"^[^]|]|^x", 1},
+        {"^\\|b", 1},     {"^a|\\^b", 0},   {"^a|(?:^b)", 0},  {"^a|^b|^c", 1},
+        {"^a||^c", 0},    {"^(?:a|b)|^c", 1}, {"^a\\", 1},
+    };
+    for (const auto &row : table) EXPECT_EQ(row.anchored, ref_is_anchored(row.pattern)) << row.pattern;
+}
+
+/* The log of a rolled-back group is unbounded: 5000 recordings on the
+ * current path are all taken back by the failing tail. */
+TEST(ReferenceMatcher, UndoLogHasNoLimit) {
+    on_big_stack([] {
+        std::string text = a_times(1500) + "b";
+        ref_result r;
+        int parsed = 0;
+        ref_find_pattern("(?:(a)*(b)x)|a+b", text.data(), text.size(), 0, &r, &parsed);
+        ASSERT_EQ(1, parsed);
+        ASSERT_EQ(1, r.result);
+        EXPECT_EQ(0u, r.start);
+        EXPECT_EQ(1501u, r.end);
+        EXPECT_EQ(" no groups", show_caps(r.caps));
+    });
+}
+
+/* ---- the generator on its own ------------------------------------------------ */
+
+TEST(PatternGenerator, SameSeedSameCases) {
+    pg_options opt;
+    pg_default_options(&opt);
+    for (uint64_t seed = 1; seed <= 50; seed++) {
+        pg_rng a, b;
+        pg_seed(&a, seed);
+        pg_seed(&b, seed);
+        std::string pa = pg_pattern(&a, &opt), pb = pg_pattern(&b, &opt);
+        EXPECT_EQ(pa, pb);
+        EXPECT_EQ(pg_text(&a, pa, 20), pg_text(&b, pb, 20));
+    }
+}
+
+TEST(PatternGenerator, CoversTheSyntaxAndMostlyParses) {
+    pg_options opt;
+    pg_default_options(&opt);
+    pg_rng rng;
+    pg_seed(&rng, 7);
+    const char *const features[] = {"(?:", "(?i)", "(?m)", "(?s)", "|", "*", "+", "?", "*?", "+?", "??",
+                                    "{", ",}", "}?", "[", "[^", "\\d", "\\w", "\\s", "\\D", "\\W", "\\S",
+                                    "\\b", "\\B", "^", "$", ".", "\xE9", "\n", "A"};
+    std::vector<int> seen(sizeof features / sizeof features[0], 0);
+    int parsed = 0, total = 3000, min_gt_max = 0, empty_alt = 0, anchored = 0;
+    for (int i = 0; i < total; i++) {
+        std::string p = pg_pattern(&rng, &opt);
+        for (size_t f = 0; f < seen.size(); f++)
+            if (p.find(features[f]) != std::string::npos) seen[f]++;
+        for (size_t k = 0; k + 4 < p.size(); k++)
+            if (p[k] == '{' && p[k + 2] == ',' && p[k + 4] == '}' && p[k + 1] > p[k + 3]) min_gt_max++;
+        if (p.find("||") != std::string::npos || p.find("(|") != std::string::npos) empty_alt++;
+        if (ref_is_anchored(p.c_str())) anchored++;
+        char err[RX_SEARCH_ERR_SIZE];
+        rx_node *tree = parse_pattern(p.c_str(), err, sizeof err);
+        if (tree) parsed++;
+        node_free(tree);
+        std::string t = pg_text(&rng, p, 16);
+        EXPECT_LE(t.size(), 16u);
+        EXPECT_EQ(777u, pg_long_text(&rng, p, 777).size());
+    }
+    for (size_t f = 0; f < seen.size(); f++) EXPECT_GT(seen[f], 5) << pg_quote(features[f]);
+    EXPECT_GT(min_gt_max, 5);
+    EXPECT_GT(empty_alt, 5);
+    EXPECT_GT(anchored, 50);
+    EXPECT_GT(parsed, total * 85 / 100);
+    EXPECT_LT(parsed, total);
+}
+
+/* ---- the engine against the reference ------------------------------------------ */
+
+/* The hand-worked cases always run, through every entry point, and the
+ * engine must also give the hand-worked answer itself. */
+TEST(EngineDiff, WorkedSearches) {
+    on_big_stack([] {
+        const engine_api apis[] = {API_ENGINE_CAPS, API_ENGINE, API_NFA_CAPS, API_NFA, API_PROG};
+        for (const worked_search &w : worked_searches()) {
+            for (engine_api api : apis) {
+                std::string d = diff_one(w.pattern, w.text, w.start, api);
+                EXPECT_EQ("", d);
+            }
+            answer eng = engine_search(w.pattern, w.text, w.start, API_ENGINE_CAPS);
+            EXPECT_EQ(w.result, eng.result) << show_case(w.pattern, w.text, w.start);
+            if (w.result == -1) {
+                EXPECT_STREQ(kLimitMessage, rx_engine_last_error());
+            }
+        }
+    });
+}
+
+TEST(EngineDiff, WorkedEnumerations) {
+    on_big_stack([] {
+        for (const worked_enumeration &w : worked_enumerations()) {
+            EXPECT_EQ("", diff_enumeration(w.pattern, w.text));
+            enumeration en = engine_enumerate(w.pattern, w.text, NULL);
+            int last = 0;
+            EXPECT_EQ(w.matches, matches_of(en, &last)) << show_case(w.pattern, w.text, 0);
+            EXPECT_EQ(w.last, last) << show_case(w.pattern, w.text, 0);
+        }
+    });
+}
+
+/* A pattern that does not parse fails the search without a budget. */
+TEST(EngineDiff, UnparsablePatterns) {
+    const char *const bad[] = {"*a", "(a", "[a", "a)", "a**", "(?x)a", "(?i:a)"};
+    for (const char *p : bad) {
+        EXPECT_EQ("", diff_one(p, "aaa", 0, API_ENGINE_CAPS));
+        EXPECT_EQ("", diff_one(p, "aaa", 0, API_PROG));
+    }
+}
+
+/* Patterns whose repetitions run long enough to spend the whole budget or
+ * reach the depth limit, on texts around those limits. */
+TEST(EngineDiff, BudgetAndDepthLimits) {
+    on_big_stack([] {
+        const char *const patterns[] = {
+            "(a*)*b", "(a|aa)*c", "(?:a+)+b", "((a)*)*x", "(a*?)*b", "(?:(?:(?:(a))))*",
+            "(?:(?:(?:(a))))*b", "(a|b)*", "(?:a|b)*c", "(?:(a)|b)+$", "\\w+\\s", "a*",
+            "(?:a*)+$", "(?:(a)(a)?)*$", "(?:a{1,3})*b", "(a+?)*b", "([ab]*)*c", "(?i)(A*)*b",
+        };
+        const size_t quick[] = {0, 1, 700, 1100, 2046, 2047, 2048, 2049, 2100, 3000};
+        const size_t extra[] = {300, 500, 900, 1000, 1200, 1500, 1800, 2000, 2500, 4000, 6000};
+        std::vector<size_t> lens(quick, quick + sizeof quick / sizeof quick[0]);
+        if (long_mode()) lens.insert(lens.end(), extra, extra + sizeof extra / sizeof extra[0]);
+        int failures = 0;
+        for (const char *p : patterns) {
+            for (size_t len : lens) {
+                const std::string tails[] = {"", "b", "c", "ab"};
+                for (const std::string &tail : tails) {
+                    std::string text = a_times(len) + tail;
+                    std::string d = diff_one(p, text, 0, API_ENGINE_CAPS);
+                    if (!d.empty() && failures++ < 10) ADD_FAILURE() << d;
+                }
+                std::string alt;
+                for (size_t i = 0; i < len; i++) alt += (i % 3 == 2) ? 'b' : 'a';
+                std::string d = diff_one(p, alt, 0, API_ENGINE_CAPS);
+                if (!d.empty() && failures++ < 10) ADD_FAILURE() << d;
+            }
+        }
+        EXPECT_EQ(0, failures);
+    });
+}
+
+/* A short text that the pattern matches from its start, consuming all of
+ * it, or "" when a few tries find none. */
+std::string unit_matched_by(pg_rng *rng, const std::string &pattern) {
+    char err[RX_SEARCH_ERR_SIZE];
+    rx_node *tree = parse_pattern(pattern.c_str(), err, sizeof err);
+    if (!tree) return "";
+    std::string found;
+    for (int attempt = 0; attempt < 30 && found.empty(); attempt++) {
+        std::string cand = pg_text(rng, pattern, 4);
+        if (cand.empty()) continue;
+        ref_state st;
+        ref_state_init(&st, 100000);
+        uint64_t e = 0;
+        if (ref_match_node(&st, tree, cand.data(), cand.size(), 0, &e) && e == cand.size()) found = cand;
+        ref_state_free(&st);
+    }
+    node_free(tree);
+    return found;
+}
+
+/* Random patterns over long texts: the budget and the depth limit in
+ * combination with everything else. */
+TEST(EngineDiff, GeneratedLongTexts) {
+    on_big_stack([] {
+        int cases = long_mode() ? 2000 : 150;
+        pg_options opt;
+        pg_default_options(&opt);
+        opt.max_items = 3;
+        opt.invalid_percent = 0;
+        const size_t lens[] = {500, 1000, 1500, 2040, 2048, 2050, 2600};
+        int failures = 0, matched = 0, refused = 0;
+        for (int i = 0; i < cases; i++) {
+            pg_rng rng;
+            pg_seed(&rng, base_seed() * 1000003u + 0x10000000u + (uint64_t)i);
+            /* half of the patterns are put under a repetition with a tail
+               and run over a text that repeats a piece they match, so that
+               they iterate over the whole text and back off at its end */
+            bool wrap = pg_chance(&rng, 50);
+            opt.flags_percent = wrap ? 0 : 12;
+            opt.anchor_percent = wrap ? 0 : 8;
+            std::string p = pg_pattern(&rng, &opt);
+            size_t len = lens[pg_below(&rng, 7)];
+            std::string t;
+            if (wrap) {
+                std::string unit = unit_matched_by(&rng, p);
+                static const char *const shapes[][2] = {{"(?:", ")*x"}, {"(", ")+$"}, {"(?:", ")*?b"},
+                                                       {"((?:", ")*)*c"}, {"(?:", "|a)*\\b"}};
+                uint32_t k = pg_below(&rng, 5);
+                p = shapes[k][0] + p + shapes[k][1];
+                if (!unit.empty())
+                    while (t.size() < len) t += unit;
+            }
+            if (t.empty()) t = pg_long_text(&rng, p, len);
+            std::string d = diff_one(p, t, 0, API_ENGINE_CAPS);
+            if (!d.empty() && failures++ < 10) ADD_FAILURE() << "long case " << i << ": " << d;
+            ref_result rr;
+            int parsed = 0;
+            ref_find_pattern(p.c_str(), t.data(), t.size(), 0, &rr, &parsed);
+            if (parsed && rr.result == 1) matched++;
+            if (parsed && rr.result == -1) refused++;
+        }
+        EXPECT_EQ(0, failures);
+        /* the set must reach the limits often, and match often too */
+        EXPECT_GT(refused, cases / 20);
+        EXPECT_GT(matched, cases / 4);
+        printf("[ generated ] %d long cases: %d matched, %d refused\n", cases, matched, refused);
+    });
+}
+
+/* The main generated set: small patterns, short texts, assorted start
+ * offsets and entry points; every fourth case also compares whole
+ * enumerations. */
+TEST(EngineDiff, GeneratedCases) {
+    on_big_stack([] {
+        int cases = long_mode() ? 150000 : 20000;
+        pg_options opt;
+        pg_default_options(&opt);
+        int failures = 0, matched = 0, unmatched = 0, refused = 0, unparsed = 0;
+        for (int i = 0; i < cases; i++) {
+            pg_rng rng;
+            pg_seed(&rng, base_seed() * 1000003u + (uint64_t)i);
+            std::string p = pg_pattern(&rng, &opt);
+            std::string t = pg_text(&rng, p, 24);
+            uint64_t start = pg_chance(&rng, 75) ? 0 : pg_below(&rng, (uint32_t)t.size() + 2);
+            engine_api api = API_ENGINE_CAPS;
+            uint32_t r = pg_below(&rng, 100);
+            if (r < 8) api = API_ENGINE;
+            else if (r < 16) api = API_NFA_CAPS;
+            else if (r < 20) api = API_NFA;
+            else if (r < 30) api = API_PROG;
+            std::string d = diff_one(p, t, start, api);
+            if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
+            if (i % 4 == 0) {
+                d = diff_enumeration(p, t);
+                if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
+            }
+            ref_result rr;
+            int parsed = 0;
+            ref_find_pattern(p.c_str(), t.data(), t.size(), start, &rr, &parsed);
+            if (!parsed) unparsed++;
+            else if (rr.result == 1) matched++;
+            else if (rr.result == 0) unmatched++;
+            else refused++;
+        }
+        EXPECT_EQ(0, failures);
+        /* the mix must exercise both outcomes */
+        EXPECT_GT(matched, cases / 4);
+        EXPECT_GT(unmatched, cases / 20);
+        printf("[ generated ] %d cases: %d matched, %d unmatched, %d refused, %d unparsed\n", cases,
+               matched, unmatched, refused, unparsed);
+    });
+}
+
+}  // namespace
