@@ -1,0 +1,400 @@
+// rx_test as a host sees it, through the public header only: the exact JSON
+// answer, byte for byte, for tables of (pattern, text), covering how matches
+// are enumerated (empty matches, the leading "^" rule), the matching rules
+// (first-end commitment, repetition, anchors, word boundaries, case folding),
+// capture groups (numbering, rollback, groups that took no part), the step
+// budget and the repetition depth limit, the text limit, JSON quoting of
+// match texts, and the null / invalid-pattern failures with rx_last_error.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kelvaron_regex.h"
+
+namespace {
+
+// The answer of rx_test, or "null: " and the error text when it refused.
+// A successful call must leave the error text empty; if it does not, the
+// returned string says so and cannot equal an expected answer.
+std::string test_answer(const char *pattern, const char *text) {
+    const char *answer = rx_test(pattern, text);
+    if (answer == nullptr) return std::string("null: ") + rx_last_error();
+    std::string out(answer);
+    if (rx_last_error()[0] != '\0') out += std::string(" [error text: ") + rx_last_error() + "]";
+    return out;
+}
+
+std::string test_answer(const std::string &pattern, const std::string &text) {
+    return test_answer(pattern.c_str(), text.c_str());
+}
+
+struct Case {
+    std::string pattern;
+    std::string text;
+    std::string answer;
+};
+
+void check_table(const std::vector<Case> &cases) {
+    for (const Case &c : cases) {
+        EXPECT_EQ(test_answer(c.pattern, c.text), c.answer)
+            << "pattern [" << c.pattern << "] text [" << c.text << "]";
+    }
+}
+
+// Builders for answers whose texts are plain letters and digits (no byte
+// that JSON quoting changes), used where a table would be unreadably long.
+std::string match_obj(int start, int end, const std::string &text, const std::string &groups = "") {
+    return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) +
+           ",\"text\":\"" + text + "\",\"groups\":[" + groups + "]}";
+}
+
+std::string group_obj(int index, int start, int end, const std::string &text) {
+    return "{\"index\":" + std::to_string(index) + ",\"start\":" + std::to_string(start) +
+           ",\"end\":" + std::to_string(end) + ",\"text\":\"" + text + "\"}";
+}
+
+std::string answer_of(const std::vector<std::string> &match_objs) {
+    std::string out = "{\"matches\":[";
+    for (size_t i = 0; i < match_objs.size(); ++i) {
+        if (i > 0) out += ",";
+        out += match_objs[i];
+    }
+    return out + "]}";
+}
+
+// Compares two long texts and, when they differ, describes where instead of
+// printing megabytes.
+::testing::AssertionResult same_long_text(const std::string &actual, const std::string &expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
+    const size_t from = i < 40 ? 0 : i - 40;
+    return ::testing::AssertionFailure()
+           << "lengths " << actual.size() << " and " << expected.size() << " (expected); first difference at "
+           << i << ": actual ..." << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120)
+           << "...";
+}
+
+const char kLimitReached[] = "null: backtracking limit reached";
+
+TEST(RxTest, WorkedExamples) {
+    check_table({
+        {"a(b|c)", "ab ac",
+         R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":1,"end":2,"text":"b"}]},)"
+         R"({"start":3,"end":5,"text":"ac","groups":[{"index":1,"start":4,"end":5,"text":"c"}]}]})"},
+        {"x(y)?z", "xz", R"({"matches":[{"start":0,"end":2,"text":"xz","groups":[]}]})"},
+        {"z", "abc", R"({"matches":[]})"},
+        {"a*", "b",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":1,"text":"","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, EnumerationStepsPastEmptyMatches) {
+    check_table({
+        {"a*", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
+        {"a", "", R"({"matches":[]})"},
+        {"", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
+        {"(?i)", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
+        {"a*", "ab",
+         R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":1,"end":1,"text":"","groups":[]},)"
+         R"({"start":2,"end":2,"text":"","groups":[]}]})"},
+        {"a", "aaa",
+         R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":1,"end":2,"text":"a","groups":[]},)"
+         R"({"start":2,"end":3,"text":"a","groups":[]}]})"},
+        {"", "ab",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":1,"text":"","groups":[]},)"
+         R"({"start":2,"end":2,"text":"","groups":[]}]})"},
+        // An empty alternative: empty at 0, then a, then empty at the end.
+        {"a|", "ba",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":2,"text":"a","groups":[]},)"
+         R"({"start":2,"end":2,"text":"","groups":[]}]})"},
+        {"a{0}", "a",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":1,"text":"","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, ManyMatchesGrowTheLists) {
+    for (int n : {7, 8, 9, 16, 17, 33, 1000, 100000}) {
+        std::vector<std::string> ms;
+        for (int i = 0; i < n; ++i) ms.push_back(match_obj(i, i + 1, "a"));
+        EXPECT_TRUE(same_long_text(test_answer("a", std::string(n, 'a')), answer_of(ms))) << n;
+    }
+    // An empty match at every offset, the last one at the end of the text.
+    std::vector<std::string> empties;
+    for (int i = 0; i <= 100; ++i) empties.push_back(match_obj(i, i, ""));
+    EXPECT_EQ(test_answer("a*", std::string(100, 'b')), answer_of(empties));
+}
+
+TEST(RxTest, LeadingCaretRule) {
+    check_table({
+        // Every alternative anchored: at most one match, at offset 0.
+        {"^a", "aa", R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})"},
+        {"^b", "ab", R"({"matches":[]})"},
+        {"^a*", "aaa", R"({"matches":[{"start":0,"end":3,"text":"aaa","groups":[]}]})"},
+        {"^", "ab", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
+        {"^a|^b", "ba", R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})"},
+        // An unanchored alternative is looked for at every offset.
+        {"^a|b", "xb", R"({"matches":[{"start":1,"end":2,"text":"b","groups":[]}]})"},
+        {"^a|b", "abb",
+         R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":1,"end":2,"text":"b","groups":[]},)"
+         R"({"start":2,"end":3,"text":"b","groups":[]}]})"},
+        // A leading flag group: scanned at every offset, no stop after one.
+        {"(?m)^a", "b\na", R"({"matches":[{"start":2,"end":3,"text":"a","groups":[]}]})"},
+        {"(?m)^a", "a\na",
+         R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":2,"end":3,"text":"a","groups":[]}]})"},
+        {"(?m)^", "a\nb",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":2,"end":2,"text":"","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, EveryNodeCommitsToItsFirstEnd) {
+    check_table({
+        {"a*ab", "aab", R"({"matches":[]})"},
+        {"(a|ab)c", "abc", R"({"matches":[]})"},
+        {"a|ab", "ab", R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})"},
+        {"a+?b", "aab", R"({"matches":[{"start":1,"end":3,"text":"ab","groups":[]}]})"},
+        {"a??", "a",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":1,"text":"","groups":[]}]})"},
+        {"a{2,5}?", "aaaa",
+         R"({"matches":[{"start":0,"end":2,"text":"aa","groups":[]},{"start":2,"end":4,"text":"aa","groups":[]}]})"},
+        {"a{3,2}", "aaa", R"({"matches":[]})"},
+        {"a{3,2}", "", R"({"matches":[]})"},
+        {"a{2}{3}", "aa{3}", R"({"matches":[{"start":0,"end":5,"text":"aa{3}","groups":[]}]})"},
+        {"a{,2}", "a{,2}", R"({"matches":[{"start":0,"end":5,"text":"a{,2}","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, EmptyIterationsReachTheMinimum) {
+    check_table({
+        {"(a*)+", "",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]}]})"},
+        {"(a*)+", "b",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]},)"
+         R"({"start":1,"end":1,"text":"","groups":[{"index":1,"start":1,"end":1,"text":""}]}]})"},
+        {"x(a*)+y", "xy",
+         R"({"matches":[{"start":0,"end":2,"text":"xy","groups":[{"index":1,"start":1,"end":1,"text":""}]}]})"},
+        {"(?:a?){2}", "a",
+         R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":1,"end":1,"text":"","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, AnchorsDotAndCase) {
+    check_table({
+        {".", "\n", R"({"matches":[]})"},
+        {".", "\r", R"({"matches":[{"start":0,"end":1,"text":"\r","groups":[]}]})"},
+        {"(?s).", "\n", R"({"matches":[{"start":0,"end":1,"text":"\n","groups":[]}]})"},
+        {"$", "a\n", R"({"matches":[{"start":2,"end":2,"text":"","groups":[]}]})"},
+        {"(?m)$", "a\n",
+         R"({"matches":[{"start":1,"end":1,"text":"","groups":[]},{"start":2,"end":2,"text":"","groups":[]}]})"},
+        {"(?i)[a-c]+", "ABC", R"({"matches":[{"start":0,"end":3,"text":"ABC","groups":[]}]})"},
+        {"(?i)[^a]", "A", R"({"matches":[]})"},
+        {"(?i)a", "A", R"({"matches":[{"start":0,"end":1,"text":"A","groups":[]}]})"},
+        {"(?i)A", "a", R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})"},
+        // Bytes from 0x80 up never fold (0xE9 and 0xC9 differ by 32).
+        {"(?i)\xE9", "\xC9", R"({"matches":[]})"},
+        {"(?i)\xC9", "\xE9", R"({"matches":[]})"},
+    });
+}
+
+TEST(RxTest, WordBoundaries) {
+    check_table({
+        {"\\bfoo\\b", "a foo b", R"({"matches":[{"start":2,"end":5,"text":"foo","groups":[]}]})"},
+        {"\\B", "ab", R"({"matches":[{"start":1,"end":1,"text":"","groups":[]}]})"},
+        {"\\b", "", R"({"matches":[]})"},
+        {"\\B", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, EscapesAndBrackets) {
+    check_table({
+        {"\\n", "n\n", R"({"matches":[{"start":0,"end":1,"text":"n","groups":[]}]})"},
+        {"\\t", "t\t", R"({"matches":[{"start":0,"end":1,"text":"t","groups":[]}]})"},
+        {"\\.", "a.", R"({"matches":[{"start":1,"end":2,"text":".","groups":[]}]})"},
+        {"\\", "a\\b", R"({"matches":[{"start":1,"end":2,"text":"\\","groups":[]}]})"},
+        {"\\1", "a1", R"({"matches":[{"start":1,"end":2,"text":"1","groups":[]}]})"},
+        {"[]a]", "]a",
+         R"({"matches":[{"start":0,"end":1,"text":"]","groups":[]},{"start":1,"end":2,"text":"a","groups":[]}]})"},
+        {"[^]a]", "]ab", R"({"matches":[{"start":2,"end":3,"text":"b","groups":[]}]})"},
+        {"[a-]", "-a",
+         R"({"matches":[{"start":0,"end":1,"text":"-","groups":[]},{"start":1,"end":2,"text":"a","groups":[]}]})"},
+        {"[z-a]", "az", R"({"matches":[]})"},
+        {"[\\d]", "\\d5",
+         R"({"matches":[{"start":0,"end":1,"text":"\\","groups":[]},{"start":1,"end":2,"text":"d","groups":[]}]})"},
+        {"[]-a]", "-]a^",
+         R"({"matches":[{"start":0,"end":1,"text":"-","groups":[]},{"start":1,"end":2,"text":"]","groups":[]},)"
+         R"({"start":2,"end":3,"text":"a","groups":[]}]})"},
+        {"[+--]", ",+-",
+         R"({"matches":[{"start":0,"end":1,"text":",","groups":[]},{"start":1,"end":2,"text":"+","groups":[]},)"
+         R"({"start":2,"end":3,"text":"-","groups":[]}]})"},
+        {"\\d+\\s\\w+", "x 12 ab_9!", R"({"matches":[{"start":2,"end":9,"text":"12 ab_9","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, CaptureGroups) {
+    const std::string a256b = std::string(256, 'a') + "b";
+    check_table({
+        // Numbered by opening parenthesis; listed in increasing number.
+        {"((a)(b))", "ab",
+         R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":2,"text":"ab"},)"
+         R"({"index":2,"start":0,"end":1,"text":"a"},{"index":3,"start":1,"end":2,"text":"b"}]}]})"},
+        // Groups that took no part are left out, so numbers may skip.
+        {"(a)|(b)", "b",
+         R"({"matches":[{"start":0,"end":1,"text":"b","groups":[{"index":2,"start":0,"end":1,"text":"b"}]}]})"},
+        {"(a)|b", "b", R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})"},
+        {"(a)(?:b)", "ab",
+         R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":1,"text":"a"}]}]})"},
+        {"()", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]}]})"},
+        // A dropped iteration gives the group back its earlier recording.
+        {"(?:(a)x)*", "axay",
+         R"({"matches":[{"start":0,"end":2,"text":"ax","groups":[{"index":1,"start":0,"end":1,"text":"a"}]},)"
+         R"({"start":2,"end":2,"text":"","groups":[]},{"start":3,"end":3,"text":"","groups":[]},)"
+         R"({"start":4,"end":4,"text":"","groups":[]}]})"},
+        {"(a*)*", "aa",
+         R"({"matches":[{"start":0,"end":2,"text":"aa","groups":[{"index":1,"start":0,"end":2,"text":"aa"}]},)"
+         R"({"start":2,"end":2,"text":"","groups":[]}]})"},
+        // 256 recordings and then a failed alternative: all taken back.
+        {"(?:(a)*(b)x)|a+b", a256b,
+         R"({"matches":[{"start":0,"end":257,"text":")" + a256b + R"(","groups":[]}]})"},
+        // The last recording on the path that matched.
+        {"(a)+", "aaa",
+         R"({"matches":[{"start":0,"end":3,"text":"aaa","groups":[{"index":1,"start":2,"end":3,"text":"a"}]}]})"},
+        // Nothing recorded for one match carries over to the next.
+        {"(a)?b", "abb",
+         R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":1,"text":"a"}]},)"
+         R"({"start":2,"end":3,"text":"b","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, OnlySixteenGroupsAreReported) {
+    std::string pattern, text, groups;
+    for (int i = 0; i < 17; ++i) {
+        char c = static_cast<char>('a' + i);
+        pattern += std::string("(") + c + ")";
+        text += c;
+        if (i < 16) groups += (i > 0 ? "," : "") + group_obj(i + 1, i, i + 1, std::string(1, c));
+    }
+    EXPECT_EQ(test_answer(pattern, text), answer_of({match_obj(0, 17, text, groups)}));
+}
+
+TEST(RxTest, DepthLimitAndStepBudget) {
+    // 2047 iterations fit under the depth limit of 2048; the next search
+    // finds the empty match at the end.
+    const std::string a2047(2047, 'a');
+    EXPECT_EQ(test_answer("a*", a2047),
+              answer_of({match_obj(0, 2047, a2047), match_obj(2047, 2047, "")}));
+    // A step refused on the way makes the search fail, even when the attempt
+    // would have completed.
+    EXPECT_EQ(test_answer("a*", std::string(2048, 'a')), kLimitReached);
+    EXPECT_EQ(test_answer("a*", std::string(3000, 'a')), kLimitReached);
+    EXPECT_EQ(test_answer("a*b", std::string(3000, 'a') + "b"), kLimitReached);
+    EXPECT_EQ(test_answer("(?:a|b)*c", std::string(5000, 'b')), kLimitReached);
+    // Nested groups inside the repetition do not deepen it.
+    EXPECT_EQ(test_answer("(?:(?:(?:(a))))*", a2047),
+              answer_of({match_obj(0, 2047, a2047, group_obj(1, 2046, 2047, "a")), match_obj(2047, 2047, "")}));
+    EXPECT_EQ(test_answer("(?:(?:(?:(a))))*", std::string(2048, 'a')), kLimitReached);
+}
+
+TEST(RxTest, RunningOutOfBudgetAfterEarlierMatchesFailsTheWholeCall) {
+    // The first search finds "b" at 0; the next one, from offset 1, tries
+    // every start in a run of 2000 "a" that a* consumes to its end before b
+    // fails: about four million steps against a budget of 1,016,008.
+    EXPECT_EQ(test_answer("a*b", "b"), R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})");
+    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), kLimitReached);
+    // The same through the depth limit: "b" matches, then a* runs too deep.
+    EXPECT_EQ(test_answer("b|a*", "b" + std::string(3000, 'a')), kLimitReached);
+}
+
+TEST(RxTest, TextLimit) {
+    const int kLimit = 10485760;
+    std::string text(kLimit, 'b');
+    EXPECT_EQ(test_answer("a", text), R"({"matches":[]})");
+    text[kLimit - 1] = 'c';
+    EXPECT_EQ(test_answer("c", text),
+              R"({"matches":[{"start":10485759,"end":10485760,"text":"c","groups":[]}]})");
+    text += "c";
+    EXPECT_EQ(test_answer("c", text), "null: text exceeds 10485760 bytes");
+    EXPECT_EQ(test_answer("z", text), "null: text exceeds 10485760 bytes");
+    // The pattern is checked before the text is measured.
+    EXPECT_EQ(test_answer("*", text), "null: invalid pattern: unexpected '*'");
+}
+
+TEST(RxTest, MatchTextsAreQuotedAsJson) {
+    check_table({
+        // Quote, backslash, the three short escapes, other control bytes as
+        // \u00xx in lower case; 0x7F, UTF-8 and "/" unchanged.
+        {"[^x]+", "\"\\\n\r\t\x01\x08\x0c\x1b\x1f\x7f\xC3\xA9/",
+         R"({"matches":[{"start":0,"end":14,"text":"\"\\\n\r\t\u0001\u0008\u000c\u001b\u001f)"
+         "\x7f\xC3\xA9"
+         R"(/","groups":[]}]})"},
+        {"(\"+)", "a\"\"b",
+         R"({"matches":[{"start":1,"end":3,"text":"\"\"","groups":[{"index":1,"start":1,"end":3,"text":"\"\""}]}]})"},
+        // A match that ends inside a UTF-8 sequence carries the raw bytes.
+        {"\xA9", "\xC3\xA9", "{\"matches\":[{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
+        {".", "\xC3\xA9",
+         "{\"matches\":[{\"start\":0,\"end\":1,\"text\":\"\xC3\",\"groups\":[]},"
+         "{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
+        {"\\w+", "\x1b[1mhi", R"({"matches":[{"start":2,"end":6,"text":"1mhi","groups":[]}]})"},
+    });
+}
+
+TEST(RxTest, InvalidPatterns) {
+    check_table({
+        {"*a", "a", "null: invalid pattern: unexpected '*'"},
+        {"a**", "a", "null: invalid pattern: unexpected '*'"},
+        {"a*??", "a", "null: invalid pattern: unexpected '?'"},
+        {"(?x)a", "a", "null: invalid pattern: unexpected '?'"},
+        {"(a", "a", "null: invalid pattern: unclosed group"},
+        {"a)", "a", "null: invalid pattern: trailing junk at ')'"},
+        {"[a", "a", "null: invalid pattern: unclosed character class"},
+        {"[]", "a", "null: invalid pattern: unclosed character class"},
+    });
+}
+
+TEST(RxTest, NullArgumentsInOrder) {
+    EXPECT_EQ(rx_test(nullptr, "a"), nullptr);
+    EXPECT_STREQ(rx_last_error(), "null pattern");
+    EXPECT_EQ(rx_test(nullptr, nullptr), nullptr);
+    EXPECT_STREQ(rx_last_error(), "null pattern");
+    EXPECT_EQ(rx_test("a", nullptr), nullptr);
+    EXPECT_STREQ(rx_last_error(), "null text");
+    // The text is tested before the pattern is compiled.
+    EXPECT_EQ(rx_test("(", nullptr), nullptr);
+    EXPECT_STREQ(rx_last_error(), "null text");
+}
+
+TEST(RxTest, FailedCallKeepsThePreviousAnswer) {
+    const char *first = rx_test("b", "abc");
+    ASSERT_NE(first, nullptr);
+    const std::string saved(first);
+    EXPECT_EQ(saved, R"({"matches":[{"start":1,"end":2,"text":"b","groups":[]}]})");
+    EXPECT_EQ(rx_test(nullptr, "abc"), nullptr);
+    EXPECT_EQ(rx_test("a", nullptr), nullptr);
+    EXPECT_EQ(rx_test("(", "abc"), nullptr);
+    EXPECT_EQ(rx_test("a*", std::string(3000, 'a').c_str()), nullptr);
+    EXPECT_EQ(rx_test("a", std::string(10485761, 'a').c_str()), nullptr);
+    EXPECT_EQ(rx_replace_preview("(", "abc", "x"), nullptr);
+    EXPECT_EQ(rx_generate("[]"), nullptr);
+    EXPECT_EQ(std::string(first), saved);
+}
+
+TEST(RxTest, ErrorTextIsClearedByTheNextCall) {
+    EXPECT_EQ(rx_test("(", "a"), nullptr);
+    EXPECT_STREQ(rx_last_error(), "invalid pattern: unclosed group");
+    // Reading it does not clear it.
+    EXPECT_STREQ(rx_last_error(), "invalid pattern: unclosed group");
+    ASSERT_NE(rx_test("a", "a"), nullptr);
+    EXPECT_STREQ(rx_last_error(), "");
+
+    EXPECT_EQ(rx_test("a*", std::string(3000, 'a').c_str()), nullptr);
+    EXPECT_STREQ(rx_last_error(), "backtracking limit reached");
+    // The next search starts with a fresh budget.
+    EXPECT_EQ(test_answer("a", "a"), R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})");
+
+    EXPECT_EQ(rx_replace_preview("a", "b", nullptr), nullptr);
+    EXPECT_STREQ(rx_last_error(), "null replacement");
+    ASSERT_NE(rx_test("z", "a"), nullptr);
+    EXPECT_STREQ(rx_last_error(), "");
+}
+
+}  // namespace
