@@ -406,6 +406,10 @@ const std::vector<worked_search> &worked_searches() {
         {"a*b", a_times(3000) + "b", 0, -1, 0, 0, "", -1},
         {"(?:(?:(?:(a))))*", a_times(2047), 0, 1, 0, 2047, "1:2046-2047", -1},
         {"(?:(?:(?:(a))))*", a_times(2048), 0, -1, 0, 0, "", -1},
+        {"a{2048}", a_times(2048), 0, 1, 0, 2048, "", -1},
+        {"a{0,2048}", a_times(3000), 0, 1, 0, 2048, "", -1},
+        {"a{2049}", a_times(3000), 0, -1, 0, 0, "", -1},
+        {"a*?", a_times(3000), 0, 1, 0, 0, "", -1},
         /* budget: 8 steps per byte plus 1,000,000 for the whole search */
         {"(a*)*b", a_times(1100), 0, -1, 0, 0, "", -1},
         {"(a|aa)*c", a_times(1400), 0, -1, 0, 0, "", -1},
@@ -519,18 +523,28 @@ TEST(ReferenceMatcher, WorkedEnumerations) {
     });
 }
 
-TEST(ReferenceMatcher, AnchoredRule) {
-    struct {
-        const char *pattern;
-        int anchored;
-    } const table[] = {
-        {"^a", 1},        {"^a|^b", 1},     {"^a|b", 0},       {"^a|", 0},
-        {"^", 1},         {"a|^b", 0},      {"(?m)^a", 0},     {"^(a|b)", 1},
-        {"^(a|b)|c", 0},  {"^[|]", 1},      {"^[]|]", 1},      {"^[^]|]|^x", 1},
-        {"^\\|b", 1},     {"^a|\\^b", 0},   {"^a|(?:^b)", 0},  {"^a|^b|^c", 1},
-        {"^a||^c", 0},    {"^(?:a|b)|^c", 1}, {"^a\\", 1},
+/* Which patterns are tried at offset 0 alone: the first byte is "^" and so
+ * is the first byte of every other top-level alternative, read from the
+ * pattern text (a group that begins with "^" does not count). */
+struct anchored_row {
+    const char *pattern;
+    int anchored;
+};
+
+const std::vector<anchored_row> &anchored_rows() {
+    static const std::vector<anchored_row> table = {
+        {"^a", 1},       {"^a|^b", 1},      {"^a|b", 0},        {"^a|", 0},         {"^", 1},
+        {"a|^b", 0},     {"(?m)^a", 0},     {"^(a|b)", 1},      {"^(a|b)|c", 0},    {"^[|]", 1},
+        {"^[]|]", 1},    {"^[^]|]|^x", 1},  {"^\\|b", 1},     {"^a|\\^b", 0},   {"^a|(?:^b)", 0},
+        {"^a|^b|^c", 1}, {"^a||^c", 0},     {"^(?:a|b)|^c", 1}, {"^a\\", 1},      {"^a|(^b)", 0},
+        {"^a|^", 1},     {"^$|^b", 1},      {"^a{2}|^b*", 1},   {"^[a|]|b", 0},     {"^(|)|^", 1},
     };
-    for (const auto &row : table) EXPECT_EQ(row.anchored, ref_is_anchored(row.pattern)) << row.pattern;
+    return table;
+}
+
+TEST(ReferenceMatcher, AnchoredRule) {
+    for (const anchored_row &row : anchored_rows())
+        EXPECT_EQ(row.anchored, ref_is_anchored(row.pattern)) << row.pattern;
 }
 
 /* The log of a rolled-back group is unbounded: 5000 recordings on the
@@ -631,6 +645,26 @@ TEST(EngineDiff, WorkedEnumerations) {
     });
 }
 
+/* The prepared pattern's anchored mark, and the searches (whose steps show
+ * which offsets were tried) of the anchored and the nearly anchored. */
+TEST(EngineDiff, AnchoredPatterns) {
+    const char *const texts[] = {"", "a", "b", "ab", "xb", "ba", "aab", "a|b"};
+    for (const anchored_row &row : anchored_rows()) {
+        rx_prog prog;
+        char err[RX_SEARCH_ERR_SIZE];
+        ASSERT_EQ(0, rx_engine_prepare(row.pattern, &prog, err, sizeof err)) << row.pattern;
+        EXPECT_EQ(row.anchored, prog.anchored) << row.pattern;
+        rx_engine_release(&prog);
+        for (const char *t : texts) {
+            for (uint64_t start = 0; start < 3; start++) {
+                EXPECT_EQ("", diff_one(row.pattern, t, start, API_ENGINE_CAPS));
+                EXPECT_EQ("", diff_one(row.pattern, t, start, API_PROG));
+            }
+            EXPECT_EQ("", diff_enumeration(row.pattern, t));
+        }
+    }
+}
+
 /* A pattern that does not parse fails the search without a budget. */
 TEST(EngineDiff, UnparsablePatterns) {
     const char *const bad[] = {"*a", "(a", "[a", "a)", "a**", "(?x)a", "(?i:a)"};
@@ -648,9 +682,11 @@ TEST(EngineDiff, BudgetAndDepthLimits) {
             "(a*)*b", "(a|aa)*c", "(?:a+)+b", "((a)*)*x", "(a*?)*b", "(?:(?:(?:(a))))*",
             "(?:(?:(?:(a))))*b", "(a|b)*", "(?:a|b)*c", "(?:(a)|b)+$", "\\w+\\s", "a*",
             "(?:a*)+$", "(?:(a)(a)?)*$", "(?:a{1,3})*b", "(a+?)*b", "([ab]*)*c", "(?i)(A*)*b",
+            "a{2048}", "a{2049}", "a{0,2048}", "(a){2047,}?", "(?:a{2}){1024}", "(?:(?:a{2}){2})*b",
+            "(?m)(?:^a*$\n?)*x",
         };
-        const size_t quick[] = {0, 1, 700, 1100, 2046, 2047, 2048, 2049, 2100, 3000};
-        const size_t extra[] = {300, 500, 900, 1000, 1200, 1500, 1800, 2000, 2500, 4000, 6000};
+        const size_t quick[] = {0, 1, 700, 1100, 2047, 2048, 2049, 3000};
+        const size_t extra[] = {300, 500, 900, 1000, 1200, 1500, 1800, 2000, 2046, 2100, 2500, 4000, 6000};
         std::vector<size_t> lens(quick, quick + sizeof quick / sizeof quick[0]);
         if (long_mode()) lens.insert(lens.end(), extra, extra + sizeof extra / sizeof extra[0]);
         int failures = 0;
@@ -725,11 +761,12 @@ TEST(EngineDiff, GeneratedLongTexts) {
                     while (t.size() < len) t += unit;
             }
             if (t.empty()) t = pg_long_text(&rng, p, len);
-            std::string d = diff_one(p, t, 0, API_ENGINE_CAPS);
+            uint64_t start = pg_chance(&rng, 80) ? 0 : pg_below(&rng, (uint32_t)t.size() + 2);
+            std::string d = diff_one(p, t, start, API_ENGINE_CAPS);
             if (!d.empty() && failures++ < 10) ADD_FAILURE() << "long case " << i << ": " << d;
             ref_result rr;
             int parsed = 0;
-            ref_find_pattern(p.c_str(), t.data(), t.size(), 0, &rr, &parsed);
+            ref_find_pattern(p.c_str(), t.data(), t.size(), start, &rr, &parsed);
             if (parsed && rr.result == 1) matched++;
             if (parsed && rr.result == -1) refused++;
         }

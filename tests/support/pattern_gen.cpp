@@ -211,7 +211,8 @@ std::string pg_pattern(pg_rng *rng, const pg_options *opt) {
 
 /* The text alphabet: a handful of the pattern's own bytes (letters of
  * bracket ranges and shorthand letters included, which is harmless), plus
- * one or two bytes that test the edges. */
+ * up to two bytes that test the edges (line breaks, white space, a NUL, a
+ * byte from 128 up, a capital). */
 static std::string text_alphabet(pg_rng *rng, const std::string &pattern) {
     std::string pool;
     for (char c : pattern) {
@@ -228,7 +229,8 @@ static std::string text_alphabet(pg_rng *rng, const std::string &pattern) {
     if (alpha.empty()) alpha = "ab";
     int extras = (int)pg_below(rng, 3);
     for (int i = 0; i < extras; i++) {
-        static const char extra[] = {'\n', ' ', 'A', 'B', '1', '_', (char)0xE9, 'a', 'b', 'x'};
+        static const char extra[] = {'\n', ' ', 'A', 'B', '1', '_', (char)0xE9, 'a',
+                                     'b',  'x', '\r', '\t', '\0'};
         alpha += extra[pg_below(rng, sizeof extra)];
     }
     return alpha;

@@ -50,8 +50,8 @@ void pg_default_options(pg_options *opt);
 std::string pg_pattern(pg_rng *rng, const pg_options *opt);
 
 /* A random text of at most max_len bytes over an alphabet taken from the
- * pattern's bytes plus a few others (line feed, space, the other case of a
- * letter, a digit, "_", a high byte). */
+ * pattern's bytes plus a few others (line feed, carriage return, tab, space,
+ * NUL, a capital, a digit, "_", a high byte). */
 std::string pg_text(pg_rng *rng, const std::string &pattern, size_t max_len);
 
 /* A text of exactly len bytes that repeats a short random unit drawn like
