@@ -25,6 +25,11 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 const int kExitOk = 0;
@@ -64,7 +69,8 @@ const char kHelp[] =
     "Where the text comes from (test, replace):\n"
     "  the TEXT argument when it is given; otherwise the file named by --file;\n"
     "  otherwise standard input (also with --file -). Giving both TEXT and\n"
-    "  --file is a usage error.\n"
+    "  --file is a usage error. A text read from a file or standard input is\n"
+    "  taken whole, final line break included (echo adds one).\n"
     "\n"
     "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
     "TEXT that begins with '-' can follow it):\n"
@@ -76,13 +82,18 @@ const char kHelp[] =
     "                                before the byte above it, or at the end of\n"
     "                                the line), then each match with its number,\n"
     "                                span and text and each group's number, span\n"
-    "                                and text; spans are byte offsets [start,end)\n"
+    "                                and text; spans are byte offsets [start,end).\n"
+    "                                Lines without a match are left out (...).\n"
+    "                                Bytes that do not print are shown as \\t \\n\n"
+    "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
+    "                                shows as \\n when a match covers it\n"
     "                      replace   the resulting text, then the count\n"
     "                      generate  the compact pattern, an empty line, and the\n"
     "                                verbose form line by line\n"
-    "  -f, --file FILE   read TEXT from FILE (- for standard input)\n"
+    "  -f, --file FILE   read TEXT from FILE (- for standard input); also\n"
+    "                    --file=FILE\n"
     "      --json FILE   generate: read the JSON array of examples from FILE\n"
-    "                    (- for standard input)\n"
+    "                    (- for standard input); also --json=FILE\n"
     "  -h, --help        show this help and exit\n"
     "\n"
     "Bytes and limits:\n"
@@ -937,6 +948,11 @@ int cmd_generate(const Options &opt) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#if defined(_WIN32)
+  // Texts and answers are bytes: no line-break translation on the way in or out.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   Options opt;
   int st = parse_command_line(argc, argv, opt);
   if (st >= 0) return st;
