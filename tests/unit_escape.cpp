@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "pattern_gen.h"
 #include "rx_common.h"
 #include "rx_escape.h"
+#include "rx_match_win.h"
 
 namespace {
 
@@ -169,6 +171,43 @@ TEST(Escape, LongRangeGrowsTheBuffer) {
     uint64_t length = 0;
     EXPECT_EQ(escape(input, &length), expected);
     EXPECT_EQ(length, 7000u);
+}
+
+// The escaped text, read as a pattern, matches exactly the bytes it came
+// from: the whole range, and no range that differs from it in one byte.
+void expect_exact_pattern(const std::string &range) {
+    std::string pattern = "^" + escape(range) + "$";
+    char err[128] = "";
+    ASSERT_EQ(rx_engine_compile_ok(pattern.c_str(), err, sizeof err), 0) << err << " in " << pg_quote(pattern);
+    uint64_t s = 9, e = 9;
+    EXPECT_EQ(rx_engine_find(pattern.c_str(), range.c_str(), range.size(), 0, &s, &e), 1) << pg_quote(range);
+    EXPECT_EQ(s, 0u);
+    EXPECT_EQ(e, range.size()) << pg_quote(range);
+    if (range.empty()) return;
+    std::string changed = range;
+    size_t at = range.size() / 2;
+    changed[at] = static_cast<char>(range[at] == 'A' ? 'a' : range[at] == (char)0xFF ? 1 : range[at] + 1);
+    EXPECT_EQ(rx_engine_find(pattern.c_str(), changed.c_str(), changed.size(), 0, &s, &e), 0)
+        << pg_quote(pattern) << " matches " << pg_quote(changed);
+    std::string longer = range + range.substr(0, 1);
+    EXPECT_EQ(rx_engine_find(pattern.c_str(), longer.c_str(), longer.size(), 0, &s, &e), 0)
+        << pg_quote(pattern) << " matches " << pg_quote(longer);
+}
+
+TEST(Escape, EscapedTextMatchesExactlyItsBytes) {
+    for (int v = 1; v < 256; v++) expect_exact_pattern(std::string(1, static_cast<char>(v)));
+    const char *fixed[] = {"", "(?i)A", "a{2}", "x{2,}", "\\d\\b", "[^a]", "(a|b)*", "^$", "a|", "A", "{,5}"};
+    for (const char *f : fixed) expect_exact_pattern(f);
+    pg_rng rng;
+    pg_seed(&rng, 0x657363617065ull);
+    for (int i = 0; i < 3000; i++) {
+        std::string range;
+        for (uint32_t n = pg_below(&rng, 40); n > 0; n--) {
+            uint32_t r = pg_below(&rng, 3);
+            range += r == 0 ? kOperators[pg_below(&rng, 14)] : static_cast<char>(1 + pg_below(&rng, 255));
+        }
+        expect_exact_pattern(range);
+    }
 }
 
 // Every allocation of a call fails in turn: the call answers -1, leaves
