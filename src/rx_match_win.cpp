@@ -604,6 +604,7 @@ typedef struct mstate {
     int32_t hit;
     int32_t oom;
     rx_caps *caps;
+    int32_t caps_clean;  /* the record is all zero whenever the log is empty */
     cap_undo *log;
     int32_t logn;
     int32_t logcap;
@@ -639,11 +640,15 @@ static inline void caps_undo_to(mstate *ms, int32_t mark) {
     }
 }
 
-/* Clears the active record and empties the log; nothing without a record. */
+/* Clears the active record and empties the log; nothing without a record.
+ * Every write to the record is logged and taken back exactly, so once the
+ * record was cleared in this search an empty log means it is still clear. */
 static inline void caps_reset(mstate *ms) {
     if (ms->caps == nullptr) return;
+    if (ms->caps_clean && ms->logn == 0) return;
     memset(ms->caps, 0, sizeof *ms->caps);
     ms->logn = 0;
+    ms->caps_clean = 1;
 }
 
 static int grow_log(mstate *ms) {
@@ -1107,13 +1112,23 @@ out_of_memory:
  * minimum of at least one) a byte-consuming leaf, an attempt at a position
  * whose byte no such leaf accepts, or at the end of the text, fails after a
  * fixed number of steps with nothing else changed. Such positions are then
- * charged that cost without being tried. The analysis walks at most a few
- * thousand nodes and gives up on anything else.
+ * charged that cost without being tried.
+ *
+ * One more shape is common enough to deserve it: a sequence that begins with
+ * an anchor or a word boundary (the guard), as in \bword\b. An attempt then
+ * fails with one cost where the guard fails, and with a larger one where the
+ * guard holds but the byte cannot begin the rest.
+ *
+ * The analysis walks at most a few thousand nodes and gives up on anything
+ * else. The budget runs out inside a skipped attempt exactly when fewer
+ * steps are left than it costs; the search then fails as the attempt would.
  */
 typedef struct first_bytes {
-    uint8_t accept[256];  /* bytes that may begin a match */
-    int64_t cost;         /* steps a failed attempt spends, the search's own included */
-    int single;           /* -1, or the only byte accepted */
+    uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
+    int64_t cost;           /* steps a failed attempt spends, the search's own included */
+    int single;             /* -1, or the only byte accepted */
+    const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
+    int64_t guard_cost;     /* further steps of a failed attempt where the guard holds */
 } first_bytes;
 
 #define RX_FIRST_VISITS 4096
@@ -1173,8 +1188,34 @@ static int first_set(const rx_node *node, uint8_t *acc, int64_t *cost, int level
 static int analyse_first(const rx_node *root, first_bytes *fb) {
     memset(fb->accept, 0, sizeof fb->accept);
     fb->cost = 1;
+    fb->guard = nullptr;
+    fb->guard_cost = 0;
     int visits = 0;
-    if (!first_set(root, fb->accept, &fb->cost, 0, &visits)) return 0;
+    /* A guard at the bottom of the left spine of sequences and groups: the
+     * spine's steps, the guard, then the sequence's step and its rest. */
+    const rx_node *node = root;
+    int64_t spine = 1;
+    while ((node->kind == RX_CONCAT || node->kind == RX_GROUP) && visits < RX_FIRST_VISITS) {
+        visits++;
+        spine++;
+        if (node->kind == RX_GROUP) {
+            node = node->child;
+            continue;
+        }
+        if (node->left->kind == RX_ANCHOR || node->left->kind == RX_WORDB) {
+            int64_t rest = 0;
+            if (!first_set(node->right, fb->accept, &rest, 0, &visits)) return 0;
+            fb->guard = node->left;
+            fb->cost = spine;
+            fb->guard_cost = 1 + rest;
+            break;
+        }
+        node = node->left;
+    }
+    if (fb->guard == nullptr) {
+        visits = 0;
+        if (!first_set(root, fb->accept, &fb->cost, 0, &visits)) return 0;
+    }
     int count = 0;
     fb->single = -1;
     for (int b = 0; b < 256; b++) {
@@ -1184,7 +1225,7 @@ static int analyse_first(const rx_node *root, first_bytes *fb) {
         }
     }
     if (count != 1) fb->single = -1;
-    return count < 256;
+    return count < 256 || fb->guard != nullptr;
 }
 
 /* First position at or after p (below n) whose byte may begin a match; n
@@ -1195,6 +1236,43 @@ static uint64_t next_candidate(const first_bytes *fb, const uint8_t *t, uint64_t
         return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
     }
     while (p < n && !fb->accept[t[p]]) p++;
+    return p;
+}
+
+/*
+ * Charges the hopeless attempts from p on and returns the first position that
+ * must really be tried (n + 1 when none is left). When the budget runs out in
+ * one of them, sets the flag as a refused step would and returns n + 1.
+ */
+static uint64_t skip_hopeless(mstate *ms, const first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+    if (fb->guard == nullptr) {
+        uint64_t q = next_candidate(fb, t, n, p);
+        if (q == n) q = n + 1; /* the end of the text never begins a match here */
+        uint64_t hopeless = q - p;
+        if (hopeless == 0) return p;
+        uint64_t c = static_cast<uint64_t>(fb->cost);
+        if (ms->steps <= 0 || hopeless > static_cast<uint64_t>(ms->steps) / c) {
+            if (ms->steps > 0) ms->steps = 0;
+            ms->hit = 1;
+            return n + 1;
+        }
+        ms->steps -= static_cast<int32_t>(hopeless * c);
+        return q;
+    }
+    for (; p <= n; p++) {
+        uint64_t e;
+        int64_t c = fb->cost;
+        if (leaf_match(fb->guard, t, n, p, &e)) {
+            if (p < n && fb->accept[t[p]]) return p;
+            c += fb->guard_cost;
+        }
+        if (ms->steps < c) {
+            if (ms->steps > 0) ms->steps = 0;
+            ms->hit = 1;
+            return n + 1;
+        }
+        ms->steps -= static_cast<int32_t>(c);
+    }
     return p;
 }
 
@@ -1223,6 +1301,7 @@ static int run_search(const rx_node *root, int anchored, const char *text, uint6
     ms.hit = 0;
     ms.oom = 0;
     ms.caps = caps;
+    ms.caps_clean = 0;
     ms.log = g_caplog;
     ms.logn = g_caplog_n;
     ms.logcap = g_caplog_cap;
@@ -1246,28 +1325,21 @@ static int run_search(const rx_node *root, int anchored, const char *text, uint6
         }
         if (result == 0 && ms.hit) result = -1;
     } else {
+        /* The analysis is made only once a couple of attempts have failed,
+         * so that searches that match at once (enumeration) do not pay for
+         * it. */
         first_bytes fb;
-        int skip = n > 0 && start < n && analyse_first(root, &fb);
+        int skip = 0, failures = 0;
         uint64_t p = start;
         while (p <= n) {
             if (skip) {
-                uint64_t q = next_candidate(&fb, t, n, p);
-                if (q == n) q = n + 1; /* the end of the text never begins a match here */
-                uint64_t hopeless = q - p;
-                if (hopeless > 0) {
-                    caps_reset(&ms);
-                    uint64_t c = static_cast<uint64_t>(fb.cost);
-                    if (ms.steps <= 0 || hopeless > static_cast<uint64_t>(ms.steps) / c) {
-                        /* The budget runs out inside one of these attempts. */
-                        if (ms.steps > 0) ms.steps = 0;
-                        ms.hit = 1;
-                        result = -1;
-                        break;
-                    }
-                    ms.steps -= static_cast<int32_t>(hopeless * c);
-                    p = q;
-                    if (p > n) break;
+                caps_reset(&ms); /* what each skipped attempt leaves behind */
+                p = skip_hopeless(&ms, &fb, t, n, p);
+                if (ms.hit) {
+                    result = -1;
+                    break;
                 }
+                if (p > n) break;
             }
             caps_reset(&ms);
             if (rx_spend_step(&ms) == 0) {
@@ -1286,6 +1358,7 @@ static int run_search(const rx_node *root, int anchored, const char *text, uint6
                 result = -1;
                 break;
             }
+            if (++failures == 2 && n - p >= 8) skip = analyse_first(root, &fb);
             p++;
         }
     }

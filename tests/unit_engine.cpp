@@ -909,4 +909,52 @@ TEST(Reference, GeneratedPatternsAgreeStepForStep) {
                 outcomes[2]);
 }
 
+// Start positions that cannot begin a match are charged without being tried;
+// these shapes and lengths make sure that changes nothing, down to the steps,
+// the budget running out inside the charged stretch included.
+TEST(Reference, SkippedStartPositionsAgree) {
+    const char *patterns[] = {"\\bab\\b", "(?m)^b", "$a", "\\Bb", "\\b(?:ab|ba)", "x", "(?i)x", "[xy]z", "(?:ab|cd)+",
+                              "(a)b", "\\w+@", "a{1,0}b", "(?:a|\\d)x", "(?:(?:b))c", "(?:abcdefgh|ijklmnop|qrstuvwx)z",
+                              "(\\bq)", "(?:\\bq|r)", "b+?c", "\\b", "(?m)$\\n", "(?:yyyyyyyyyy|zzzzzzzzzz)+q",
+                              "\\Bqrstuvwxyzqrstuvwxyz", "\\bqrstuvwxyz", "(?:(?:(?:(?:(a))b)c)d)e"};
+    std::vector<std::string> texts;
+    std::mt19937 rng(7);
+    for (size_t len : {9, 40, 300, 5000}) {
+        for (const char *alphabet : {"ab ", "abxyz\n", "y", "ab"}) {
+            std::string t;
+            size_t k = std::strlen(alphabet);
+            for (size_t i = 0; i < len; i++) t += alphabet[rng() % k];
+            texts.push_back(t);
+        }
+    }
+    texts.push_back(rep('y', 200000));
+    texts.push_back(rep('y', 200000) + "ab");
+    texts.push_back(rep('y', 199990) + " ab q");
+    int compared = 0;
+    ASSERT_TRUE(krx_test::run_on_stack(
+        [&] {
+            for (const char *p : patterns) {
+                for (const std::string &t : texts) {
+                    for (uint64_t start : {uint64_t(0), uint64_t(3)}) {
+                        for (bool with_caps : {true, false}) {
+                            Outcome want = ref_search(p, t, start);
+                            Outcome got = search(p, t, start, with_caps);
+                            if (!with_caps) want.groups.clear();
+                            compared++;
+                            EXPECT_EQ(got.r, want.r) << p << " / " << t.size() << " start " << start;
+                            EXPECT_EQ(got.steps, want.steps) << p << " / " << t.size() << " start " << start;
+                            if (got.r == 1 && want.r == 1) {
+                                EXPECT_EQ(got.s, want.s) << p;
+                                EXPECT_EQ(got.e, want.e) << p;
+                                EXPECT_EQ(show(got.groups), show(want.groups)) << p;
+                            }
+                        }
+                    }
+                }
+            }
+        },
+        size_t(512) << 20));
+    EXPECT_EQ(compared, static_cast<int>(sizeof patterns / sizeof *patterns * texts.size() * 4));
+}
+
 }  // namespace
