@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Fetches the source of yyjson for the Windows build, which compiles it into
+# the DLL with the cross compiler (the Linux build uses the system's
+# libyyjson-dev instead).
+#
+#   scripts/fetch-yyjson-source.sh DEST
+#
+# Unpacks the upstream source into DEST/source and prints that path as the
+# last line of its output. Once DEST/source holds a source, it is reused
+# without touching the network.
+#
+# The source comes from Debian's source packages, found through a private
+# deb-src list and apt state folder under DEST (the system's apt sources are
+# never touched). Every version that Debian's sid and trixie list is tried,
+# newest first, from 0.10 up: apt names the orig tarball's address and
+# SHA256, apt's own download helper fetches that one file and checks the
+# checksum, and the file is checked once more here before it is unpacked.
+# (Debian's archive does not serve every listed tarball; a version whose
+# tarball is missing is skipped. The Debian patch archive is not needed:
+# the orig tarball alone is upstream's source.)
+set -euo pipefail
+
+if [ "$#" -ne 1 ]; then
+  echo "usage: $0 DEST" >&2
+  exit 2
+fi
+dest=$(mkdir -p "$1" && cd "$1" && pwd)
+src="$dest/source"
+stamp="$src/.krx-yyjson-version"
+
+if [ -f "$stamp" ] && [ -f "$src/src/yyjson.c" ] && [ -f "$src/src/yyjson.h" ]; then
+  echo "fetch-yyjson-source: reusing yyjson $(cat "$stamp")" >&2
+  echo "$src"
+  exit 0
+fi
+
+state="$dest/apt"
+rm -rf "$state"
+mkdir -p "$state/sources" "$state/lists/partial" "$state/cache/archives/partial" "$state/download"
+cat > "$state/sources/yyjson-src.list" <<'EOF'
+deb-src http://deb.debian.org/debian sid main
+deb-src http://deb.debian.org/debian trixie main
+EOF
+apt_opts=(-o Dir::Etc::SourceList=/dev/null
+          -o Dir::Etc::SourceParts="$state/sources"
+          -o Dir::State::Lists="$state/lists"
+          -o Dir::Cache="$state/cache"
+          -o Dir::State::Status=/var/lib/dpkg/status
+          -o APT::Get::List-Cleanup=0
+          -o APT::Sandbox::User=root
+          -o Debug::NoLocking=1)
+
+echo "fetch-yyjson-source: reading Debian's source lists" >&2
+apt-get "${apt_opts[@]}" -qq update >&2
+
+# Listed versions, newest first, 0.10 and later only (the library relies on
+# the four-argument yyjson_alc realloc and yyjson_read_opts of 0.10+).
+mapfile -t versions < <(apt-cache "${apt_opts[@]}" showsrc yyjson 2>/dev/null |
+  awk '/^Version:/ { print $2 }' | sort -V -r -u)
+
+for version in "${versions[@]}"; do
+  if dpkg --compare-versions "$version" lt 0.10; then continue; fi
+  # A line of the form: 'URL' NAME SIZE SHA256:HASH
+  line=$(cd "$state/download" &&
+         apt-get "${apt_opts[@]}" --print-uris source "yyjson=$version" 2>/dev/null |
+         grep -E "^'[^']+\.orig\.tar\.[a-z0-9]+' " | head -n 1) || true
+  if [ -z "$line" ]; then
+    echo "fetch-yyjson-source: yyjson $version: no orig tarball listed" >&2
+    continue
+  fi
+  url=$(echo "$line" | awk '{ print $1 }' | tr -d "'")
+  name=$(echo "$line" | awk '{ print $2 }')
+  sum=$(echo "$line" | awk '{ print $4 }')
+  case "$sum" in
+    SHA256:*) sha256=${sum#SHA256:} ;;
+    *) echo "fetch-yyjson-source: yyjson $version: no SHA256 for $name" >&2; continue ;;
+  esac
+  file="$state/download/$name"
+  echo "fetch-yyjson-source: trying yyjson $version ($name)" >&2
+  if ! /usr/lib/apt/apt-helper "${apt_opts[@]}" download-file "$url" "$file" "SHA256:$sha256" >&2; then
+    echo "fetch-yyjson-source: yyjson $version: $name is not served" >&2
+    rm -f "$file"
+    continue
+  fi
+  if [ "$(sha256sum "$file" | awk '{ print $1 }')" != "$sha256" ]; then
+    echo "fetch-yyjson-source: yyjson $version: checksum mismatch for $name" >&2
+    rm -f "$file"
+    continue
+  fi
+  rm -rf "$src"
+  mkdir -p "$src"
+  tar -xf "$file" -C "$src" --strip-components=1
+  if [ ! -f "$src/src/yyjson.c" ] || [ ! -f "$src/src/yyjson.h" ]; then
+    echo "fetch-yyjson-source: yyjson $version: $name has no src/yyjson.c" >&2
+    rm -rf "$src"
+    continue
+  fi
+  echo "$version" > "$stamp"
+  echo "fetch-yyjson-source: using yyjson $version, SHA256 $sha256" >&2
+  echo "$src"
+  exit 0
+done
+
+echo "fetch-yyjson-source: no yyjson source of version 0.10 or later could be had" >&2
+exit 1
