@@ -6,8 +6,9 @@
  * heap blocks they point to (the thread's answer buffer, the matcher's work
  * stack) are released by cleanup functions that their modules register
  * here. On POSIX systems a thread-specific key with a destructor calls them
- * when the thread exits. The main thread's blocks stay reachable until the
- * process ends.
+ * when the thread exits; on Windows a TLS callback of the module does (see
+ * below for why not DllMain). The main thread's blocks stay reachable until
+ * the process ends.
  */
 #include "rx_platform.h"
 
@@ -50,12 +51,86 @@ static void run_cleanups(void) {
 
 #if defined(_WIN32)
 
-/* Windows: blocks live until the process ends; the entry point does no
- * work for any reason. */
-int rx_thread_cleanup_arm(rx_thread_cleanup_fn fn) {
-    return register_cleanup(fn);
+/*
+ * Windows. With mingw-w64, thread_local variables are emulated: each
+ * thread's copies live in a heap array hung off a winpthreads key, and
+ * winpthreads frees that array from its own TLS callback when the thread
+ * ends. The loader calls a module's TLS callbacks before its entry point,
+ * so by the time DllMain sees DLL_THREAD_DETACH every per-thread variable
+ * reads as zero again (and reading one allocates a fresh copy that nobody
+ * frees). The release therefore runs from a TLS callback of our own, placed
+ * in section .CRT$XLE: the linker orders the callbacks by section name and
+ * winpthreads' callback sits in .CRT$XLF, so ours runs first, while the
+ * thread's variables still hold their blocks.
+ *
+ * A native TLS slot marks the threads that armed a release, so threads that
+ * never called the library are not touched at all (no emulated copy is
+ * created for them). Nothing is released when the module is unloaded or the
+ * process ends: at process exit other threads have been killed, possibly
+ * inside the heap, and a TLS callback cannot tell that exit from an unload.
+ * The unloading thread's blocks (and those of threads still running then)
+ * stay allocated, as the answer of a thread always may.
+ */
+
+/* TLS slot whose value is non-null on threads that armed a release;
+ * TLS_OUT_OF_INDEXES until the first arm. */
+static std::atomic<DWORD> g_armed_slot{TLS_OUT_OF_INDEXES};
+
+/* The slot, allocated on first use; TLS_OUT_OF_INDEXES when none is left.
+ * Two threads racing here both allocate, and the loser frees its own. */
+static DWORD armed_slot(void) {
+    DWORD slot = g_armed_slot.load(std::memory_order_acquire);
+    if (slot != TLS_OUT_OF_INDEXES) return slot;
+    DWORD fresh = TlsAlloc();
+    if (fresh == TLS_OUT_OF_INDEXES) return TLS_OUT_OF_INDEXES;
+    DWORD expected = TLS_OUT_OF_INDEXES;
+    if (g_armed_slot.compare_exchange_strong(expected, fresh,
+                                             std::memory_order_acq_rel))
+        return fresh;
+    TlsFree(fresh);
+    return expected;
 }
 
+/* The TLS functions reset the thread's last-error code; a host that reads
+ * GetLastError after its own calls must not see ours, so it is kept. */
+int rx_thread_cleanup_arm(rx_thread_cleanup_fn fn) {
+    if (register_cleanup(fn) != 0) return -1;
+    DWORD saved_error = GetLastError();
+    int result = 0;
+    DWORD slot = armed_slot();
+    if (slot == TLS_OUT_OF_INDEXES) {
+        result = -1;
+    } else if (TlsGetValue(slot) == nullptr) {
+        /* Any non-null value will do: the slot's own address. */
+        if (!TlsSetValue(slot, &g_armed_slot)) result = -1;
+    }
+    SetLastError(saved_error);
+    return result;
+}
+
+/* Runs for every module event; acts only when an armed thread ends. The
+ * slot is freed when the module goes away, so that loading and unloading
+ * the DLL again and again does not use up the process's TLS slots. */
+static void NTAPI thread_end_callback(PVOID module, DWORD reason, PVOID reserved) {
+    (void)module;
+    (void)reserved;
+    DWORD slot = g_armed_slot.load(std::memory_order_acquire);
+    if (slot == TLS_OUT_OF_INDEXES) return;
+    if (reason == DLL_THREAD_DETACH && TlsGetValue(slot) != nullptr) {
+        run_cleanups();
+        TlsSetValue(slot, nullptr);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        g_armed_slot.store(TLS_OUT_OF_INDEXES, std::memory_order_release);
+        TlsFree(slot);
+    }
+}
+
+/* The callback's entry in the image's TLS callback array (see above for
+ * why .CRT$XLE). "used" keeps the otherwise unreferenced entry. */
+extern "C" __attribute__((section(".CRT$XLE"), used))
+const PIMAGE_TLS_CALLBACK rx_thread_end_callback_entry = thread_end_callback;
+
+/* The entry point does no work for any reason. */
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     (void)instance;
     (void)reason;
