@@ -366,6 +366,17 @@ TEST(Infer, InputIsNotModifiedAndErrorSlotIsLeftAlone) {
     rx_clear_error();
 }
 
+// The largest inputs, inferred and proved on a thread with a 1 MiB stack.
+TEST(Infer, LargestInputsOnASmallStack) {
+    std::vector<std::string> examples;
+    for (int i = 0; i < 64; i++) examples.push_back(std::string(4096 - i, i % 2 ? '(' : ')'));
+    Inferred got;
+    ASSERT_TRUE(krx_test::run_on_stack([&] { got = infer(examples); }));
+    ASSERT_EQ(got.rc, 0);
+    EXPECT_EQ(got.pattern.substr(0, 2), "^(");
+    expect_matches_whole(got.pattern, examples);
+}
+
 TEST(Infer, SixtyFourLongExamples) {
     std::vector<std::string> examples;
     for (int i = 0; i < 64; i++) examples.push_back(std::string(4090, 'k') + "-" + std::to_string(1000 + i));
@@ -381,35 +392,58 @@ TEST(Infer, SixtyFourLongExamples) {
 
 // ---- every failed allocation ----------------------------------------------------
 
+struct Attempt {
+    int rc = -2;
+    bool outputs_untouched = false;
+    std::string pattern, verbose, error;
+};
+
+// One call with the k-th allocation failing, on a fresh thread with a 1 MiB
+// stack, so that the engine's first-use allocations on a thread are failed
+// too.
+Attempt attempt(const std::vector<const char *> &ptrs, long k) {
+    Attempt a;
+    bool started = krx_test::run_on_stack([&] {
+        char sentinel[] = "untouched";
+        char *pattern = sentinel, *verbose = sentinel;
+        rx_clear_error();
+        rx_alloc_fail_at(k);
+        a.rc = rx_infer_pattern(ptrs.data(), static_cast<int>(ptrs.size()), &pattern, &verbose);
+        rx_alloc_fail_at(0);
+        a.error = rx_last_error();
+        a.outputs_untouched = pattern == sentinel && verbose == sentinel;
+        if (a.rc == 0) {
+            a.pattern = pattern;
+            a.verbose = verbose;
+            std::free(pattern);
+            std::free(verbose);
+        }
+    });
+    EXPECT_TRUE(started);
+    return a;
+}
+
 // Fails the k-th allocation of one call, k = 1, 2, ..., until the call
 // makes fewer than k allocations and succeeds with the normal answer. Each
 // failure must answer -1 with "out of memory" and leave both outputs as
 // they were; the sanitizer build checks that nothing leaks.
 void sweep(const std::vector<std::string> &examples) {
-    Inferred expected = infer(examples);
-    ASSERT_EQ(expected.rc, 0);
     std::vector<const char *> ptrs;
     for (const std::string &e : examples) ptrs.push_back(e.c_str());
+    Attempt expected = attempt(ptrs, 0);
+    ASSERT_EQ(expected.rc, 0);
     long k = 1;
     for (;; k++) {
-        char sentinel[] = "untouched";
-        char *pattern = sentinel, *verbose = sentinel;
-        rx_clear_error();
-        rx_alloc_fail_at(k);
-        int rc = rx_infer_pattern(ptrs.data(), static_cast<int>(ptrs.size()), &pattern, &verbose);
-        rx_alloc_fail_at(0);
-        if (rc == 0) {
-            EXPECT_EQ(pattern, expected.pattern) << "k=" << k << " " << printable(examples);
-            EXPECT_EQ(verbose, expected.verbose) << "k=" << k << " " << printable(examples);
-            EXPECT_STREQ(rx_last_error(), "");
-            std::free(pattern);
-            std::free(verbose);
+        Attempt a = attempt(ptrs, k);
+        if (a.rc == 0) {
+            EXPECT_EQ(a.pattern, expected.pattern) << "k=" << k << " " << printable(examples);
+            EXPECT_EQ(a.verbose, expected.verbose) << "k=" << k << " " << printable(examples);
+            EXPECT_EQ(a.error, "");
             break;
         }
-        ASSERT_EQ(rc, -1) << "k=" << k;
-        EXPECT_STREQ(rx_last_error(), "out of memory") << "k=" << k << " " << printable(examples);
-        EXPECT_EQ(pattern, sentinel) << "k=" << k;
-        EXPECT_EQ(verbose, sentinel) << "k=" << k;
+        ASSERT_EQ(a.rc, -1) << "k=" << k;
+        EXPECT_EQ(a.error, "out of memory") << "k=" << k << " " << printable(examples);
+        EXPECT_TRUE(a.outputs_untouched) << "k=" << k;
     }
     EXPECT_GT(k, 3) << printable(examples);
 }
@@ -422,6 +456,7 @@ TEST(Infer, EachAllocationFailureIsReported) {
         {"hello", "hello world"},
         {"id-7.txt", "id-x-9.txt"},
         {"1-", "1--", "2-"},
+        {"x-1", "x-1-2", "x-2"},
         {"a-a-a-a-a-a-a-a-a-a-a-a-a-a-a-a-a-a-a", "b-b-b-b-b-b-b-b-b-b-b-b-b-b-b-b-b-b-bb"},
         {std::string(200, '#') + " x", std::string(150, '#') + " yy"},
         {std::string(2049, 'z')},
