@@ -779,6 +779,29 @@ static int quant_leaf(mstate *ms, const rx_node *node, const uint8_t *t, uint64_
     int32_t k = 0;
     uint64_t prev = p, e = p;
     int r;
+    /*
+     * Iterations that nothing can interrupt are taken in one go: while the
+     * leaf keeps matching a byte, at least two steps are left per iteration,
+     * the depth stays within the limit and the bounds allow another, each
+     * iteration just spends its two steps and raises the depth by one.
+     */
+    if (!ms->hit && (leaf->kind == RX_CHAR || leaf->kind == RX_ANY || leaf->kind == RX_CLASS)) {
+        int64_t most = ms->steps / 2;
+        if (RX_DEPTH_LIMIT - ms->depth < most) most = RX_DEPTH_LIMIT - ms->depth;
+        if (max >= 0 && max < most) most = max;
+        if (node->lazy && min < most) most = min;
+        if (static_cast<int64_t>(n - p) < most) most = static_cast<int64_t>(n - p);
+        int64_t run = 0;
+        uint64_t next;
+        while (run < most && leaf_match(leaf, t, n, p + static_cast<uint64_t>(run), &next)) run++;
+        if (run > 0) {
+            ms->steps -= static_cast<int32_t>(2 * run);
+            ms->depth += static_cast<int32_t>(run);
+            k = static_cast<int32_t>(run);
+            prev = p + static_cast<uint64_t>(run) - 1;
+            p += static_cast<uint64_t>(run);
+        }
+    }
     for (;;) {
         if (rx_spend_step(ms) != 0) {
             r = 0;

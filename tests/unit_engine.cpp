@@ -916,7 +916,8 @@ TEST(Reference, SkippedStartPositionsAgree) {
     const char *patterns[] = {"\\bab\\b", "(?m)^b", "$a", "\\Bb", "\\b(?:ab|ba)", "x", "(?i)x", "[xy]z", "(?:ab|cd)+",
                               "(a)b", "\\w+@", "a{1,0}b", "(?:a|\\d)x", "(?:(?:b))c", "(?:abcdefgh|ijklmnop|qrstuvwx)z",
                               "(\\bq)", "(?:\\bq|r)", "b+?c", "\\b", "(?m)$\\n", "(?:yyyyyyyyyy|zzzzzzzzzz)+q",
-                              "\\Bqrstuvwxyzqrstuvwxyz", "\\bqrstuvwxyz", "(?:(?:(?:(?:(a))b)c)d)e"};
+                              "\\Bqrstuvwxyzqrstuvwxyz", "\\bqrstuvwxyz", "(?:(?:(?:(?:(a))b)c)d)e",
+                              "a{0,1000}b", "[ab]{2,900}?c", "(?i)A{3,}x", "(?:a{1,700}|b)+c"};
     std::vector<std::string> texts;
     std::mt19937 rng(7);
     for (size_t len : {9, 40, 300, 5000}) {
@@ -928,6 +929,8 @@ TEST(Reference, SkippedStartPositionsAgree) {
         }
     }
     texts.push_back(rep('y', 200000));
+    texts.push_back(rep('a', 200000));
+    texts.push_back(rep('a', 2000) + "b" + rep('a', 3000));
     texts.push_back(rep('y', 200000) + "ab");
     texts.push_back(rep('y', 199990) + " ab q");
     int compared = 0;
