@@ -360,9 +360,9 @@ TEST(CompileCheck, BuffersAndResults) {
 }
 
 TEST(CompileCheck, EveryByteValueIsALiteral) {
-    const std::string specials = "()[]\\.^$*+?|";
+    const std::string operators = "()[]\\.^$*+?|";
     for (unsigned b = 1; b < 256; b++) {
-        if (specials.find(static_cast<char>(b)) != std::string::npos) continue;
+        if (operators.find(static_cast<char>(b)) != std::string::npos) continue;
         std::string p(1, static_cast<char>(b));
         EXPECT_EQ(tree_of(p), "'" + byte_text(b) + "'") << b;
     }
