@@ -82,6 +82,15 @@ static const char *store_answer(char *data, uint64_t length) {
     return answer;
 }
 
+/* 1 with the message in the error slot when the argument is null. The
+ * exports test their arguments in declaration order, so the first null one
+ * names the failure. */
+static int missing(const char *argument, const char *message) {
+    if (argument != nullptr) return 0;
+    rx_set_error("%s", message);
+    return 1;
+}
+
 /* The parser's message when a node could not be allocated. */
 static int is_allocation_failure(const char *parser_message) {
     return strcmp(parser_message, "parse error") == 0;
@@ -308,15 +317,9 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
 
 extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     rx_clear_error();
-    if (pattern == nullptr) {
-        rx_set_error("null pattern");
+    if (missing(pattern, "null pattern") || missing(text, "null text") ||
+        check_pattern(pattern) != 0)
         return nullptr;
-    }
-    if (text == nullptr) {
-        rx_set_error("null text");
-        return nullptr;
-    }
-    if (check_pattern(pattern) != 0) return nullptr;
     int32_t *starts, *ends, count;
     rx_caps *caps;
     if (rx_match_all_caps(pattern, text, &starts, &ends, nullptr, &count, &caps) != 0)
@@ -384,19 +387,9 @@ int rx_replace_all(const char *pattern, const char *text, const char *replacemen
 extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char *text,
                                                  const char *replacement) {
     rx_clear_error();
-    if (pattern == nullptr) {
-        rx_set_error("null pattern");
+    if (missing(pattern, "null pattern") || missing(text, "null text") ||
+        missing(replacement, "null replacement") || check_pattern(pattern) != 0)
         return nullptr;
-    }
-    if (text == nullptr) {
-        rx_set_error("null text");
-        return nullptr;
-    }
-    if (replacement == nullptr) {
-        rx_set_error("null replacement");
-        return nullptr;
-    }
-    if (check_pattern(pattern) != 0) return nullptr;
     char *result;
     int32_t count;
     if (rx_replace_all(pattern, text, replacement, &result, &count) != 0) return nullptr;

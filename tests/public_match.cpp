@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kelvaron_regex.h"
+#include "test_support.h"
 
 namespace {
 
@@ -63,19 +64,6 @@ std::string answer_of(const std::vector<std::string> &match_objs) {
     return out + "]}";
 }
 
-// Compares two long texts and, when they differ, describes where instead of
-// printing megabytes.
-::testing::AssertionResult same_long_text(const std::string &actual, const std::string &expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    size_t i = 0;
-    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
-    const size_t from = i < 40 ? 0 : i - 40;
-    return ::testing::AssertionFailure()
-           << "lengths " << actual.size() << " and " << expected.size() << " (expected); first difference at "
-           << i << ": actual ..." << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120)
-           << "...";
-}
-
 const char kLimitReached[] = "null: backtracking limit reached";
 
 TEST(RxTest, WorkedExamples) {
@@ -118,7 +106,7 @@ TEST(RxTest, ManyMatchesGrowTheLists) {
     for (int n : {7, 8, 9, 16, 17, 33, 1000, 100000}) {
         std::vector<std::string> ms;
         for (int i = 0; i < n; ++i) ms.push_back(match_obj(i, i + 1, "a"));
-        EXPECT_TRUE(same_long_text(test_answer("a", std::string(n, 'a')), answer_of(ms))) << n;
+        EXPECT_TRUE(krx_test::same_long_text(test_answer("a", std::string(n, 'a')), answer_of(ms))) << n;
     }
     // An empty match at every offset, the last one at the end of the text.
     std::vector<std::string> empties;

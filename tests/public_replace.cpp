@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kelvaron_regex.h"
+#include "test_support.h"
 
 namespace {
 
@@ -39,19 +40,6 @@ void check_table(const std::vector<Case> &cases) {
 // {"result":"<text>","count":<n>} for a result that JSON quoting leaves as it is.
 std::string plain_answer(const std::string &result, int count) {
     return "{\"result\":\"" + result + "\",\"count\":" + std::to_string(count) + "}";
-}
-
-// Compares two long texts and, when they differ, describes where instead of
-// printing megabytes.
-::testing::AssertionResult same_long_text(const std::string &actual, const std::string &expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    size_t i = 0;
-    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
-    const size_t from = i < 40 ? 0 : i - 40;
-    return ::testing::AssertionFailure()
-           << "lengths " << actual.size() << " and " << expected.size() << " (expected); first difference at "
-           << i << ": actual ..." << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120)
-           << "...";
 }
 
 const char kLimitReached[] = "null: backtracking limit reached";
@@ -155,9 +143,9 @@ TEST(RxReplace, DepthLimitAndStepBudget) {
 TEST(RxReplace, TextLimit) {
     const int kLimit = 10485760;
     std::string text(kLimit, 'b');
-    EXPECT_TRUE(same_long_text(replace_answer("a", text.c_str(), "x"), plain_answer(text, 0)));
+    EXPECT_TRUE(krx_test::same_long_text(replace_answer("a", text.c_str(), "x"), plain_answer(text, 0)));
     text[kLimit - 1] = 'c';
-    EXPECT_TRUE(same_long_text(replace_answer("c", text.c_str(), "d"),
+    EXPECT_TRUE(krx_test::same_long_text(replace_answer("c", text.c_str(), "d"),
                                plain_answer(std::string(kLimit - 1, 'b') + "d", 1)));
     text += "c";
     EXPECT_EQ(replace_answer("c", text.c_str(), "d"), "null: text exceeds 10485760 bytes");

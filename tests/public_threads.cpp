@@ -45,19 +45,6 @@ std::string matches_of(const std::vector<std::string> &objs) {
     return out + "]}";
 }
 
-// Compares two long texts and, when they differ, describes where instead of
-// printing megabytes.
-::testing::AssertionResult same_long_text(const std::string &actual, const std::string &expected) {
-    if (actual == expected) return ::testing::AssertionSuccess();
-    size_t i = 0;
-    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
-    const size_t from = i < 40 ? 0 : i - 40;
-    return ::testing::AssertionFailure()
-           << "lengths " << actual.size() << " and " << expected.size() << " (expected); first difference at "
-           << i << ": actual ..." << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120)
-           << "...";
-}
-
 // What one worker thread asks and the exact answers it must get back.
 struct Work {
     std::string valid_pattern, invalid_pattern, invalid_answer;
@@ -216,7 +203,7 @@ TEST(SmallStack, MillionByteLiteralPattern) {
         const std::string pattern(1000000, 'a');
         EXPECT_EQ(or_null(rx_validate(pattern.c_str())), R"({"ok":true})");
         const std::string text = "x" + pattern + "y";
-        EXPECT_TRUE(same_long_text(or_null(rx_test(pattern.c_str(), text.c_str())),
+        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test(pattern.c_str(), text.c_str())),
                                    matches_of({match_obj(1, 1000001, pattern)})));
         EXPECT_EQ(or_null(rx_replace_preview(pattern.c_str(), text.c_str(), "Z")), R"({"result":"xZy","count":1})");
         // One byte short of the pattern: no match anywhere (or the budget
@@ -263,7 +250,7 @@ TEST(SmallStack, NestedGroupsRepeatedToTheDepthLimit) {
     ASSERT_TRUE(krx_test::run_on_stack([] {
         const std::string a2047(2047, 'a');
         const std::string pattern = "(?:(?:(?:(a))))*";
-        EXPECT_TRUE(same_long_text(
+        EXPECT_TRUE(krx_test::same_long_text(
             or_null(rx_test(pattern.c_str(), a2047.c_str())),
             matches_of({match_obj(0, 2047, a2047, group_obj(1, 2046, 2047, "a")), match_obj(2047, 2047, "")})));
         EXPECT_EQ(or_null(rx_test(pattern.c_str(), std::string(2048, 'a').c_str())),
@@ -273,7 +260,7 @@ TEST(SmallStack, NestedGroupsRepeatedToTheDepthLimit) {
         std::string text;
         for (int i = 0; i < 2047; ++i) text += "abcd";
         const long last = 4 * 2046;
-        EXPECT_TRUE(same_long_text(or_null(rx_test(deeper.c_str(), text.c_str())),
+        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test(deeper.c_str(), text.c_str())),
                   matches_of({match_obj(0, 4 * 2047, text,
                                         group_obj(1, last, last + 4, "abcd") + "," + group_obj(2, last, last + 1, "a")),
                               match_obj(4 * 2047, 4 * 2047, "")})));
@@ -293,7 +280,7 @@ TEST(SmallStack, TenMebibyteTexts) {
         for (long i = 1; i <= 10; ++i) objs.push_back(match_obj(i * 1048576 - 1, i * 1048576, "c"));
         EXPECT_EQ(or_null(rx_test("c", text.c_str())), matches_of(objs));
         const std::string replaced = or_null(rx_replace_preview("c", text.c_str(), ""));
-        EXPECT_TRUE(same_long_text(replaced, "{\"result\":\"" + std::string(kLimit - 10, 'b') + "\",\"count\":10}"));
+        EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(kLimit - 10, 'b') + "\",\"count\":10}"));
         // Deep searches over the whole text end at the limits, not in a crash.
         EXPECT_EQ(or_null(rx_test("\\w*$", text.c_str())), "null: backtracking limit reached");
         EXPECT_EQ(or_null(rx_test("(?:(b)|c)*x", text.c_str())), "null: backtracking limit reached");

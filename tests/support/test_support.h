@@ -3,11 +3,13 @@
 #ifndef KRX_TEST_SUPPORT_H
 #define KRX_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <functional>
+#include <string>
 
 namespace krx_test {
 
@@ -35,6 +37,20 @@ inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_byte
 inline bool long_mode() {
     const char *v = std::getenv("KRX_LONG");
     return v != nullptr && v[0] == '1';
+}
+
+// Compares two long texts and, when they differ, describes where instead of
+// printing megabytes.
+inline ::testing::AssertionResult same_long_text(const std::string &actual,
+                                                 const std::string &expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
+    const size_t from = i < 40 ? 0 : i - 40;
+    return ::testing::AssertionFailure()
+           << "lengths " << actual.size() << " and " << expected.size()
+           << " (expected); first difference at " << i << ": actual ..."
+           << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120) << "...";
 }
 
 }  // namespace krx_test
