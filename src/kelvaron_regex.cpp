@@ -75,9 +75,15 @@ static char *json_escape_str(const char *string) {
     return data;
 }
 
-/* Stores a finished answer buffer as the thread's answer and releases it. */
-static const char *store_answer(char *data, uint64_t length) {
-    const char *answer = rx_tls_put_json(data, length);
+/* Ends an export that built its answer in an rx_buf: when building went
+ * well (built is 0) the answer is stored as the thread's answer, otherwise
+ * "out of memory" is reported; either way the buffer is released. */
+static const char *finish_answer(int built, char *data, uint64_t length) {
+    const char *answer = nullptr;
+    if (built == 0)
+        answer = rx_tls_put_json(data, length);
+    else
+        rx_set_error("out of memory");
     rx_buf_free(data);
     return answer;
 }
@@ -336,12 +342,7 @@ extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     free(starts);
     free(ends);
     free(caps);
-    if (r != 0) {
-        rx_buf_free(data);
-        rx_set_error("out of memory");
-        return nullptr;
-    }
-    return store_answer(data, length);
+    return finish_answer(r, data, length);
 }
 
 /* ---- replacement ---------------------------------------------------------------------- */
@@ -400,12 +401,7 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
     if (r == 0) r = json_append_quoted(&data, &length, &capacity, result, strlen(result));
     if (r == 0) r = rx_buf_printf(&data, &length, &capacity, ",\"count\":%d}", count);
     free(result);
-    if (r != 0) {
-        rx_buf_free(data);
-        rx_set_error("out of memory");
-        return nullptr;
-    }
-    return store_answer(data, length);
+    return finish_answer(r, data, length);
 }
 
 /* ---- pattern generation ------------------------------------------------------------------ */
@@ -537,10 +533,5 @@ extern "C" RX_API const char *rx_generate(const char *examples_json) {
     if (r == 0) r = rx_buf_putc(&data, &length, &capacity, '}');
     free(compact);
     free(verbose);
-    if (r != 0) {
-        rx_buf_free(data);
-        rx_set_error("out of memory");
-        return nullptr;
-    }
-    return store_answer(data, length);
+    return finish_answer(r, data, length);
 }
