@@ -13,7 +13,9 @@ cmake --build build -j2
 cli=build/kelvaron-regex
 run() {
   printf '\n$ kelvaron-regex'
-  printf ' %q' "$@"
+  for arg in "$@"; do
+    if [[ "$arg" =~ ^[A-Za-z0-9._/-]+$ ]]; then printf ' %s' "$arg"; else printf " '%s'" "$arg"; fi
+  done
   printf '\n'
   "$cli" "$@"
 }
