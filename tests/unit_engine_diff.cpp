@@ -91,6 +91,20 @@ struct answer {
 
 const uint64_t kSentinel = 0xDEADBEEFCAFEull;
 
+// Completes an engine answer from the search just run on this thread: the
+// steps it left, its span (or whether it wrote the out-parameters without a
+// match, which it must not), and its reason on failure.
+void record_outcome(answer &a, uint64_t s, uint64_t e) {
+    a.steps_left = rx_engine_steps_left();
+    if (a.result == 1) {
+        a.start = s;
+        a.end = e;
+    } else {
+        a.outs_touched = s != kSentinel || e != kSentinel;
+    }
+    if (a.result < 0) a.reason = rx_engine_last_error();
+}
+
 answer engine_search(const char *pattern, const std::string &text, uint64_t start, engine_api api) {
     answer a;
     memset(&a.caps, 0xA5, sizeof a.caps);  /* the search must clear it */
@@ -121,14 +135,7 @@ answer engine_search(const char *pattern, const std::string &text, uint64_t star
         break;
     }
     }
-    a.steps_left = rx_engine_steps_left();
-    if (a.result == 1) {
-        a.start = s;
-        a.end = e;
-    } else {
-        a.outs_touched = s != kSentinel || e != kSentinel;
-    }
-    if (a.result < 0) a.reason = rx_engine_last_error();
+    record_outcome(a, s, e);
     return a;
 }
 
@@ -255,14 +262,7 @@ enumeration engine_enumerate(const char *pattern, const std::string &text, const
             a.result = rx_engine_find_prog(prog, text.data(), text.size(), offset, &s, &e, &a.caps);
         else
             a.result = rx_engine_find_caps(pattern, text.data(), text.size(), offset, &s, &e, &a.caps);
-        a.steps_left = rx_engine_steps_left();
-        if (a.result == 1) {
-            a.start = s;
-            a.end = e;
-        } else {
-            a.outs_touched = s != kSentinel || e != kSentinel;
-        }
-        if (a.result < 0) a.reason = rx_engine_last_error();
+        record_outcome(a, s, e);
         en.searches.push_back(a);
         if (a.result != 1 || anchored) break;
         offset = a.end == a.start ? a.end + 1 : a.end;
