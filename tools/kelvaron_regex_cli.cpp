@@ -136,6 +136,25 @@ int usage_error(const char *fmt, const char *arg) {
   return kExitUsage;
 }
 
+// Stores the FILE of an option written "NAME=FILE" (long_name=FILE) or
+// "NAME FILE" (the next argument, past which *i then moves). Returns -1 when
+// taken, otherwise the exit status of the usage error reported.
+int take_file_option(const char *a, const char *long_name, int argc, char **argv, int *i,
+                     const char **slot) {
+  const size_t n = std::strlen(long_name);
+  const char *value = nullptr;
+  if (std::strncmp(a, long_name, n) == 0 && a[n] == '=') {
+    value = a + n + 1;
+  } else if (*i + 1 < argc) {
+    value = argv[++*i];
+  } else {
+    return usage_error("option %s needs a FILE", a);
+  }
+  if (*slot != nullptr) return usage_error("%s given twice", long_name);
+  *slot = value;
+  return -1;
+}
+
 // Reads the options wherever they stand; everything else, and everything
 // after "--", is positional. A lone "-" is positional too. Returns -1 when
 // the line is fine, otherwise the exit status of the usage error reported.
@@ -155,27 +174,11 @@ int parse_command_line(int argc, char **argv, Options &opt) {
       opt.help = true;
     } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
                std::strncmp(a, "--file=", 7) == 0) {
-      const char *value = nullptr;
-      if (a[1] == '-' && a[6] == '=') {
-        value = a + 7;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return usage_error("option %s needs a FILE", a);
-      }
-      if (opt.file != nullptr) return usage_error("%s", "--file given twice");
-      opt.file = value;
+      int status = take_file_option(a, "--file", argc, argv, &i, &opt.file);
+      if (status >= 0) return status;
     } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
-      const char *value = nullptr;
-      if (a[6] == '=') {
-        value = a + 7;
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-      } else {
-        return usage_error("option %s needs a FILE", a);
-      }
-      if (opt.json != nullptr) return usage_error("%s", "--json given twice");
-      opt.json = value;
+      int status = take_file_option(a, "--json", argc, argv, &i, &opt.json);
+      if (status >= 0) return status;
     } else {
       return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
     }
