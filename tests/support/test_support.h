@@ -21,6 +21,10 @@ inline void *call_function(void *arg) {
 // Runs fn on a new thread whose stack is exactly stack_bytes (1 MiB by
 // default, the smallest stack a host thread is likely to give the library)
 // and waits for it. Returns false when the thread could not be started.
+// Passing EXPECT/ASSERT checks may run on that thread, but no SCOPED_TRACE:
+// on Windows a thread that touches GoogleTest's per-thread state gets a
+// watcher thread, which can race the test program's exit and crash it
+// after every test has passed.
 inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_bytes = 1u << 20) {
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return false;
