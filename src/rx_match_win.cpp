@@ -1146,14 +1146,6 @@ out_of_memory:
  * else. The budget runs out inside a skipped attempt exactly when fewer
  * steps are left than it costs; the search then fails as the attempt would.
  */
-typedef struct first_bytes {
-    uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
-    int64_t cost;           /* steps a failed attempt spends, the search's own included */
-    int single;             /* -1, or the only byte accepted */
-    const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
-    int64_t guard_cost;     /* further steps of a failed attempt where the guard holds */
-} first_bytes;
-
 #define RX_FIRST_VISITS 4096
 #define RX_FIRST_LEVELS 32
 
@@ -1208,7 +1200,7 @@ static int first_set(const rx_node *node, uint8_t *acc, int64_t *cost, int level
     }
 }
 
-static int analyse_first(const rx_node *root, first_bytes *fb) {
+static int analyse_first(const rx_node *root, rx_first_bytes *fb) {
     memset(fb->accept, 0, sizeof fb->accept);
     fb->cost = 1;
     fb->guard = nullptr;
@@ -1253,7 +1245,7 @@ static int analyse_first(const rx_node *root, first_bytes *fb) {
 
 /* First position at or after p (below n) whose byte may begin a match; n
  * when there is none. */
-static uint64_t next_candidate(const first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
     if (fb->single >= 0) {
         const void *hit = memchr(t + p, fb->single, static_cast<size_t>(n - p));
         return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
@@ -1267,7 +1259,7 @@ static uint64_t next_candidate(const first_bytes *fb, const uint8_t *t, uint64_t
  * must really be tried (n + 1 when none is left). When the budget runs out in
  * one of them, sets the flag as a refused step would and returns n + 1.
  */
-static uint64_t skip_hopeless(mstate *ms, const first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+static uint64_t skip_hopeless(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
     if (fb->guard == nullptr) {
         uint64_t q = next_candidate(fb, t, n, p);
         if (q == n) q = n + 1; /* the end of the text never begins a match here */
@@ -1312,11 +1304,13 @@ static int32_t budget_for(uint64_t n) {
  * One search of a parsed tree: 1 with the match's span, 0 none, -1 when the
  * budget or the depth ran out (or memory). A match found while some step of
  * the search was refused is no match: the search fails instead. With
- * anchored set only offset 0 is tried. The active record is installed for
- * the call and the previous one put back on every way out.
+ * anchored set only offset 0 is tried. prog, when given, keeps the analysis
+ * of hopeless positions from one search of its tree to the next. The active
+ * record is installed for the call and the previous one put back on every
+ * way out.
  */
-static int run_search(const rx_node *root, int anchored, const char *text, uint64_t n, uint64_t start,
-                      uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
+static int run_search(const rx_node *root, int anchored, rx_prog *prog, const char *text, uint64_t n,
+                      uint64_t start, uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
     const uint8_t *t = reinterpret_cast<const uint8_t *>(text);
     mstate ms;
     ms.steps = budget_for(n);
@@ -1349,15 +1343,18 @@ static int run_search(const rx_node *root, int anchored, const char *text, uint6
         if (result == 0 && ms.hit) result = -1;
     } else {
         /* The analysis is made only once a couple of attempts have failed,
-         * so that searches that match at once (enumeration) do not pay for
-         * it. */
-        first_bytes fb;
+         * so that searches that match at once do not pay for it; a prog
+         * keeps it for its later searches. Skipping charges exactly what the
+         * skipped attempts would spend, so when it starts changes nothing
+         * but the time taken. */
+        rx_first_bytes local;
+        const rx_first_bytes *fb = &local;
         int skip = 0, failures = 0;
         uint64_t p = start;
         while (p <= n) {
             if (skip) {
                 caps_reset(&ms); /* what each skipped attempt leaves behind */
-                p = skip_hopeless(&ms, &fb, t, n, p);
+                p = skip_hopeless(&ms, fb, t, n, p);
                 if (ms.hit) {
                     result = -1;
                     break;
@@ -1381,7 +1378,16 @@ static int run_search(const rx_node *root, int anchored, const char *text, uint6
                 result = -1;
                 break;
             }
-            if (++failures == 2 && n - p >= 8) skip = analyse_first(root, &fb);
+            if (++failures == 2 && n - p >= 8) {
+                if (prog == nullptr) {
+                    skip = analyse_first(root, &local);
+                } else {
+                    if (prog->first_state == 0)
+                        prog->first_state = analyse_first(root, &prog->first) ? 1 : -1;
+                    skip = prog->first_state > 0;
+                    fb = &prog->first;
+                }
+            }
             p++;
         }
     }
@@ -1417,7 +1423,7 @@ static int nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t 
     int anchored = 0;
     rx_node *root = pattern != nullptr ? parse_tree(pattern, err, RX_SEARCH_ERR_SIZE, &anchored) : nullptr;
     if (root == nullptr) return -1;
-    int r = run_search(root, anchored, text, n, start, out_start, out_end, caps);
+    int r = run_search(root, anchored, nullptr, text, n, start, out_start, out_end, caps);
     node_free(root);
     if (r < 0) snprintf(err, RX_SEARCH_ERR_SIZE, "%s", rx_engine_last_error());
     return r;
@@ -1458,6 +1464,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     int anchored = 0;
     prog->root = parse_tree(pattern, err, err_size, &anchored);
     prog->anchored = prog->root != nullptr ? anchored : 0;
+    prog->first_state = 0;
     return prog->root != nullptr ? 0 : -1;
 }
 
@@ -1467,10 +1474,10 @@ void rx_engine_release(rx_prog *prog) {
     prog->root = nullptr;
 }
 
-int rx_engine_find_prog(const rx_prog *prog, const char *text, uint64_t n, uint64_t start,
+int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start,
                         uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
     if (prog == nullptr || prog->root == nullptr) return -1;
-    return run_search(prog->root, prog->anchored, text, n, start, out_start, out_end, caps);
+    return run_search(prog->root, prog->anchored, prog, text, n, start, out_start, out_end, caps);
 }
 
 int32_t rx_engine_steps_left(void) { return g_steps_left; }

@@ -107,19 +107,33 @@ const char *rx_engine_last_error(void);
 /* ---- a pattern parsed once for many searches --------------------------------
  * Enumeration parses the pattern once and searches the tree repeatedly; each
  * search behaves exactly like rx_engine_find_caps on the pattern text (fresh
- * budget each time). */
+ * budget each time). The prog keeps the analysis of the positions a search
+ * may skip, so it is made once per prog rather than once per search. */
+/* Which start positions cannot begin a match, and what an attempt there
+ * costs; made by the search once attempts start failing (see the matcher). */
+typedef struct rx_first_bytes {
+    uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
+    int64_t cost;           /* steps a failed attempt spends, the search's own included */
+    int single;             /* -1, or the only byte accepted */
+    const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
+    int64_t guard_cost;     /* further steps of a failed attempt where the guard holds */
+} rx_first_bytes;
+
 typedef struct rx_prog {
     rx_node *root;  /* the parse tree, owned */
     int anchored;   /* 1: only offset 0 can match (every top-level
                        alternative begins with "^", and the pattern's first
                        byte is "^"); a search then tries offset 0 alone */
+    int first_state;       /* 0: first not made yet; 1: made and usable;
+                              -1: made, and no position can be skipped */
+    rx_first_bytes first;  /* the analysis, kept for the next searches */
 } rx_prog;
 
 /* 0 and a filled prog, or -1 with the parser's message in err. */
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err,
                       uint64_t err_size);
 void rx_engine_release(rx_prog *prog);
-int rx_engine_find_prog(const rx_prog *prog, const char *text, uint64_t n,
+int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n,
                         uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);
 

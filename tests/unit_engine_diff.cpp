@@ -250,7 +250,7 @@ enumeration ref_enumerate(const rx_node *tree, const char *pattern, const std::s
 
 /* The engine's enumeration, per call (prog null) or over one prepared
  * pattern (then its own anchored mark decides when to stop). */
-enumeration engine_enumerate(const char *pattern, const std::string &text, const rx_prog *prog) {
+enumeration engine_enumerate(const char *pattern, const std::string &text, rx_prog *prog) {
     enumeration en;
     int anchored = prog ? prog->anchored : ref_is_anchored(pattern);
     uint64_t offset = 0;
