@@ -297,12 +297,21 @@ int rx_match_all(const char *pattern, const char *text, int32_t **starts,
 
 /* ---- match report ------------------------------------------------------------------ */
 
+/* Appends the JSON piece label and then value in decimal. */
+static int put_field(char **d, uint64_t *len, uint64_t *cap, const char *label, int32_t value) {
+    if (rx_buf_puts(d, len, cap, label) != 0) return -1;
+    return rx_buf_put_int(d, len, cap, value);
+}
+
 /* Appends one match object with its listed groups (set-flag non-zero, in
  * increasing number). A group whose end lies before its start shows the
- * empty text with both offsets as recorded. */
+ * empty text with both offsets as recorded. The numbers are written by
+ * hand rather than with printf: a report may hold a great many of them. */
 static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text,
                         int32_t start, int32_t end, const rx_caps *caps) {
-    if (rx_buf_printf(d, len, cap, "{\"start\":%d,\"end\":%d,\"text\":", start, end) != 0 ||
+    if (put_field(d, len, cap, "{\"start\":", start) != 0 ||
+        put_field(d, len, cap, ",\"end\":", end) != 0 ||
+        rx_buf_puts(d, len, cap, ",\"text\":") != 0 ||
         json_append_quoted(d, len, cap, text + start, static_cast<uint64_t>(end - start)) != 0 ||
         rx_buf_puts(d, len, cap, ",\"groups\":[") != 0)
         return -1;
@@ -310,9 +319,10 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
     for (int j = 1; j <= RX_MAX_GROUPS; j++) {
         if (!caps->set[j]) continue;
         uint64_t gs = caps->start[j], ge = caps->end[j];
-        if (rx_buf_printf(d, len, cap, "%s{\"index\":%d,\"start\":%d,\"end\":%d,\"text\":",
-                          listed ? "," : "", j, static_cast<int32_t>(gs),
-                          static_cast<int32_t>(ge)) != 0 ||
+        if (put_field(d, len, cap, listed ? ",{\"index\":" : "{\"index\":", j) != 0 ||
+            put_field(d, len, cap, ",\"start\":", static_cast<int32_t>(gs)) != 0 ||
+            put_field(d, len, cap, ",\"end\":", static_cast<int32_t>(ge)) != 0 ||
+            rx_buf_puts(d, len, cap, ",\"text\":") != 0 ||
             json_append_quoted(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
             rx_buf_putc(d, len, cap, '}') != 0)
             return -1;

@@ -224,6 +224,20 @@ int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
     return rx_buf_putn(data, length, capacity, string, strlen(string));
 }
 
+int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
+                   int32_t value) {
+    char digits[11]; /* "-2147483648" */
+    size_t at = sizeof digits;
+    /* The magnitude in unsigned arithmetic, where INT32_MIN has one too. */
+    uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[--at] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0) digits[--at] = '-';
+    return rx_buf_putn(data, length, capacity, digits + at, sizeof digits - at);
+}
+
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
                   const char *format, ...) {
     char area[512];

@@ -69,6 +69,9 @@ int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
 /* Appends count bytes from bytes (which may hold NUL bytes). */
 int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
                 const char *bytes, uint64_t count);
+/* Appends value in decimal, the bytes "%d" would print. */
+int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
+                   int32_t value);
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
                   const char *format, ...) RX_PRINTF(4, 5);
 void rx_buf_free(char *data);

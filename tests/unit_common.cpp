@@ -3,6 +3,8 @@
 // one byte: the capacities, the terminator, the cut at 511 bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -214,6 +216,22 @@ TEST(Buffer, PrintfShortAndLong) {
     EXPECT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "%s", big.c_str()), -1);
     rx_alloc_fail_at(0);
     EXPECT_EQ(b.length, before);
+}
+
+TEST(Buffer, PutIntWritesWhatPercentDWrites) {
+    const int32_t values[] = {0, 7, -7, 9, 10, -10, 99, 100, 1000000, 10485760, -1000000,
+                              INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1};
+    Buf b;
+    std::string want;
+    for (int32_t v : values) {
+        char expected[16];
+        snprintf(expected, sizeof expected, "%d", v);
+        want += expected;
+        want += ' ';
+        ASSERT_EQ(rx_buf_put_int(&b.data, &b.length, &b.capacity, v), 0);
+        ASSERT_EQ(rx_buf_putc(&b.data, &b.length, &b.capacity, ' '), 0);
+    }
+    EXPECT_EQ(std::string(b.data, b.length), want);
 }
 
 TEST(LeadingFlags, Table) {
