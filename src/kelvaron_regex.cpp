@@ -240,7 +240,7 @@ int rx_match_all_caps(const char *pattern, const char *text, int32_t **starts,
     uint64_t offset = 0;
     int failed = 0;
     for (;;) {
-        if (caps != nullptr) memset(&work, 0, sizeof work);
+        /* Each search clears the record before its first attempt. */
         uint64_t s = 0, e = 0;
         int r = rx_engine_find_prog(&prog, text, n, offset, &s, &e,
                                     caps != nullptr ? &work : nullptr);
