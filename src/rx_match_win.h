@@ -124,8 +124,8 @@ typedef struct rx_prog {
     int anchored;   /* 1: only offset 0 can match (every top-level
                        alternative begins with "^", and the pattern's first
                        byte is "^"); a search then tries offset 0 alone */
-    int first_state;       /* 0: first not made yet; 1: made and usable;
-                              -1: made, and no position can be skipped */
+    int first_state;       /* 0: the analysis is not made yet; 1: made and
+                              usable; -1: made, and nothing can be skipped */
     rx_first_bytes first;  /* the analysis, kept for the next searches */
 } rx_prog;
 
