@@ -6,7 +6,8 @@
  * Every export follows one frame: clear the error slot, test the arguments
  * for null in declaration order, check that the pattern compiles, do the
  * work, build the whole JSON answer in an rx_buf, and copy it into the
- * calling thread's result buffer. A failing call stores nothing, so the
+ * calling thread's result buffer. rx_test and rx_replace_preview check the
+ * pattern with the one parse their enumeration makes. A failing call stores nothing, so the
  * thread's previous answer survives it.
  */
 #include "kelvaron_regex.h"
@@ -100,19 +101,6 @@ static int missing(const char *argument, const char *message) {
 /* The parser's message when a node could not be allocated. */
 static int is_allocation_failure(const char *parser_message) {
     return strcmp(parser_message, "parse error") == 0;
-}
-
-/* The compile check of the exports that take a pattern: 0, or -1 with
- * "invalid pattern: <message>" in the error slot, or "out of memory" when
- * the parse failed only for want of memory. */
-static int check_pattern(const char *pattern) {
-    char msg[MSG_SIZE];
-    if (rx_engine_compile_ok(pattern, msg, sizeof msg) == 0) return 0;
-    if (is_allocation_failure(msg))
-        rx_set_error("out of memory");
-    else
-        rx_set_error("invalid pattern: %s", msg);
-    return -1;
 }
 
 /* ---- validation --------------------------------------------------------------- */
@@ -217,21 +205,21 @@ int rx_match_all_caps(const char *pattern, const char *text, int32_t **starts,
     if (caps != nullptr) *caps = nullptr;
     if (pattern == nullptr || text == nullptr) return -1;
 
-    uint64_t n = strlen(text);
-    if (n > RX_TEXT_LIMIT) {
-        rx_set_error("text exceeds %d bytes", RX_TEXT_LIMIT);
-        return -1;
-    }
-
+    /* This parse is also the compile check of the exports that enumerate,
+     * so it comes before the text's length is judged. */
     rx_prog prog;
     char err[RX_SEARCH_ERR_SIZE];
     if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) {
-        /* The callers check the pattern first, so a parse that fails now
-         * ran out of memory ("parse error" is the parser's word for it). */
         if (is_allocation_failure(err))
             rx_set_error("out of memory");
         else
             rx_set_error("invalid pattern: %s", err);
+        return -1;
+    }
+    uint64_t n = strlen(text);
+    if (n > RX_TEXT_LIMIT) {
+        rx_engine_release(&prog);
+        rx_set_error("text exceeds %d bytes", RX_TEXT_LIMIT);
         return -1;
     }
 
@@ -333,9 +321,7 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
 
 extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     rx_clear_error();
-    if (missing(pattern, "null pattern") || missing(text, "null text") ||
-        check_pattern(pattern) != 0)
-        return nullptr;
+    if (missing(pattern, "null pattern") || missing(text, "null text")) return nullptr;
     int32_t *starts, *ends, count;
     rx_caps *caps;
     if (rx_match_all_caps(pattern, text, &starts, &ends, nullptr, &count, &caps) != 0)
@@ -399,7 +385,7 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
                                                  const char *replacement) {
     rx_clear_error();
     if (missing(pattern, "null pattern") || missing(text, "null text") ||
-        missing(replacement, "null replacement") || check_pattern(pattern) != 0)
+        missing(replacement, "null replacement"))
         return nullptr;
     char *result;
     int32_t count;
@@ -450,55 +436,46 @@ static int read_examples(const char *json, char **examples, int *count) {
             rx_set_error("invalid JSON");
         return -1;
     }
+    int made = 0;
     yyjson_val *root = yyjson_doc_get_root(doc);
+    size_t size; /* no initialisers: the jumps to fail pass these */
+    yyjson_arr_iter iter;
+    yyjson_val *elem;
     if (root == nullptr || !yyjson_is_arr(root)) {
-        yyjson_doc_free(doc);
         rx_set_error("examples_json must be a JSON array of strings");
-        return -1;
+        goto fail;
     }
-    size_t size = yyjson_arr_size(root);
+    size = yyjson_arr_size(root);
     if (size < 1) {
-        yyjson_doc_free(doc);
         rx_set_error("empty examples array");
-        return -1;
+        goto fail;
     }
     if (size > MAX_EXAMPLES) {
-        yyjson_doc_free(doc);
         rx_set_error("too many examples (max %d)", MAX_EXAMPLES);
-        return -1;
+        goto fail;
     }
-    int made = 0;
-    yyjson_arr_iter iter = yyjson_arr_iter_with(root);
-    yyjson_val *elem;
+    iter = yyjson_arr_iter_with(root);
     while ((elem = yyjson_arr_iter_next(&iter)) != nullptr) {
         if (!yyjson_is_str(elem)) {
-            free_examples(examples, made);
-            yyjson_doc_free(doc);
             rx_set_error("example %d is not a string", made);
-            return -1;
+            goto fail;
         }
         size_t len = yyjson_get_len(elem);
         const char *bytes = yyjson_get_str(elem);
         /* The inference reads examples as NUL-terminated texts, so an
          * example holding a NUL byte could not be matched as given. */
         if (memchr(bytes, '\0', len) != nullptr) {
-            free_examples(examples, made);
-            yyjson_doc_free(doc);
             rx_set_error("example %d contains a NUL byte", made);
-            return -1;
+            goto fail;
         }
         if (len > MAX_EXAMPLE_BYTES) {
-            free_examples(examples, made);
-            yyjson_doc_free(doc);
             rx_set_error("example %d exceeds %d bytes", made, MAX_EXAMPLE_BYTES);
-            return -1;
+            goto fail;
         }
         char *copy = static_cast<char *>(rx_malloc(len + 1));
         if (copy == nullptr) {
-            free_examples(examples, made);
-            yyjson_doc_free(doc);
             rx_set_error("out of memory");
-            return -1;
+            goto fail;
         }
         memcpy(copy, bytes, len);
         copy[len] = '\0';
@@ -507,6 +484,11 @@ static int read_examples(const char *json, char **examples, int *count) {
     yyjson_doc_free(doc);
     *count = made;
     return 0;
+
+fail:
+    free_examples(examples, made);
+    yyjson_doc_free(doc);
+    return -1;
 }
 
 extern "C" RX_API const char *rx_generate(const char *examples_json) {

@@ -20,8 +20,10 @@ int rx_validate_pattern(const char *pattern, char *msg, uint64_t msg_size);
  * handed to the caller (freed with free: each text, then the arrays).
  * texts may be null when no copies of the matched bytes are wanted, caps
  * when no capture records are. 0, or -1 with the reason in the error slot
- * and every out-value null or 0. No array is allocated when nothing
- * matched. The pattern is parsed once; each search gets a fresh budget. */
+ * and every out-value null or 0: "invalid pattern: <message>" comes before
+ * any judgement of the text, so this parse serves as the callers' compile
+ * check. No array is allocated when nothing matched. The pattern is parsed
+ * once; each search gets a fresh budget. */
 int rx_match_all_caps(const char *pattern, const char *text, int32_t **starts,
                       int32_t **ends, char ***texts, int32_t *count,
                       rx_caps **caps);
