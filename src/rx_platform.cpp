@@ -13,6 +13,7 @@
 #include "rx_platform.h"
 
 #include <atomic>
+#include <string.h>
 
 #if defined(_WIN32)
 #  define WIN32_LEAN_AND_MEAN
@@ -185,3 +186,26 @@ void rx_error_lock(void) {
 void rx_error_unlock(void) {
     g_error_lock.clear(std::memory_order_release);
 }
+
+#if defined(__GLIBC__)
+const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m) {
+    return memmem(hay, n, needle, m);
+}
+#else
+/* No memmem: the first byte found with memchr, the rest compared. */
+const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m) {
+    const unsigned char *h = static_cast<const unsigned char *>(hay);
+    const unsigned char *k = static_cast<const unsigned char *>(needle);
+    while (n >= m) {
+        const void *first = memchr(h, k[0], n - m + 1);
+        if (first == nullptr) return nullptr;
+        size_t skipped = static_cast<size_t>(static_cast<const unsigned char *>(first) - h);
+        h += skipped;
+        n -= skipped;
+        if (memcmp(h + 1, k + 1, m - 1) == 0) return h;
+        h++;
+        n--;
+    }
+    return nullptr;
+}
+#endif
