@@ -1,0 +1,123 @@
+/*
+ * The engine's compiled form of a parse tree, made once by rx_engine_prepare:
+ * the bytes of every literal chain, the operand list of every chain of
+ * sequences and of alternations, and the byte tables of alternations of
+ * single bytes (see the fields at the end of rx_node).
+ */
+#include <stdlib.h>
+
+#include "rx_match_win.h"
+#include "rx_match_win_internal.h"
+
+/* A growable stack of nodes for the walks below; 0, or -1 when memory ran
+ * out. */
+typedef struct node_stack {
+    rx_node **items;
+    size_t top;
+    size_t cap;
+} node_stack;
+
+static int node_stack_push(node_stack *st, rx_node *node) {
+    if (st->top == st->cap) {
+        size_t cap = st->cap > 0 ? st->cap * 2 : 64;
+        rx_node **grown = static_cast<rx_node **>(rx_realloc(st->items, cap * sizeof *grown));
+        if (grown == nullptr) return -1;
+        st->items = grown;
+        st->cap = cap;
+    }
+    st->items[st->top++] = node;
+    return 0;
+}
+
+/* Number of operands of the chain of nodes of node's kind down its left
+ * spine; a literal chain on the spine of a sequence is one operand. */
+static int32_t chain_length(const rx_node *node) {
+    int32_t k = 1;
+    const int32_t kind = node->kind;
+    while (node->kind == kind && !(kind == RX_CONCAT && node->lit_len >= 2) && k < RX_COUNT_MAX) {
+        k++;
+        node = node->left;
+    }
+    return k;
+}
+
+static int is_byte_leaf(const rx_node *node) {
+    return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
+}
+
+static int all_byte_leaves(const rx_node *alt) {
+    for (int32_t i = 0; i < alt->flat_len; i++)
+        if (!is_byte_leaf(alt->flat[i])) return 0;
+    return 1;
+}
+
+/* The byte tables of the alternations in the list, in one block. 0, or -1
+ * when memory ran out. */
+static int fill_picks(rx_prog *prog, const node_stack *alts) {
+    prog->picks = static_cast<int32_t *>(rx_malloc(alts->top * 256 * sizeof(int32_t)));
+    if (prog->picks == nullptr) return -1;
+    for (size_t a = 0; a < alts->top; a++) {
+        rx_node *alt = alts->items[a];
+        int32_t *table = prog->picks + a * 256;
+        for (unsigned b = 0; b < 256; b++) {
+            const uint8_t byte = static_cast<uint8_t>(b);
+            table[b] = -1;
+            for (int32_t i = 0; i < alt->flat_len && table[b] < 0; i++) {
+                uint64_t e;
+                if (leaf_match(alt->flat[i], &byte, 1, 0, &e)) table[b] = i;
+            }
+        }
+        alt->pick = table;
+    }
+    return 0;
+}
+
+/*
+ * The compiled form of the tree: the bytes of every literal chain and the
+ * operand list of every chain of sequences and of alternations, in two
+ * blocks owned by the prog (a tree of `nodes` records has at most that many
+ * of either). The walk visits only the tops of chains and keeps its pending
+ * nodes on a heap stack, so it does not recurse however deep the tree is.
+ * 0, or -1 when memory ran out.
+ */
+int rx_compile_tree(rx_prog *prog, uint64_t nodes) {
+    prog->lits = static_cast<uint8_t *>(rx_malloc(static_cast<size_t>(nodes)));
+    prog->flats = static_cast<rx_node **>(rx_malloc(static_cast<size_t>(nodes) * sizeof(rx_node *)));
+    node_stack st = {nullptr, 0, 0};
+    if (prog->lits == nullptr || prog->flats == nullptr || node_stack_push(&st, prog->root) != 0) {
+        free(st.items);
+        return -1;
+    }
+    size_t lits_used = 0, flats_used = 0;
+    int failed = 0;
+    node_stack picked = {nullptr, 0, 0}; /* alternations that get a byte table */
+    while (st.top > 0 && !failed) {
+        rx_node *node = st.items[--st.top];
+        if (node->kind == RX_CONCAT && node->lit_len >= 2) {
+            /* the chain's bytes, last first, down its left spine */
+            uint8_t *bytes = prog->lits + lits_used;
+            const rx_node *at = node;
+            for (int32_t i = node->lit_len - 1; i > 0; i--, at = at->left) bytes[i] = at->right->ch;
+            bytes[0] = at->ch;
+            node->lit = bytes;
+            lits_used += static_cast<size_t>(node->lit_len);
+        } else if (node->kind == RX_CONCAT || node->kind == RX_ALT) {
+            int32_t k = chain_length(node);
+            rx_node **ops = prog->flats + flats_used;
+            rx_node *at = node;
+            for (int32_t i = k - 1; i > 0; i--, at = at->left) ops[i] = at->right;
+            ops[0] = at;
+            node->flat = ops;
+            node->flat_len = k;
+            flats_used += static_cast<size_t>(k);
+            if (node->kind == RX_ALT && all_byte_leaves(node) && node_stack_push(&picked, node) != 0) failed = 1;
+            for (int32_t i = k - 1; i >= 0 && !failed; i--) failed = node_stack_push(&st, ops[i]) != 0;
+        } else if (node->child != nullptr) {
+            failed = node_stack_push(&st, node->child) != 0;
+        }
+    }
+    free(st.items);
+    if (!failed && picked.top > 0) failed = fill_picks(prog, &picked);
+    free(picked.items);
+    return failed ? -1 : 0;
+}
