@@ -6,7 +6,8 @@
 #   include/  kelvaron_regex.h
 #   bin/      the command-line host kelvaron-regex
 #   lib/cmake/kelvaron-regex/  the CMake package (targets, config, version)
-#   lib/pkgconfig/kelvaron-regex.pc
+#   lib/pkgconfig/kelvaron-regex.pc (not on Windows: there the build makes
+#             the zip of cmake/KrxWindowsZip.cmake instead)
 # Everything is relocatable: `cmake --install build --prefix P` gives a
 # working tree under P whatever CMAKE_INSTALL_PREFIX was at configure time.
 include(GNUInstallDirs)
@@ -53,9 +54,13 @@ install(FILES
   ${PROJECT_BINARY_DIR}/package/kelvaron-regexConfigVersion.cmake
   DESTINATION ${KRX_CMAKE_DIR})
 
-# ---- pkg-config -----------------------------------------------------------------
+# ---- pkg-config (not for Windows, whose zip is unpacked anywhere) -------------
 # Written at install time, so that its prefix is the one installed into
 # (cmake --install --prefix P), not the one configured.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/KrxWindowsZip.cmake)
+  return()
+endif()
 set(krx_pc_out ${PROJECT_BINARY_DIR}/package/kelvaron-regex.pc)
 install(CODE "
   set(KRX_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
