@@ -10,10 +10,11 @@
 # land in DIR/bin (kelvaron-regex.dll, kelvaron-regex.def, kelvaron-regex.exe
 # and the test programs) and DIR/lib (the import library
 # libkelvaron-regex.dll.a), and DIR/kelvaron-regex-VERSION-win64.zip packs
-# them for hosts (cmake/KrxWindowsZip.cmake). yyjson's source is fetched into DIR/_deps on the
-# first configure (scripts/fetch-yyjson-source.sh). The toolchain and Wine
-# come from scripts/install-deps.sh --windows. KRX_LONG=1 selects the long
-# mode of the generated tests, as in the Linux builds.
+# them for hosts (cmake/KrxWindowsZip.cmake). yyjson's source is fetched
+# into DIR/_deps on the first configure (scripts/fetch-yyjson-source.sh).
+# The toolchain and Wine come from scripts/install-deps.sh --windows.
+# KRX_LONG=1 selects the long mode of the generated tests, as in the Linux
+# builds.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -25,7 +26,7 @@ while [ "$#" -gt 0 ]; do
     --test) run_tests=1 ;;
     --build-dir) shift; build_dir=$1 ;;
     --jobs) shift; jobs=$1 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) echo "build-windows: unknown option $1" >&2; exit 2 ;;
   esac
   shift
