@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a host gets:
 # the versioned library and its links, the header, the command-line host,
-# and a tiny C consumer built once through find_package(kelvaron-regex) and
-# once through pkg-config, each run against the installed library.
+# and a tiny C consumer built through find_package(kelvaron-regex) and
+# through pkg-config, each run against the installed library, and once more
+# with the source tree added by add_subdirectory.
 #
 #   bash tests/install/install_test.sh BUILD_DIR VERSION C_COMPILER
 #
@@ -48,7 +49,16 @@ out=$("$tmp/cmake-consumer/consumer") || fail "the find_package consumer failed"
 ldd "$tmp/cmake-consumer/consumer" | grep -q "$lib/libkelvaron-regex.so.$major" ||
   fail "the find_package consumer did not load $lib/libkelvaron-regex.so.$major"
 
-# 2. pkg-config --cflags --libs kelvaron-regex.
+# 2. add_subdirectory of the source tree (only the library and its host are
+#    built there).
+cmake -S "$here" -B "$tmp/subdir-consumer" -G Ninja -DCMAKE_C_COMPILER="$cc" \
+      -DKRX_SOURCE_DIR="$here/../.." -DCMAKE_BUILD_TYPE=Release > "$tmp/subdir.log" 2>&1 &&
+  cmake --build "$tmp/subdir-consumer" -j2 --target consumer >> "$tmp/subdir.log" 2>&1 ||
+  { cat "$tmp/subdir.log" >&2; fail "the add_subdirectory consumer does not build"; }
+out=$("$tmp/subdir-consumer/consumer") || fail "the add_subdirectory consumer failed"
+[ "$out" = "$version" ] || fail "the add_subdirectory consumer saw version '$out', wanted $version"
+
+# 3. pkg-config --cflags --libs kelvaron-regex.
 pcdir=$(dirname "$(find "$prefix" -name kelvaron-regex.pc | head -n 1)")
 export PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir
 [ "$(pkg-config --modversion kelvaron-regex)" = "$version" ] || fail "pkg-config --modversion"
@@ -62,4 +72,4 @@ out=$("$tmp/pc-consumer") || fail "the pkg-config consumer failed"
 ldd "$tmp/pc-consumer" | grep -q "$lib/libkelvaron-regex.so.$major" ||
   fail "the pkg-config consumer did not load $lib/libkelvaron-regex.so.$major"
 
-echo "install_test: version $version installed, both consumers ran"
+echo "install_test: version $version installed; the find_package, add_subdirectory and pkg-config consumers ran"
