@@ -110,7 +110,7 @@ int search_line(Grep &g, const char *name, unsigned long long line_no, const std
 
 // Searches the stream f; name is how messages and prefixes call it.
 void grep_stream(Grep &g, std::FILE *f, const char *name) {
-  static char block[1 << 16];
+  char block[1 << 16];
   std::string line;
   unsigned long long line_no = 0, selected = 0;
   bool noted_nul = false, pending = false;
