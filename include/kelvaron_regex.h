@@ -41,6 +41,12 @@
 #ifndef KELVARON_REGEX_H
 #define KELVARON_REGEX_H
 
+/* The library's version; the build checks that it is the project's version. */
+#define KELVARON_REGEX_VERSION_MAJOR 0
+#define KELVARON_REGEX_VERSION_MINOR 2
+#define KELVARON_REGEX_VERSION_PATCH 0
+#define KELVARON_REGEX_VERSION_STRING "0.2.0"
+
 /* RX_API marks the five exported functions; everything else is hidden. */
 #if defined(_WIN32)
 #  if defined(KELVARON_REGEX_BUILD)
