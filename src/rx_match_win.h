@@ -155,8 +155,8 @@ typedef struct rx_first_bytes {
 typedef struct rx_prog {
     rx_node *root;  /* the parse tree, owned */
     uint64_t nodes; /* rx_node records in the tree */
-    uint8_t *lits;  /* the bytes of the tree's literal chains, owned */
     rx_node **flats; /* the operand lists of its flattened chains, owned */
+    uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
     int32_t *picks;  /* the byte tables of its alternations of bytes, owned */
     const rx_node *prefix; /* null, or the literal chain every match begins with */
     int armed;      /* 1 once a budget was armed for this prog */

@@ -5,23 +5,39 @@
  * single bytes (see the fields at the end of rx_node).
  */
 #include <stdlib.h>
+#include <string.h>
 
 #include "rx_match_win.h"
 #include "rx_match_win_internal.h"
 
-/* A growable stack of nodes for the walks below; 0, or -1 when memory ran
- * out. */
+/* A stack of nodes for the walk below: a few on the machine stack, more on
+ * the heap. */
+#define RX_WALK_LOCAL 64
 typedef struct node_stack {
     rx_node **items;
     size_t top;
     size_t cap;
+    rx_node *local[RX_WALK_LOCAL];
 } node_stack;
 
+static void node_stack_init(node_stack *st) {
+    st->items = st->local;
+    st->top = 0;
+    st->cap = RX_WALK_LOCAL;
+}
+
+static void node_stack_free(node_stack *st) {
+    if (st->items != st->local) free(st->items);
+}
+
+/* 0, or -1 when the stack cannot grow. */
 static int node_stack_push(node_stack *st, rx_node *node) {
     if (st->top == st->cap) {
-        size_t cap = st->cap > 0 ? st->cap * 2 : 64;
-        rx_node **grown = static_cast<rx_node **>(rx_realloc(st->items, cap * sizeof *grown));
+        size_t cap = st->cap * 2;
+        rx_node **grown = static_cast<rx_node **>(
+            st->items == st->local ? rx_malloc(cap * sizeof *grown) : rx_realloc(st->items, cap * sizeof *grown));
         if (grown == nullptr) return -1;
+        if (st->items == st->local) memcpy(grown, st->local, sizeof st->local);
         st->items = grown;
         st->cap = cap;
     }
@@ -74,23 +90,26 @@ static int fill_picks(rx_prog *prog, const node_stack *alts) {
 
 /*
  * The compiled form of the tree: the bytes of every literal chain and the
- * operand list of every chain of sequences and of alternations, in two
- * blocks owned by the prog (a tree of `nodes` records has at most that many
- * of either). The walk visits only the tops of chains and keeps its pending
- * nodes on a heap stack, so it does not recurse however deep the tree is.
- * 0, or -1 when memory ran out.
+ * operand list of every chain of sequences and of alternations, in one
+ * block owned by the prog. A chain of k operands has k - 1 sequence or
+ * alternation nodes and a literal chain of m bytes m - 1 sequence nodes, so
+ * twice the parse's counts bound both lists. The walk visits only the tops
+ * of chains and keeps its pending nodes on its own stack, so it does not
+ * recurse however deep the tree is. 0, or -1 when memory ran out.
  */
-int rx_compile_tree(rx_prog *prog, uint64_t nodes) {
-    prog->lits = static_cast<uint8_t *>(rx_malloc(static_cast<size_t>(nodes)));
-    prog->flats = static_cast<rx_node **>(rx_malloc(static_cast<size_t>(nodes) * sizeof(rx_node *)));
-    node_stack st = {nullptr, 0, 0};
-    if (prog->lits == nullptr || prog->flats == nullptr || node_stack_push(&st, prog->root) != 0) {
-        free(st.items);
-        return -1;
+int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
+    const size_t nflats = static_cast<size_t>(2 * info->joins), nlits = static_cast<size_t>(2 * info->chains);
+    if (nflats > 0) {
+        prog->flats = static_cast<rx_node **>(rx_malloc(nflats * sizeof(rx_node *) + nlits));
+        if (prog->flats == nullptr) return -1;
+        prog->lits = reinterpret_cast<uint8_t *>(prog->flats + nflats);
     }
+    node_stack st, picked; /* picked: alternations that get a byte table */
+    node_stack_init(&st);
+    node_stack_init(&picked);
+    node_stack_push(&st, prog->root);
     size_t lits_used = 0, flats_used = 0;
     int failed = 0;
-    node_stack picked = {nullptr, 0, 0}; /* alternations that get a byte table */
     while (st.top > 0 && !failed) {
         rx_node *node = st.items[--st.top];
         if (node->kind == RX_CONCAT && node->lit_len >= 2) {
@@ -116,8 +135,8 @@ int rx_compile_tree(rx_prog *prog, uint64_t nodes) {
             failed = node_stack_push(&st, node->child) != 0;
         }
     }
-    free(st.items);
+    node_stack_free(&st);
     if (!failed && picked.top > 0) failed = fill_picks(prog, &picked);
-    free(picked.items);
+    node_stack_free(&picked);
     return failed ? -1 : 0;
 }

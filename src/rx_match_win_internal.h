@@ -23,6 +23,7 @@ typedef struct rx_parse_info {
                          top-level alternative */
     uint64_t nodes;   /* rx_node records in the tree */
     uint64_t chains;  /* sequence nodes of literal chains */
+    uint64_t joins;   /* sequence and alternation nodes */
     int out_of_memory; /* the parse failed for want of memory */
 } rx_parse_info;
 
@@ -31,9 +32,9 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
 
 /* ---- compile ---------------------------------------------------------------- */
 
-/* Gives a prepared prog the compiled form of its tree of `nodes` records;
+/* Gives a prepared prog the compiled form of the tree its parse described;
  * 0, or -1 when memory ran out. */
-int rx_compile_tree(rx_prog *prog, uint64_t nodes);
+int rx_compile_tree(rx_prog *prog, const rx_parse_info *info);
 
 /* ---- match ------------------------------------------------------------------- */
 

@@ -25,6 +25,7 @@ typedef struct rx_parser {
     uint32_t flags;               /* from the leading flag group */
     uint64_t nodes;               /* nodes made; all of them end up in the tree */
     uint64_t chains;              /* sequence nodes that extend a chain of plain bytes */
+    uint64_t joins;               /* sequence and alternation nodes */
 } rx_parser;
 
 static rx_node *new_node(rx_parser *p, int32_t kind) {
@@ -32,6 +33,7 @@ static rx_node *new_node(rx_parser *p, int32_t kind) {
     if (node != nullptr) {
         node->kind = kind;
         p->nodes++;
+        if (kind == RX_CONCAT || kind == RX_ALT) p->joins++;
     }
     return node;
 }
@@ -478,6 +480,7 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
     p.flags = 0;
     p.nodes = 0;
     p.chains = 0;
+    p.joins = 0;
     p.pos += rx_parse_leading_flags(pattern, &p.flags);
 
     int bars_caret = 0;
@@ -499,6 +502,7 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
         info->anchored = pattern[0] == '^' && bars_caret;
         info->nodes = p.nodes;
         info->chains = p.chains;
+        info->joins = p.joins;
     }
     return root;
 }

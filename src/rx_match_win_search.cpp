@@ -173,7 +173,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     if (prog->root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
     prog->anchored = info.anchored;
     prog->nodes = info.nodes;
-    if (rx_compile_tree(prog, info.nodes) != 0) {
+    if (rx_compile_tree(prog, &info) != 0) {
         rx_engine_release(prog);
         if (err != nullptr && err_size != 0) snprintf(err, static_cast<size_t>(err_size < 128 ? err_size : 128), "parse error");
         return RX_OUT_OF_MEMORY;
@@ -192,10 +192,9 @@ void rx_engine_release(rx_prog *prog) {
     if (prog == nullptr) return;
     node_free(prog->root);
     prog->root = nullptr;
-    free(prog->lits);
-    prog->lits = nullptr;
-    free(prog->flats);
+    free(prog->flats); /* the literal bytes share its block */
     prog->flats = nullptr;
+    prog->lits = nullptr;
     free(prog->picks);
     prog->picks = nullptr;
     prog->prefix = nullptr;
