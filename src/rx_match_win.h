@@ -159,6 +159,9 @@ typedef struct rx_prog {
     uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
     int32_t *picks;  /* the byte tables of its alternations of bytes, owned */
     const rx_node *prefix; /* null, or the literal chain every match begins with */
+    const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
+                              run (min 1) every match begins with ... */
+    const rx_node *run_next; /* ... and the byte leaf that must follow it */
     int armed;      /* 1 once a budget was armed for this prog */
     int32_t steps_left;  /* what is left of the armed budget */
     int32_t budget_hit;  /* 1 once a step was refused since the arming */

@@ -57,10 +57,6 @@ static int32_t chain_length(const rx_node *node) {
     return k;
 }
 
-static int is_byte_leaf(const rx_node *node) {
-    return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
-}
-
 static int all_byte_leaves(const rx_node *alt) {
     for (int32_t i = 0; i < alt->flat_len; i++)
         if (!is_byte_leaf(alt->flat[i])) return 0;

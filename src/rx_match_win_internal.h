@@ -110,6 +110,11 @@ static inline int is_word_byte(uint8_t b) {
 
 static inline int in_bits(const uint8_t *bits, uint8_t b) { return (bits[b >> 3] >> (b & 7)) & 1; }
 
+/* Leaves that consume exactly one byte, whatever the bytes around it. */
+static inline int is_byte_leaf(const rx_node *node) {
+    return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
+}
+
 /* A leaf at p: 1 with the end in *e, or 0. Bytes, anchors and boundaries;
  * any unknown kind fails. */
 static inline int leaf_match(const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *e) {
@@ -199,5 +204,9 @@ const rx_node *rx_prefilter_literal(const rx_node *root);
 uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n,
                                  uint64_t p);
 uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p);
+/* A run and the byte after it every match begins with, as in (\w+)@: sets
+ * prog->run and prog->run_next when the compiled tree has that shape. */
+void rx_prefilter_run(rx_prog *prog);
+uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
 
 #endif /* RX_MATCH_WIN_INTERNAL_H */

@@ -211,3 +211,63 @@ const rx_node *rx_prefilter_literal(const rx_node *node) {
     }
     return nullptr;
 }
+
+/* The node through groups, the first item of sequences included when
+ * first_item is set. */
+static const rx_node *unwrap(const rx_node *node, int first_item) {
+    for (int hops = 0; hops < 4096; hops++) {
+        if (node->kind == RX_GROUP)
+            node = node->child;
+        else if (first_item && node->kind == RX_CONCAT && node->lit == nullptr)
+            node = node->flat[0];
+        else
+            return node;
+    }
+    return node;
+}
+
+/*
+ * A sequence whose first item is a greedy unbounded repetition (minimum at
+ * least 1) of a byte leaf X, followed by an item that begins with a byte
+ * leaf Y. The repetition commits to the whole run of X bytes from the start
+ * position, so an attempt can match only where Y takes the byte after that
+ * run; every start inside one run of X ends its run at the same place.
+ */
+void rx_prefilter_run(rx_prog *prog) {
+    const rx_node *seq = unwrap(prog->root, 0);
+    if (seq->kind != RX_CONCAT || seq->lit != nullptr) return;
+    const rx_node *rep = unwrap(seq->flat[0], 0);
+    if (rep->kind != RX_REPEAT || rep->min < 1 || rep->max != -1 || rep->lazy || !is_byte_leaf(rep->child))
+        return;
+    const rx_node *next = unwrap(seq->flat[1], 1);
+    while (next->kind == RX_CONCAT && next->lit != nullptr) next = next->left; /* a literal's first byte */
+    if (!is_byte_leaf(next)) return;
+    prog->run = rep->child;
+    prog->run_next = next;
+}
+
+/* Charges one step for each position from p on where the run cannot be
+ * followed by its next byte, and returns the first where it can (n + 1 when
+ * none is left; the flag set when the budget ran out on the way). */
+uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    uint64_t q = p, e;
+    while (q < n) {
+        if (!leaf_match(prog->run, t, n, q, &e)) {
+            q++;
+            continue;
+        }
+        uint64_t r = q + 1;
+        while (r < n && leaf_match(prog->run, t, n, r, &e)) r++;
+        if (leaf_match(prog->run_next, t, n, r, &e)) break;
+        q = r; /* every start in this run ends it at r */
+    }
+    if (q >= n) q = n + 1; /* the run needs a byte */
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}

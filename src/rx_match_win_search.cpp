@@ -46,6 +46,10 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             p = rx_prefilter_skip_literal(ms, prog->prefix, t, n, p);
             if (ms->hit) return -1;
             if (p > n) break;
+        } else if (prog->run != nullptr) {
+            p = rx_prefilter_skip_run(ms, prog, t, n, p);
+            if (ms->hit) return -1;
+            if (p > n) break;
         } else if (skip) {
             p = rx_prefilter_skip_bytes(ms, &prog->first, t, n, p);
             if (ms->hit) return -1;
@@ -61,7 +65,7 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             }
         }
         if (ms->hit) return -1;
-        if (!skip && prog->prefix == nullptr && ++failures == 2 && n - p >= 8) {
+        if (!skip && prog->prefix == nullptr && prog->run == nullptr && ++failures == 2 && n - p >= 8) {
             if (prog->first_state == 0) prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
             skip = prog->first_state > 0;
         }
@@ -179,6 +183,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
         return RX_OUT_OF_MEMORY;
     }
     prog->prefix = rx_prefilter_literal(prog->root);
+    if (prog->prefix == nullptr) rx_prefilter_run(prog);
     return 0;
 }
 
@@ -198,6 +203,8 @@ void rx_engine_release(rx_prog *prog) {
     free(prog->picks);
     prog->picks = nullptr;
     prog->prefix = nullptr;
+    prog->run = nullptr;
+    prog->run_next = nullptr;
 }
 
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start,
