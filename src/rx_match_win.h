@@ -78,10 +78,14 @@ typedef struct rx_node {
      * one node. Zero and null elsewhere. */
     int32_t flat_len;
     struct rx_node **flat;
-    /* An alternation whose alternatives all match one byte (literal bytes,
-     * ".", classes) also gets, for each byte value, the index of the first
-     * alternative that matches it (-1 for none). */
+    /* An alternation whose alternatives are all single bytes (literal bytes,
+     * ".", classes) or literal chains also gets, for each byte value, the
+     * index of the first alternative whose first byte takes it (-1 for
+     * none), and pick_cost[i]: the steps the rules charge before trying
+     * alternative i when each one before it fails at its first byte
+     * (pick_cost[flat_len]: all of them fail so). */
     const int32_t *pick;
+    const int64_t *pick_cost;
 } rx_node;
 
 /* Capture record: groups 1..16; entry 0 is never written by the matcher.
@@ -150,6 +154,8 @@ typedef struct rx_first_bytes {
     uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
     int single;             /* -1, or the only byte accepted */
     const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
+    uint8_t *second;        /* null, or 256 sets of 32 bytes: the bytes that may
+                               follow each first byte (heap, the prog's) */
 } rx_first_bytes;
 
 typedef struct rx_prog {
@@ -157,7 +163,7 @@ typedef struct rx_prog {
     uint64_t nodes; /* rx_node records in the tree */
     rx_node **flats; /* the operand lists of its flattened chains, owned */
     uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
-    int32_t *picks;  /* the byte tables of its alternations of bytes, owned */
+    void *picks;     /* the byte tables of its alternations of bytes, owned */
     const rx_node *prefix; /* null, or the literal chain every match begins with */
     const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
                               run (min 1) every match begins with ... */

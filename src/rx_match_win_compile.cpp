@@ -57,29 +57,65 @@ static int32_t chain_length(const rx_node *node) {
     return k;
 }
 
-static int all_byte_leaves(const rx_node *alt) {
+/* A byte leaf, or a literal chain: its first byte decides whether it can
+ * match, and a failure at that byte costs a fixed number of steps. */
+static int picks_by_first_byte(const rx_node *op) {
+    return is_byte_leaf(op) || (op->kind == RX_CONCAT && op->lit_len >= 2);
+}
+
+static int all_pick_by_first_byte(const rx_node *alt) {
     for (int32_t i = 0; i < alt->flat_len; i++)
-        if (!is_byte_leaf(alt->flat[i])) return 0;
+        if (!picks_by_first_byte(alt->flat[i])) return 0;
     return 1;
 }
 
-/* The byte tables of the alternations in the list, in one block. 0, or -1
- * when memory ran out. */
+/* Whether op's first byte can be b, and what a failure there costs. */
+static int first_byte_takes(const rx_node *op, uint8_t b, int64_t *fail_cost) {
+    uint64_t e;
+    if (is_byte_leaf(op)) {
+        *fail_cost = 0;
+        return leaf_match(op, &b, 1, 0, &e);
+    }
+    *fail_cost = op->lit_len - 1; /* each sequence node's first step */
+    const uint8_t c = op->lit[0];
+    if (op->right->flags & RX_FLAG_I) return fold_byte(c) == fold_byte(b);
+    return c == b;
+}
+
+/* The byte tables of the alternations in the list, in one block: for each,
+ * 256 indices, then its flat_len + 1 costs. 0, or -1 when memory ran out. */
 static int fill_picks(rx_prog *prog, const node_stack *alts) {
-    prog->picks = static_cast<int32_t *>(rx_malloc(alts->top * 256 * sizeof(int32_t)));
+    size_t size = 0;
+    for (size_t a = 0; a < alts->top; a++)
+        size += 256 * sizeof(int32_t) + (static_cast<size_t>(alts->items[a]->flat_len) + 1) * sizeof(int64_t);
+    prog->picks = rx_malloc(size);
     if (prog->picks == nullptr) return -1;
+    char *at = static_cast<char *>(prog->picks);
     for (size_t a = 0; a < alts->top; a++) {
         rx_node *alt = alts->items[a];
-        int32_t *table = prog->picks + a * 256;
+        const int32_t k = alt->flat_len;
+        int32_t *table = reinterpret_cast<int32_t *>(at);
+        int64_t *cost = reinterpret_cast<int64_t *>(at + 256 * sizeof(int32_t));
+        at += 256 * sizeof(int32_t) + (static_cast<size_t>(k) + 1) * sizeof(int64_t);
         for (unsigned b = 0; b < 256; b++) {
-            const uint8_t byte = static_cast<uint8_t>(b);
             table[b] = -1;
-            for (int32_t i = 0; i < alt->flat_len && table[b] < 0; i++) {
-                uint64_t e;
-                if (leaf_match(alt->flat[i], &byte, 1, 0, &e)) table[b] = i;
+            for (int32_t i = 0; i < k && table[b] < 0; i++) {
+                int64_t ignored;
+                if (first_byte_takes(alt->flat[i], static_cast<uint8_t>(b), &ignored)) table[b] = i;
             }
         }
+        /* a step before each alternative after the first, and each failed
+         * one's own charge */
+        int64_t sum = 0;
+        for (int32_t i = 0; i < k; i++) {
+            cost[i] = sum + i;
+            int64_t fail;
+            first_byte_takes(alt->flat[i], 0, &fail);
+            sum += fail;
+        }
+        cost[k] = sum + (k - 1);
         alt->pick = table;
+        alt->pick_cost = cost;
     }
     return 0;
 }
@@ -125,7 +161,7 @@ int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
             node->flat = ops;
             node->flat_len = k;
             flats_used += static_cast<size_t>(k);
-            if (node->kind == RX_ALT && all_byte_leaves(node) && node_stack_push(&picked, node) != 0) failed = 1;
+            if (node->kind == RX_ALT && all_pick_by_first_byte(node) && node_stack_push(&picked, node) != 0) failed = 1;
             for (int32_t i = k - 1; i >= 0 && !failed; i--) failed = node_stack_push(&st, ops[i]) != 0;
         } else if (node->child != nullptr) {
             failed = node_stack_push(&st, node->child) != 0;

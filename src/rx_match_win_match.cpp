@@ -347,12 +347,28 @@ descend:
             goto ret;
         }
         if (node->pick != nullptr) {
-            /* the first alternative that takes the byte, after a step for
-             * each one before it; all of them fail at the end of the text */
+            /* the alternatives before the first whose first byte takes the
+             * byte fail there: charge what they cost and go to it */
             i = p < n ? node->pick[t[p]] : -1;
-            ok = charge_steps(ms, i >= 0 ? i : node->flat_len - 1) == 0 && i >= 0;
-            e = p + 1;
-            goto ret;
+            if (charge_steps(ms, node->pick_cost[i >= 0 ? i : node->flat_len]) != 0 || i < 0) {
+                ok = 0;
+                goto ret;
+            }
+            if (is_byte_leaf(node->flat[i])) {
+                ok = 1;
+                e = p + 1;
+                goto ret;
+            }
+            if (literal_match(ms, node->flat[i], t, n, p, &e)) {
+                ok = 1;
+                goto ret;
+            }
+            if (ms->hit || ++i == node->flat_len) {
+                ok = 0;
+                goto ret;
+            }
+            mark = ms->logn;
+            goto alt_item;
         }
         i = 0;
         mark = ms->logn;

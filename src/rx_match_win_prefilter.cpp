@@ -69,9 +69,47 @@ static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) 
     }
 }
 
+/* The node through groups, the first item of sequences included when
+ * first_item is set. */
+static const rx_node *unwrap(const rx_node *node, int first_item);
+
+/*
+ * The second bytes of a match that begins with an alternation of literal
+ * chains and single bytes (as apple|banana|cherry): for each first byte, the
+ * bytes that may follow it. A single-byte alternative lets anything follow.
+ * Null when the tree has no such shape or memory ran out (nothing is lost
+ * but speed).
+ */
+static uint8_t *second_bytes(const rx_node *root) {
+    const rx_node *alt = unwrap(root, 1);
+    if (alt->kind != RX_ALT || alt->pick == nullptr) return nullptr;
+    uint8_t *second = static_cast<uint8_t *>(rx_calloc(256, 32));
+    if (second == nullptr) return nullptr;
+    for (int32_t i = 0; i < alt->flat_len; i++) {
+        const rx_node *op = alt->flat[i];
+        for (unsigned b = 0; b < 256; b++) {
+            uint8_t byte = static_cast<uint8_t>(b);
+            uint64_t e;
+            if (op->kind != RX_CONCAT) {
+                if (leaf_match(op, &byte, 1, 0, &e)) memset(second + 32 * b, 0xFF, 32);
+                continue;
+            }
+            const int fold = (op->right->flags & RX_FLAG_I) != 0;
+            if (fold ? fold_byte(byte) != fold_byte(op->lit[0]) : byte != op->lit[0]) continue;
+            for (unsigned c = 0; c < 256; c++) {
+                uint8_t next = static_cast<uint8_t>(c);
+                if (fold ? fold_byte(next) == fold_byte(op->lit[1]) : next == op->lit[1])
+                    second[32 * b + (c >> 3)] = static_cast<uint8_t>(second[32 * b + (c >> 3)] | (1u << (c & 7)));
+            }
+        }
+    }
+    return second;
+}
+
 int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
     memset(fb->accept, 0, sizeof fb->accept);
     fb->guard = nullptr;
+    fb->second = nullptr;
     int visits = 0;
     /* A guard at the bottom of the left spine of sequences and groups. */
     const rx_node *node = root;
@@ -101,6 +139,7 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
         }
     }
     if (count != 1) fb->single = -1;
+    if (fb->guard == nullptr && fb->single < 0) fb->second = second_bytes(root);
     return count < 256 || fb->guard != nullptr;
 }
 
@@ -111,8 +150,16 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
         const void *hit = memchr(t + p, fb->single, static_cast<size_t>(n - p));
         return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
     }
-    while (p < n && !fb->accept[t[p]]) p++;
-    return p;
+    if (fb->second == nullptr) {
+        while (p < n && !fb->accept[t[p]]) p++;
+        return p;
+    }
+    /* the byte before the last may be tried with no second byte in view */
+    for (; p + 1 < n; p++) {
+        const uint8_t b = t[p], c = t[p + 1];
+        if (fb->accept[b] && ((fb->second[32 * b + (c >> 3)] >> (c & 7)) & 1)) return p;
+    }
+    return p < n && fb->accept[t[p]] ? p : n;
 }
 
 /* First position q at or after p where the bytes of the literal chain lit

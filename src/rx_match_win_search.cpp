@@ -202,6 +202,8 @@ void rx_engine_release(rx_prog *prog) {
     prog->lits = nullptr;
     free(prog->picks);
     prog->picks = nullptr;
+    free(prog->first.second);
+    prog->first.second = nullptr;
     prog->prefix = nullptr;
     prog->run = nullptr;
     prog->run_next = nullptr;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "rx_match_win.h"
+#include "rx_platform.h"
 #include "test_support.h"
 
 namespace {
@@ -459,6 +460,26 @@ TEST(Search, PreparedPatternEqualsTheOneShotSearch) {
         EXPECT_EQ(prog.anchored, std::string(p) == "^a|^b" || std::string(p) == "^") << p;
         rx_engine_release(&prog);
         EXPECT_EQ(prog.root, nullptr);
+    }
+}
+
+// The search for a string in a text, behind the literal prefilter: the first
+// occurrence, through the dense-candidate fallback too.
+TEST(Search, FindBytes) {
+    const std::string dense = rep('a', 5000) + "ab" + rep('a', 10);
+    struct Row {
+        std::string hay, needle;
+        long at;
+    } rows[] = {
+        {"zebra crossing", "zebra", 0}, {"a zebra", "zebra", 2}, {"zebr", "zebra", -1},
+        {"xxzebrzebra", "zebra", 6},    {"abc", "c", 2},         {"abc", "d", -1},
+        {dense, "ab", 5000},            {dense, "aab", 4999},    {dense, "abb", -1},
+        {rep('a', 3000) + "b", rep('a', 100) + "b", 2900},
+    };
+    for (const Row &r : rows) {
+        const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size());
+        long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
+        EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20);
     }
 }
 
