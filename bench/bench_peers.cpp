@@ -9,10 +9,11 @@
 // we are faster) and their geometric means. A last table times rx_validate
 // and rx_generate on ordinary inputs, in microseconds per call.
 //
-//   bench_peers [--size=BYTES] [--reps=N] [FILE]
+//   bench_peers [--size=BYTES] [--reps=N] [--row=WORDS] [FILE]
 //     FILE: any text (NUL bytes become spaces), cut to BYTES (4 MiB by
 //     default); without it a deterministic English-and-log-like corpus of
-//     BYTES is built. scripts/bench-peers.sh runs it on Debian's changelogs.
+//     BYTES is built; --row keeps the rows whose name contains WORDS.
+//     scripts/bench-peers.sh runs it on Debian's changelogs.
 //   bench_peers --worst=dot|group [--size=BYTES] [--peer]
 //     one rx_test call (or, with --peer, the PCRE2-JIT side) of "." over a
 //     text of one non-newline byte, or "(\w)" over "a"s, 10 MiB by default;
@@ -433,7 +434,7 @@ struct Geo {
 };
 
 // Runs every row of one export and prints its table; false on a mismatch.
-bool table(bool replace, const std::string &text, int reps) {
+bool table(bool replace, const std::string &text, int reps, const std::string &only) {
     if (replace)
         printf("\nrx_replace_preview (replacement \"%s\"), medians of %d runs, ms\n\n"
                "| row | pattern | matches | rx_replace_preview | PCRE2-JIT + substitution + JSON | ratio |\n"
@@ -447,6 +448,7 @@ bool table(bool replace, const std::string &text, int reps) {
     bool all_same = true;
     Geo jit, interp;
     for (const Row &row : kRows) {
+        if (std::string(row.name).find(only) == std::string::npos) continue;
         Peer peer;
         if (!peer_open(&peer, row.pattern)) {
             fprintf(stderr, "*** PCRE2 cannot compile %s\n", row.pattern);
@@ -584,7 +586,7 @@ int main(int argc, char **argv) {
     size_t size = 0;
     int reps = 5;
     bool peer_side = false;
-    std::string worst;
+    std::string worst, only;
     const char *file = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -595,10 +597,12 @@ int main(int argc, char **argv) {
             reps = std::max(1, atoi(argv[i] + 7));
         } else if (a.rfind("--worst=", 0) == 0) {
             worst = a.substr(8);
+        } else if (a.rfind("--row=", 0) == 0) {
+            only = a.substr(6);
         } else if (a == "--peer") {
             peer_side = true;
         } else if (a.rfind("--", 0) == 0 || file != nullptr) {
-            fprintf(stderr, "usage: bench_peers [--size=BYTES] [--reps=N] [FILE]\n"
+            fprintf(stderr, "usage: bench_peers [--size=BYTES] [--reps=N] [--row=WORDS] [FILE]\n"
                             "       bench_peers --worst=dot|group [--size=BYTES] [--peer]\n");
             return 2;
         } else {
@@ -616,9 +620,9 @@ int main(int argc, char **argv) {
         text = build_corpus(size);
         printf("Corpus: %zu bytes of the built-in English-and-log-like text\n", text.size());
     }
-    bool same = table(false, text, reps);
-    same = table(true, text, reps) && same;
-    small_calls(reps);
+    bool same = table(false, text, reps, only);
+    same = table(true, text, reps, only) && same;
+    if (only.empty()) small_calls(reps);
     if (!same) {
         printf("\n*** Some answers differ from PCRE2's: see the MISMATCH lines above.\n");
         return 1;

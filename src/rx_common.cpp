@@ -148,6 +148,35 @@ const char *rx_tls_put_json(const char *text, uint64_t len) {
     return g_json;
 }
 
+/* The block takes the place of the thread's buffer when the growth rule
+ * asks for a new capacity, or when it already has the present capacity (a
+ * large answer of the same size class as the last one is then not copied);
+ * otherwise its text is copied into the present buffer. */
+const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity) {
+    uint64_t need = len + 1;
+    if (g_json_cap >= need && capacity != g_json_cap) {
+        const char *answer = rx_tls_put_json(data, len);
+        free(data);
+        return answer;
+    }
+    uint64_t cap = g_json_cap >= need ? g_json_cap : json_capacity_for(g_json_cap, need);
+    if (cap != capacity) {
+        char *block = cap <= SIZE_MAX ? static_cast<char *>(rx_realloc(data, static_cast<size_t>(cap))) : nullptr;
+        if (block == nullptr) {
+            free(data);
+            rx_set_error("out of memory for JSON buffer");
+            return nullptr;
+        }
+        data = block;
+    }
+    free(g_json);
+    g_json = data;
+    g_json_cap = cap;
+    g_json[len] = '\0';
+    rx_thread_cleanup_arm(release_thread_json);
+    return g_json;
+}
+
 const char *rx_tls_printf_json(const char *format, ...) {
     size_t size = PRINTF_SCRATCH;
     for (;;) {
@@ -191,20 +220,11 @@ static int buf_grow(char **data, uint64_t *length, uint64_t *capacity) {
     return 0;
 }
 
-int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
-    if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
-        return -1;
-    (*data)[*length] = static_cast<char>(byte);
-    *length += 1;
-    (*data)[*length] = '\0';
-    return 0;
-}
-
 /* Appends as rx_buf_putc would byte by byte (the same capacities, and on a
  * failed growth the same bytes left appended), but copies whole stretches
  * between growths. */
-int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
-                const char *bytes, uint64_t count) {
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
+                     const char *bytes, uint64_t count) {
     while (count > 0) {
         if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
             return -1;
@@ -219,23 +239,47 @@ int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
     return 0;
 }
 
-int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                const char *string) {
-    return rx_buf_putn(data, length, capacity, string, strlen(string));
+/* Writes value in decimal at out, two digits at a time from the right;
+ * the number of bytes written (at most 11, "-2147483648"). */
+static uint64_t format_int(char *out, int32_t value) {
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    /* The magnitude in unsigned arithmetic, where INT32_MIN has one too. */
+    uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    /* Comparisons rather than a chain of divisions: they do not wait on
+     * each other. */
+    uint64_t digits = 1 + (rest >= 10u) + (rest >= 100u) + (rest >= 1000u) + (rest >= 10000u) +
+                      (rest >= 100000u) + (rest >= 1000000u) + (rest >= 10000000u) +
+                      (rest >= 100000000u) + (rest >= 1000000000u);
+    uint64_t size = digits + (value < 0 ? 1 : 0);
+    char *at = out + size;
+    while (rest >= 100) {
+        uint32_t pair = (rest % 100) * 2;
+        rest /= 100;
+        *--at = pairs[pair + 1];
+        *--at = pairs[pair];
+    }
+    if (rest >= 10) {
+        *--at = pairs[rest * 2 + 1];
+        *--at = pairs[rest * 2];
+    } else {
+        *--at = static_cast<char>('0' + rest);
+    }
+    if (value < 0) *--at = '-';
+    return size;
 }
 
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
                    int32_t value) {
-    char digits[11]; /* "-2147483648" */
-    size_t at = sizeof digits;
-    /* The magnitude in unsigned arithmetic, where INT32_MIN has one too. */
-    uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[--at] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    } while (rest != 0);
-    if (value < 0) digits[--at] = '-';
-    return rx_buf_putn(data, length, capacity, digits + at, sizeof digits - at);
+    if (*length + 11 < *capacity) { /* room for any number: write it in place */
+        *length += format_int(*data + *length, value);
+        (*data)[*length] = '\0';
+        return 0;
+    }
+    char digits[11];
+    return rx_buf_putn_grow(data, length, capacity, digits, format_int(digits, value));
 }
 
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,

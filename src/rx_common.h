@@ -13,6 +13,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #if defined(__GNUC__)
 #  define RX_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -51,6 +52,14 @@ void rx_clear_error(void);
  * returns it; null with "null JSON" or "out of memory for JSON buffer" in
  * the error slot, the previous answer intact. */
 const char *rx_tls_put_json(const char *text, uint64_t len);
+/* Makes the rx_buf block (data, len, capacity; data not null) the calling
+ * thread's answer instead of copying it: the block is taken over or, when
+ * the present buffer is already the size the growth rule gives, copied
+ * into it and released, so the buffer's capacities are those that
+ * rx_tls_put_json gives. Either way the block belongs to this function.
+ * Null with "out of memory for JSON buffer" when the block cannot be
+ * resized to the rule's capacity; the previous answer is then intact. */
+const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity);
 /* Formats, then stores as rx_tls_put_json does; null with "out of memory"
  * or "vsnprintf failed". */
 const char *rx_tls_printf_json(const char *format, ...) RX_PRINTF(1, 2);
@@ -62,13 +71,35 @@ uint64_t rx_tls_json_capacity(void);
  * A buffer is three variables: data (null while empty), length, capacity.
  * Once data is non-null, data[length] is NUL and length + 1 <= capacity.
  * Capacity starts at 64 and doubles. All return 0, or -1 when memory ran
- * out (bytes appended before the failure stay, still terminated). */
-int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte);
-int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                const char *string);
+ * out (bytes appended before the failure stay, still terminated).
+ * The appends that fit the block are written here, inline; the growth and
+ * its byte-by-byte failure rule live in rx_buf_putn_grow. */
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
+                     const char *bytes, uint64_t count);
+
 /* Appends count bytes from bytes (which may hold NUL bytes). */
-int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
-                const char *bytes, uint64_t count);
+static inline int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
+                              const char *bytes, uint64_t count) {
+    /* Room for the bytes and the terminator; an empty buffer has none. */
+    if (*length + count < *capacity) {
+        memcpy(*data + *length, bytes, static_cast<size_t>(count));
+        *length += count;
+        (*data)[*length] = '\0';
+        return 0;
+    }
+    return rx_buf_putn_grow(data, length, capacity, bytes, count);
+}
+
+static inline int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
+    char c = static_cast<char>(byte);
+    return rx_buf_putn(data, length, capacity, &c, 1);
+}
+
+static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
+                              const char *string) {
+    return rx_buf_putn(data, length, capacity, string, strlen(string));
+}
+
 /* Appends value in decimal, the bytes "%d" would print. */
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
                    int32_t value);

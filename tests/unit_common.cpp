@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelvaron_regex.h"
 #include "rx_common.h"
@@ -89,6 +91,38 @@ TEST(ResultBuffer, CapacitiesFollowTheGrowthRule) {
     });
 }
 
+// An answer built in a block of its own and handed over: the buffer's
+// capacities are those that copying the text would give. Each run is one
+// fresh thread; each step hands over length bytes in a block of
+// block_cap bytes and expects the buffer's capacity after it.
+TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
+    struct Step {
+        uint64_t length, block_cap, cap_after;
+    };
+    const std::vector<std::vector<Step>> runs = {
+        {{100, 128, 8192}, {8191, 8192, 8192}, {8192, 16384, 16384}, {100, 128, 16384},
+         {16000, 16384, 16384}},
+        {{10, 64, 8192}, {100000, 131072, 131072}},
+        {{8193, 16384, 16384}},
+        {{9000, 32768, 16384}},  // a block larger than the rule's size is resized
+    };
+    for (const auto &run : runs) {
+        on_fresh_thread([&run] {
+            char letter = 'a';
+            for (const Step &st : run) {
+                char *block = static_cast<char *>(malloc(st.block_cap));
+                ASSERT_NE(block, nullptr);
+                memset(block, letter, st.length);
+                const char *p = rx_tls_adopt_json(block, st.length, st.block_cap);
+                ASSERT_NE(p, nullptr);
+                EXPECT_EQ(std::string(p), std::string(st.length, letter));
+                EXPECT_EQ(rx_tls_json_capacity(), st.cap_after) << st.length;
+                letter++;
+            }
+        });
+    }
+}
+
 TEST(ResultBuffer, EmptyAndNullTexts) {
     on_fresh_thread([] {
         const char *p = rx_tls_put_json("", 0);
@@ -124,6 +158,18 @@ TEST(ResultBuffer, FailedGrowthKeepsThePreviousAnswer) {
         std::string big(20000, 'w');
         rx_alloc_fail_at(1);
         EXPECT_EQ(rx_tls_put_json(big.c_str(), big.size()), nullptr);
+        rx_alloc_fail_at(0);
+        EXPECT_STREQ(rx_last_error(), "out of memory for JSON buffer");
+        EXPECT_STREQ(p, "previous");
+        EXPECT_EQ(rx_tls_json_capacity(), 8192u);
+
+        // A handed-over block that must be resized: the block is released,
+        // the previous answer stays.
+        char *block = static_cast<char *>(malloc(32768));
+        ASSERT_NE(block, nullptr);
+        memset(block, 'v', 9000);
+        rx_alloc_fail_at(1);
+        EXPECT_EQ(rx_tls_adopt_json(block, 9000, 32768), nullptr);
         rx_alloc_fail_at(0);
         EXPECT_STREQ(rx_last_error(), "out of memory for JSON buffer");
         EXPECT_STREQ(p, "previous");
