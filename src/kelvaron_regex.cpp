@@ -61,36 +61,65 @@ static uint64_t escape_byte(unsigned char c, char *out) {
     }
 }
 
+/* The number of leading bytes (in text order) of a word loaded from
+ * memory that come before the first one needs_escape flagged. The lowest
+ * flag is always a true one; the higher ones may be false, so only the
+ * first counts. Where the byte order is not known to be little-endian the
+ * answer is 0, which sends the caller through its byte-by-byte path. */
+static inline uint64_t bytes_before_flag(uint64_t flagged) {
+#if RX_WORDS_IN_TEXT_ORDER
+    return static_cast<uint64_t>(__builtin_ctzll(flagged)) / 8;
+#else
+    (void)flagged;
+    return 0;
+#endif
+}
+
+/* Writes the escaped form of n bytes at out, which has room for 6 * n
+ * bytes, and returns the end. Bytes that pass are found and copied eight
+ * at a time; a copy may write past the plain bytes, which the next write
+ * covers. */
+static char *escape_into(char *out, const char *in, uint64_t n) {
+    uint64_t i = 0;
+    while (i < n) {
+        if (n - i >= 8) { /* then out + 8 stays within the room */
+            uint64_t word;
+            memcpy(&word, in + i, sizeof word);
+            uint64_t flagged = needs_escape(word);
+            uint64_t plain = flagged == 0 ? 8 : bytes_before_flag(flagged);
+            memcpy(out, in + i, sizeof word);
+            out += plain;
+            i += plain;
+            if (plain == 8) continue;
+        }
+        unsigned char c = static_cast<unsigned char>(in[i++]);
+        if (c < 0x20 || c == '"' || c == '\\')
+            out += escape_byte(c, out);
+        else
+            *out++ = static_cast<char>(c);
+    }
+    return out;
+}
+
+#define ESCAPE_CHUNK 4096 /* bytes escaped per reservation of six times as many */
+
 /* Appends count bytes as the inside of a JSON string: '"' and '\' get a
  * backslash, LF CR TAB become \n \r \t, every other byte below 0x20 becomes
  * \u00xx in lower-case hex (never a short form such as \b or \f), and every
- * other byte, 0x7F and 0x80..0xFF included, passes unchanged. Runs of bytes
- * that pass are found eight at a time and copied in one go. */
+ * other byte, 0x7F and 0x80..0xFF included, passes unchanged. This is the
+ * library's one JSON quoting routine. */
 static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity,
                                const char *bytes, uint64_t count) {
-    uint64_t plain = 0; /* start of the pending run of unescaped bytes */
-    uint64_t i = 0;
-    while (i < count) {
-        if (count - i >= 8) {
-            uint64_t word;
-            memcpy(&word, bytes + i, sizeof word);
-            if (needs_escape(word) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x20 || c == '"' || c == '\\') {
-            char escape[6];
-            uint64_t k = escape_byte(c, escape);
-            if (rx_buf_putn(data, length, capacity, bytes + plain, i - plain) != 0 ||
-                rx_buf_putn(data, length, capacity, escape, k) != 0)
-                return -1;
-            plain = i + 1;
-        }
-        i++;
+    while (count > 0) {
+        uint64_t take = count < ESCAPE_CHUNK ? count : ESCAPE_CHUNK;
+        if (rx_buf_reserve(data, length, capacity, 6 * take) != 0) return -1;
+        char *start = *data + *length;
+        *length += static_cast<uint64_t>(escape_into(start, bytes, take) - start);
+        (*data)[*length] = '\0';
+        bytes += take;
+        count -= take;
     }
-    return rx_buf_putn(data, length, capacity, bytes + plain, count - plain);
+    return 0;
 }
 
 /* Appends the bytes quoted as a JSON string literal. */
@@ -261,35 +290,48 @@ static int no_groups_set(const rx_caps *caps) {
     return (low | high) == 0;
 }
 
-/* Appends one group object, after a "," unless it is the first listed. A
- * group whose end lies before its start shows the empty text with both
- * offsets as recorded. */
-static int append_group(char **d, uint64_t *len, uint64_t *cap, const char *text, int j,
-                        uint64_t gs, uint64_t ge, int first) {
-    return rx_buf_puts(d, len, cap, first ? "{\"index\":" : ",{\"index\":") != 0 ||
-                   rx_buf_put_int(d, len, cap, j) != 0 ||
-                   rx_buf_puts(d, len, cap, ",\"start\":") != 0 ||
-                   rx_buf_put_int(d, len, cap, static_cast<int32_t>(gs)) != 0 ||
-                   rx_buf_puts(d, len, cap, ",\"end\":") != 0 ||
-                   rx_buf_put_int(d, len, cap, static_cast<int32_t>(ge)) != 0 ||
-                   rx_buf_puts(d, len, cap, ",\"text\":\"") != 0 ||
-                   json_append_escaped(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
-                   rx_buf_puts(d, len, cap, "\"}") != 0
-               ? -1
-               : 0;
+/* Writes the bytes of a string literal at out and returns the end. */
+template <size_t N>
+static inline char *put_piece(char *out, const char (&piece)[N]) {
+    memcpy(out, piece, N - 1);
+    return out + (N - 1);
+}
+
+#define HEAD_ROOM 72 /* the most append_head writes: 1 + 9 + 11 + 9 + 11 + 7 + 11 + 9 */
+
+/* Appends the opening of a match object (index 0) or of a group object up
+ * to the opening quote of its text, after a "," unless it is the first of
+ * its array. The pieces are written in one reservation, through a cursor
+ * of its own; the numbers by hand rather than with printf, as a report may
+ * hold a great many of them. */
+static int append_head(char **d, uint64_t *len, uint64_t *cap, int first, int32_t index, int32_t start,
+                       int32_t end) {
+    if (rx_buf_reserve(d, len, cap, HEAD_ROOM) != 0) return -1;
+    char *out = *d + *len;
+    if (!first) *out++ = ',';
+    if (index > 0) {
+        out = put_piece(out, "{\"index\":");
+        out += rx_format_int(out, index);
+        out = put_piece(out, ",\"start\":");
+    } else {
+        out = put_piece(out, "{\"start\":");
+    }
+    out += rx_format_int(out, start);
+    out = put_piece(out, ",\"end\":");
+    out += rx_format_int(out, end);
+    out = put_piece(out, ",\"text\":\"");
+    *out = '\0';
+    *len = static_cast<uint64_t>(out - *d);
+    return 0;
 }
 
 /* Appends one match object, after a "," unless it is the first, with the
- * groups whose set-flag is non-zero, in increasing number. The numbers are
- * written by hand rather than with printf: a report may hold a great many
- * of them. */
+ * groups whose set-flag is non-zero, in increasing number. A group whose
+ * end lies before its start shows the empty text with both offsets as
+ * recorded. */
 static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text, uint64_t start,
                         uint64_t end, const rx_caps *caps, int first) {
-    if (rx_buf_puts(d, len, cap, first ? "{\"start\":" : ",{\"start\":") != 0 ||
-        rx_buf_put_int(d, len, cap, static_cast<int32_t>(start)) != 0 ||
-        rx_buf_puts(d, len, cap, ",\"end\":") != 0 ||
-        rx_buf_put_int(d, len, cap, static_cast<int32_t>(end)) != 0 ||
-        rx_buf_puts(d, len, cap, ",\"text\":\"") != 0 ||
+    if (append_head(d, len, cap, first, 0, static_cast<int32_t>(start), static_cast<int32_t>(end)) != 0 ||
         json_append_escaped(d, len, cap, text + start, end - start) != 0 ||
         rx_buf_puts(d, len, cap, "\",\"groups\":[") != 0)
         return -1;
@@ -297,7 +339,11 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
         int listed = 0;
         for (int j = 1; j <= RX_MAX_GROUPS; j++) {
             if (!caps->set[j]) continue;
-            if (append_group(d, len, cap, text, j, caps->start[j], caps->end[j], !listed) != 0) return -1;
+            uint64_t gs = caps->start[j], ge = caps->end[j];
+            if (append_head(d, len, cap, !listed, j, static_cast<int32_t>(gs), static_cast<int32_t>(ge)) != 0 ||
+                json_append_escaped(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
+                rx_buf_puts(d, len, cap, "\"}") != 0)
+                return -1;
             listed = 1;
         }
     }
@@ -314,8 +360,9 @@ extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     match_walk walk;
     if (walk_begin(&walk, pattern, text) != 0) return nullptr;
 
-    char *data = nullptr;
-    uint64_t length = 0, capacity = 0;
+    char *data;
+    uint64_t length, capacity;
+    rx_tls_take_spare(&data, &length, &capacity);
     rx_caps work; /* each search clears it before its first attempt */
     uint64_t s = 0, e = 0;
     int first = 1;
@@ -346,8 +393,9 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
     if (walk_begin(&walk, pattern, text) != 0) return nullptr;
 
     uint64_t rlen = strlen(replacement);
-    char *data = nullptr;
-    uint64_t length = 0, capacity = 0;
+    char *data;
+    uint64_t length, capacity;
+    rx_tls_take_spare(&data, &length, &capacity);
     uint64_t copied = 0; /* the text before this offset is in the answer */
     uint64_t s = 0, e = 0;
     int32_t count = 0;

@@ -21,6 +21,15 @@
 #  define RX_PRINTF(f, a)
 #endif
 
+/* 1 where a word loaded from memory holds its bytes in text order from the
+ * lowest up (little-endian) and the compiler's bit-scan builtins exist; the
+ * JSON quoting then skips to the first byte to escape in a word at once. */
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#  define RX_WORDS_IN_TEXT_ORDER 1
+#else
+#  define RX_WORDS_IN_TEXT_ORDER 0
+#endif
+
 /* ---- allocation seam ----------------------------------------------------
  * Every block the library allocates comes from these and is released with
  * free (rx_free is free). In a build with RX_ALLOC_SEAM defined, a test can
@@ -60,6 +69,12 @@ const char *rx_tls_put_json(const char *text, uint64_t len);
  * Null with "out of memory for JSON buffer" when the block cannot be
  * resized to the rule's capacity; the previous answer is then intact. */
 const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity);
+/* Starts an rx_buf (data, length, capacity) for an answer to be handed to
+ * rx_tls_adopt_json: the block that the thread's last handed-over answer
+ * replaced (up to 64 MiB), emptied, so that a thread answering often
+ * writes into memory it already has; an empty buffer when there is none.
+ * The block belongs to the caller from then on. */
+void rx_tls_take_spare(char **data, uint64_t *length, uint64_t *capacity);
 /* Formats, then stores as rx_tls_put_json does; null with "out of memory"
  * or "vsnprintf failed". */
 const char *rx_tls_printf_json(const char *format, ...) RX_PRINTF(1, 2);
@@ -76,6 +91,19 @@ uint64_t rx_tls_json_capacity(void);
  * its byte-by-byte failure rule live in rx_buf_putn_grow. */
 int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
                      const char *bytes, uint64_t count);
+
+int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
+                        uint64_t count);
+
+/* Makes room for count more bytes and the terminator, growing as appends
+ * would (doubling from 64); the text stays as it was. A caller may then
+ * write up to count bytes after the text itself, move length on and
+ * terminate the text. */
+static inline int rx_buf_reserve(char **data, uint64_t *length, uint64_t *capacity,
+                                 uint64_t count) {
+    if (*length + count < *capacity) return 0;
+    return rx_buf_reserve_grow(data, length, capacity, count);
+}
 
 /* Appends count bytes from bytes (which may hold NUL bytes). */
 static inline int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
@@ -100,6 +128,9 @@ static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
     return rx_buf_putn(data, length, capacity, string, strlen(string));
 }
 
+/* Writes value in decimal at out, the bytes "%d" would print but no
+ * terminator, and returns their number (at most 11, "-2147483648"). */
+uint64_t rx_format_int(char *out, int32_t value);
 /* Appends value in decimal, the bytes "%d" would print. */
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
                    int32_t value);

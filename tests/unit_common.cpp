@@ -123,6 +123,35 @@ TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
     }
 }
 
+// An export that writes its answer as it goes builds it in the block that
+// a handed-over answer replaced, so a thread asking again and again
+// allocates nothing for its answers; answers and capacities stay as they are.
+TEST(ResultBuffer, AnswersAreBuiltInTheBlockTheyReplaced) {
+    on_fresh_thread([] {
+        const std::string text(3000, 'a');
+        std::string answers[4];
+        long allocations[4];
+        uint64_t capacities[4];
+        for (int i = 0; i < 4; i++) {
+            rx_alloc_fail_at(0);
+            const char *p = i == 2 ? rx_replace_preview("a", text.c_str(), "bb") : rx_test("a", text.c_str());
+            allocations[i] = rx_alloc_count();
+            ASSERT_NE(p, nullptr);
+            answers[i] = p;
+            capacities[i] = rx_tls_json_capacity();
+        }
+        EXPECT_EQ(answers[1], answers[0]);
+        EXPECT_EQ(answers[3], answers[0]);
+        EXPECT_EQ(answers[2], "{\"result\":\"" + std::string(6000, 'b') + "\",\"count\":3000}");
+        EXPECT_EQ(capacities[0], 262144u);  // 3000 matches of 45 or more bytes
+        EXPECT_EQ(capacities[3], 262144u);
+        // The first two answers need blocks of their own (the second keeps
+        // the first as the spare); from the third on the spare serves.
+        EXPECT_EQ(allocations[1], allocations[0]);
+        EXPECT_LT(allocations[3], allocations[1]);
+    });
+}
+
 TEST(ResultBuffer, EmptyAndNullTexts) {
     on_fresh_thread([] {
         const char *p = rx_tls_put_json("", 0);
@@ -265,8 +294,15 @@ TEST(Buffer, PrintfShortAndLong) {
 }
 
 TEST(Buffer, PutIntWritesWhatPercentDWrites) {
-    const int32_t values[] = {0, 7, -7, 9, 10, -10, 99, 100, 1000000, 10485760, -1000000,
-                              INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1};
+    // Every number of up to five digits, and each power of ten from 10^5 on
+    // with its neighbours, both signs, and the ends of the range.
+    std::vector<int32_t> values;
+    for (int32_t v = 0; v < 100000; v++) values.push_back(v);
+    for (int64_t p = 100000; p <= 1000000000; p *= 10)
+        for (int64_t v : {p - 1, p, p + 1, 2 * p + 3, p * 9 / 7})
+            for (int64_t signed_v : {v, -v})
+                if (signed_v >= INT32_MIN && signed_v <= INT32_MAX) values.push_back(static_cast<int32_t>(signed_v));
+    for (int32_t v : {10485760, -7, INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1}) values.push_back(v);
     Buf b;
     std::string want;
     for (int32_t v : values) {
