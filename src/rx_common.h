@@ -62,12 +62,14 @@ void rx_clear_error(void);
  * the error slot, the previous answer intact. */
 const char *rx_tls_put_json(const char *text, uint64_t len);
 /* Makes the rx_buf block (data, len, capacity; data not null) the calling
- * thread's answer instead of copying it: the block is taken over or, when
- * the present buffer is already the size the growth rule gives, copied
- * into it and released, so the buffer's capacities are those that
- * rx_tls_put_json gives. Either way the block belongs to this function.
- * Null with "out of memory for JSON buffer" when the block cannot be
- * resized to the rule's capacity; the previous answer is then intact. */
+ * thread's answer: the block takes the buffer's place (resized to the
+ * capacity the growth rule gives, unless it has it already) or, when the
+ * present buffer has that capacity and the block does not, the text is
+ * copied into the buffer. So the buffer's capacities are those that
+ * rx_tls_put_json gives. The block belongs to this function; the one of
+ * the two left over is kept for rx_tls_take_spare. Null with "out of
+ * memory for JSON buffer" when the block cannot be resized; the previous
+ * answer is then intact. */
 const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity);
 /* Starts an rx_buf (data, length, capacity) for an answer to be handed to
  * rx_tls_adopt_json: the block that the thread's last handed-over answer
