@@ -37,7 +37,7 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || missing+=("$1"); }
 
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
-         googletest libbenchmark-dev binutils python3 ca-certificates \
+         googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
          python3-pytest python3-pip python3-setuptools python3-wheel \
          mono-mcs mono-runtime; do
   need "$p"

@@ -454,6 +454,30 @@ TEST(RxTest, MatchTextsAreQuotedAsJson) {
          "{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
         {"\\w+", "\x1b[1mhi", R"({"matches":[{"start":2,"end":6,"text":"1mhi","groups":[]}]})"},
     });
+    // Every byte value at every place of a 19-byte text among bytes that
+    // pass unchanged: the quoting looks at several bytes at a time, so an
+    // escape must be found wherever it sits. The expected text is written
+    // by the rules above, one byte at a time.
+    const char *hex = "0123456789abcdef";
+    for (int b = 1; b < 256; b++) {
+        for (size_t at = 0; at < 19; at++) {
+            std::string text = "x\x80" "yz\x7f\xff" "abc ~\xC3\xA9\x9f" "#klmno";
+            text.resize(19);
+            text[at] = static_cast<char>(b);
+            std::string quoted;
+            for (unsigned char c : text) {
+                if (c == '"' || c == '\\') quoted += std::string("\\") + static_cast<char>(c);
+                else if (c == '\n') quoted += "\\n";
+                else if (c == '\r') quoted += "\\r";
+                else if (c == '\t') quoted += "\\t";
+                else if (c < 0x20) quoted += std::string("\\u00") + hex[c >> 4] + hex[c & 15];
+                else quoted += static_cast<char>(c);
+            }
+            ASSERT_EQ(test_answer("(?s).+", text),
+                      "{\"matches\":[{\"start\":0,\"end\":19,\"text\":\"" + quoted + "\",\"groups\":[]}]}")
+                << "byte " << b << " at " << at;
+        }
+    }
 }
 
 TEST(RxTest, InvalidPatterns) {
