@@ -169,11 +169,6 @@ static int missing(const char *argument, const char *message) {
     return 1;
 }
 
-/* The parser's message when a node could not be allocated. */
-static int is_allocation_failure(const char *parser_message) {
-    return strcmp(parser_message, "parse error") == 0;
-}
-
 /* ---- validation --------------------------------------------------------------- */
 
 int rx_validate_pattern(const char *pattern, char *msg, uint64_t msg_size) {
@@ -238,8 +233,9 @@ typedef struct match_walk {
  * comes before the text's length is judged. */
 static int walk_begin(match_walk *w, const char *pattern, const char *text) {
     char err[RX_SEARCH_ERR_SIZE];
-    if (rx_engine_prepare(pattern, &w->prog, err, sizeof err) != 0) {
-        if (is_allocation_failure(err))
+    int prepared = rx_engine_prepare(pattern, &w->prog, err, sizeof err);
+    if (prepared != 0) {
+        if (prepared == RX_OUT_OF_MEMORY)
             rx_set_error("out of memory");
         else
             rx_set_error("invalid pattern: %s", err);
@@ -335,7 +331,7 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
         json_append_escaped(d, len, cap, text + start, end - start) != 0 ||
         rx_buf_puts(d, len, cap, "\",\"groups\":[") != 0)
         return -1;
-    if (!no_groups_set(caps)) {
+    if (caps != nullptr && !no_groups_set(caps)) {
         int listed = 0;
         for (int j = 1; j <= RX_MAX_GROUPS; j++) {
             if (!caps->set[j]) continue;
@@ -364,11 +360,12 @@ extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     uint64_t length, capacity;
     rx_tls_take_spare(&data, &length, &capacity);
     rx_caps work; /* each search clears it before its first attempt */
+    rx_caps *caps = walk.prog.groups > 0 ? &work : nullptr; /* none to record: none kept */
     uint64_t s = 0, e = 0;
     int first = 1;
     int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"matches\":[");
-    while (r == 0 && (found = walk_next(&walk, &s, &e, &work)) > 0) {
-        r = append_match(&data, &length, &capacity, text, s, e, &work, first);
+    while (r == 0 && (found = walk_next(&walk, &s, &e, caps)) > 0) {
+        r = append_match(&data, &length, &capacity, text, s, e, caps, first);
         first = 0;
     }
     if (r == 0 && found == 0) r = rx_buf_puts(&data, &length, &capacity, "]}");
@@ -524,8 +521,9 @@ extern "C" RX_API const char *rx_generate(const char *examples_json) {
     if (r != 0) return nullptr;
 
     char msg[MSG_SIZE];
-    if (rx_engine_compile_ok(compact, msg, sizeof msg) != 0) {
-        if (is_allocation_failure(msg))
+    int compiled = rx_engine_compile_ok(compact, msg, sizeof msg);
+    if (compiled != 0) {
+        if (compiled == RX_OUT_OF_MEMORY)
             rx_set_error("out of memory");
         else
             rx_set_error("synthesized pattern rejected by matcher: %s (pat=%s)", msg, compact);

@@ -111,7 +111,9 @@ rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size);
 /* Frees a whole tree (null is fine). */
 void node_free(rx_node *node);
 
-/* 0 when the pattern parses, -1 with the parser's message otherwise. */
+/* 0 when the pattern parses; -1 with the parser's message otherwise, or
+ * RX_OUT_OF_MEMORY when memory ran out (the message then reads "parse
+ * error"). */
 int rx_engine_compile_ok(const char *pattern, char *err, uint64_t err_size);
 int rx_nfa_compile_ok(const char *pattern, char *err, uint64_t err_size);
 
@@ -161,6 +163,7 @@ typedef struct rx_first_bytes {
 typedef struct rx_prog {
     rx_node *root;  /* the parse tree, owned */
     uint64_t nodes; /* rx_node records in the tree */
+    int32_t groups; /* capture groups that record (0 to RX_MAX_GROUPS) */
     rx_node **flats; /* the operand lists of its flattened chains, owned */
     uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
     void *picks;     /* the byte tables of its alternations of bytes, owned */

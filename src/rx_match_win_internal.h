@@ -24,6 +24,7 @@ typedef struct rx_parse_info {
     uint64_t nodes;   /* rx_node records in the tree */
     uint64_t chains;  /* sequence nodes of literal chains */
     uint64_t joins;   /* sequence and alternation nodes */
+    int32_t groups;   /* groups that record (at most RX_MAX_GROUPS) */
     int out_of_memory; /* the parse failed for want of memory */
 } rx_parse_info;
 

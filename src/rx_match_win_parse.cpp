@@ -503,6 +503,7 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
         info->nodes = p.nodes;
         info->chains = p.chains;
         info->joins = p.joins;
+        info->groups = p.ngroups < RX_MAX_GROUPS ? p.ngroups : RX_MAX_GROUPS;
     }
     return root;
 }
@@ -515,8 +516,9 @@ rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size) {
 /* ---- compile check ---------------------------------------------------------- */
 
 static int compile_check(const char *pattern, char *err, uint64_t err_size) {
-    rx_node *root = parse_pattern(pattern, err, err_size);
-    if (root == nullptr) return -1;
+    rx_parse_info info;
+    rx_node *root = rx_parse_tree(pattern, err, err_size, &info);
+    if (root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
     node_free(root);
     if (err != nullptr && err_size != 0) err[0] = '\0';
     return 0;

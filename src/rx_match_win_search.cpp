@@ -177,6 +177,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     if (prog->root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
     prog->anchored = info.anchored;
     prog->nodes = info.nodes;
+    prog->groups = info.groups;
     if (rx_compile_tree(prog, &info) != 0) {
         rx_engine_release(prog);
         if (err != nullptr && err_size != 0) snprintf(err, static_cast<size_t>(err_size < 128 ? err_size : 128), "parse error");

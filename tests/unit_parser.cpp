@@ -493,12 +493,12 @@ TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
             node_free(root);
         }
         EXPECT_TRUE(done) << pattern;
-        // The compile check fails the same way.
+        // The compile check fails the same way, and says why by its result.
         char err[256];
         rx_alloc_fail_at(1);
         int r = rx_engine_compile_ok(pattern.c_str(), err, sizeof err);
         rx_alloc_fail_at(0);
-        EXPECT_EQ(r, -1);
+        EXPECT_EQ(r, RX_OUT_OF_MEMORY);
         EXPECT_STREQ(err, "parse error");
     }
 }
