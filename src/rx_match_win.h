@@ -160,6 +160,18 @@ typedef struct rx_first_bytes {
                                follow each first byte (heap, the prog's) */
 } rx_first_bytes;
 
+/* The bytes every match begins with, position by position, where the
+ * pattern's first items have fixed widths (as \d{4}-\d{2} or (?i)holmes). */
+#define RX_LEAD_MAX 16
+typedef struct rx_lead {
+    int32_t len;                  /* positions known; 0 or 1: not used */
+    int32_t anchor;               /* the position searched for first */
+    int32_t anchor_byte;          /* its only byte (case folded: its lower
+                                     case letter, with fold set), or -1 */
+    int32_t fold;                 /* the anchor is a letter in either case */
+    uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
+} rx_lead;
+
 typedef struct rx_prog {
     rx_node *root;  /* the parse tree, owned */
     uint64_t nodes; /* rx_node records in the tree */
@@ -171,6 +183,7 @@ typedef struct rx_prog {
     const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
                               run (min 1) every match begins with ... */
     const rx_node *run_next; /* ... and the byte leaf that must follow it */
+    rx_lead lead;          /* the bytes of fixed-width first items */
     int armed;      /* 1 once a budget was armed for this prog */
     int32_t steps_left;  /* what is left of the armed budget */
     int32_t budget_hit;  /* 1 once a step was refused since the arming */

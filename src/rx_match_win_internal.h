@@ -208,6 +208,9 @@ uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t
 /* A run and the byte after it every match begins with, as in (\w+)@: sets
  * prog->run and prog->run_next when the compiled tree has that shape. */
 void rx_prefilter_run(rx_prog *prog);
+/* The bytes of the pattern's fixed-width first items: fills prog->lead. */
+void rx_prefilter_lead(rx_prog *prog);
+uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
 
 #endif /* RX_MATCH_WIN_INTERNAL_H */

@@ -318,3 +318,146 @@ uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t
     ms->steps -= static_cast<int32_t>(hopeless);
     return q;
 }
+
+/* ---- the fixed-width lead ------------------------------------------------------ */
+
+static void set_add(uint8_t *set, unsigned b) { set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7))); }
+static int set_has(const uint8_t *set, uint8_t b) { return (set[b >> 3] >> (b & 7)) & 1; }
+
+/* Appends the positions of node to the lead while their widths are fixed;
+ * 1 when node was fixed-width to its end (the next item may follow). */
+static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
+    node = unwrap(node, 0);
+    if (lead->len == RX_LEAD_MAX || depth > 8) return 0;
+    if (is_byte_leaf(node)) {
+        for (unsigned b = 0; b < 256; b++) {
+            uint8_t byte = static_cast<uint8_t>(b);
+            uint64_t e;
+            if (leaf_match(node, &byte, 1, 0, &e)) set_add(lead->set[lead->len], b);
+        }
+        lead->len++;
+        return 1;
+    }
+    if (node->kind == RX_CONCAT && node->lit != nullptr) {
+        const int fold = (node->right->flags & RX_FLAG_I) != 0;
+        for (int32_t i = 0; i < node->lit_len; i++) {
+            if (lead->len == RX_LEAD_MAX) return 0;
+            uint8_t c = node->lit[i];
+            set_add(lead->set[lead->len], c);
+            if (fold && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
+                set_add(lead->set[lead->len], fold_byte(c));
+                set_add(lead->set[lead->len], static_cast<unsigned>(fold_byte(c) - 32));
+            }
+            lead->len++;
+        }
+        return 1;
+    }
+    if (node->kind == RX_REPEAT && node->min >= 1 && is_byte_leaf(node->child)) {
+        for (int32_t i = 0; i < node->min; i++)
+            if (!lead_add(lead, node->child, depth + 1)) return 0;
+        return node->max == node->min || node->lazy; /* a lazy one takes its minimum */
+    }
+    if (node->kind == RX_CONCAT) {
+        for (int32_t i = 0; i < node->flat_len; i++)
+            if (!lead_add(lead, node->flat[i], depth + 1)) return 0;
+        return 1;
+    }
+    return 0;
+}
+
+/* How common the bytes of a set are in text, roughly (see rx_find_bytes):
+ * the sum of their ranks, so that a single rare byte wins. */
+static int set_weight(const uint8_t *set) {
+    static const char kCommon[] = "etaoinsrhldcumfpgwybvkxjqz";
+    int weight = 0;
+    for (unsigned b = 0; b < 256; b++) {
+        if (!set_has(set, static_cast<uint8_t>(b))) continue;
+        int w = 3;
+        if (b == ' ' || b == '\n') w = 40;
+        else if (b >= '0' && b <= '9') w = 12;
+        for (int i = 0; kCommon[i] != '\0'; i++)
+            if (static_cast<unsigned>(kCommon[i]) == (b | 32u) && ((b | 32u) >= 'a')) w = 30 - i;
+        weight += w;
+    }
+    return weight;
+}
+
+void rx_prefilter_lead(rx_prog *prog) {
+    rx_lead *lead = &prog->lead;
+    memset(lead, 0, sizeof *lead);
+    lead_add(lead, prog->root, 0);
+    if (lead->len < 2) {
+        lead->len = 0;
+        return;
+    }
+    int best = -1;
+    for (int32_t i = 0; i < lead->len; i++) {
+        int w = set_weight(lead->set[i]);
+        if (best < 0 || w < best) {
+            best = w;
+            lead->anchor = i;
+        }
+    }
+    /* a set of one byte, or of one letter in both cases, is found fast */
+    const uint8_t *set = lead->set[lead->anchor];
+    int count = 0, only = -1;
+    for (unsigned b = 0; b < 256; b++)
+        if (set_has(set, static_cast<uint8_t>(b))) {
+            count++;
+            only = static_cast<int>(b);
+        }
+    lead->anchor_byte = -1;
+    if (count == 1) {
+        lead->anchor_byte = only;
+    } else if (count == 2 && only >= 'a' && only <= 'z' && set_has(set, static_cast<uint8_t>(only - 32))) {
+        lead->anchor_byte = only;
+        lead->fold = 1;
+    }
+}
+
+/* 1 when the lead's positions all take their bytes at p (p + len <= n). */
+static int lead_holds(const rx_lead *lead, const uint8_t *t, uint64_t p) {
+    for (int32_t i = 0; i < lead->len; i++)
+        if (!set_has(lead->set[i], t[p + static_cast<uint64_t>(i)])) return 0;
+    return 1;
+}
+
+/* The first position q >= p (q + len <= n) where the lead holds, or n + 1. */
+static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
+    const uint64_t len = static_cast<uint64_t>(lead->len), at = static_cast<uint64_t>(lead->anchor);
+    if (n < len) return n + 1;
+    const uint64_t last = n - len; /* the last start that leaves room */
+    while (p <= last) {
+        uint64_t q; /* the next start whose anchor position takes its byte */
+        if (lead->anchor_byte >= 0) {
+            const uint8_t *from = t + p + at;
+            size_t room = static_cast<size_t>(last - p + 1);
+            const void *hit = lead->fold ? rx_find_byte_folded(from, room, static_cast<uint8_t>(lead->anchor_byte))
+                                         : memchr(from, lead->anchor_byte, room);
+            if (hit == nullptr) return n + 1;
+            q = static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) - at;
+        } else {
+            q = p;
+            while (q <= last && !set_has(lead->set[at], t[q + at])) q++;
+            if (q > last) return n + 1;
+        }
+        if (lead_holds(lead, t, q)) return q;
+        p = q + 1;
+    }
+    return n + 1;
+}
+
+/* Charges one step for each position from p on where the lead does not
+ * hold, and returns the first where it does (n + 1 when none is left; the
+ * flag set when the budget ran out on the way). */
+uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
+    uint64_t q = next_lead(lead, t, n, p);
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}

@@ -46,6 +46,10 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             p = rx_prefilter_skip_literal(ms, prog->prefix, t, n, p);
             if (ms->hit) return -1;
             if (p > n) break;
+        } else if (prog->lead.len >= 2) {
+            p = rx_prefilter_skip_lead(ms, &prog->lead, t, n, p);
+            if (ms->hit) return -1;
+            if (p > n) break;
         } else if (prog->run != nullptr) {
             p = rx_prefilter_skip_run(ms, prog, t, n, p);
             if (ms->hit) return -1;
@@ -65,7 +69,8 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             }
         }
         if (ms->hit) return -1;
-        if (!skip && prog->prefix == nullptr && prog->run == nullptr && ++failures == 2 && n - p >= 8) {
+        if (!skip && prog->prefix == nullptr && prog->lead.len < 2 && prog->run == nullptr && ++failures == 2 &&
+            n - p >= 8) {
             if (prog->first_state == 0) prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
             skip = prog->first_state > 0;
         }
@@ -183,8 +188,12 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
         if (err != nullptr && err_size != 0) snprintf(err, static_cast<size_t>(err_size < 128 ? err_size : 128), "parse error");
         return RX_OUT_OF_MEMORY;
     }
+    /* a literal in one case is found with memchr and memcmp; otherwise the
+     * fixed-width lead, or the run and its next byte */
     prog->prefix = rx_prefilter_literal(prog->root);
-    if (prog->prefix == nullptr) rx_prefilter_run(prog);
+    if (prog->prefix != nullptr && (prog->prefix->right->flags & RX_FLAG_I)) prog->prefix = nullptr;
+    if (prog->prefix == nullptr) rx_prefilter_lead(prog);
+    if (prog->prefix == nullptr && prog->lead.len < 2) rx_prefilter_run(prog);
     return 0;
 }
 

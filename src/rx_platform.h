@@ -8,8 +8,8 @@
  *     included;
  *   - release of a thread's heap blocks when the thread ends;
  *   - the lock that serialises writes to the process-wide error slot;
- *   - a search for a byte string in a block (the C library's memmem where
- *     there is one).
+ *   - searches for a byte string, and for a letter in either case, in a
+ *     block (SSE2 where the target has it).
  * The DLL entry point lives in rx_platform.cpp and does nothing but
  * report success.
  */
@@ -41,5 +41,9 @@ void rx_error_unlock(void);
 /* The first occurrence of the m bytes of needle (m >= 1) in the n bytes of
  * hay, or null. */
 const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m);
+
+/* The first byte of the n at hay that is the lower-case letter lower or its
+ * capital, or null. */
+const void *rx_find_byte_folded(const void *hay, size_t n, unsigned char lower);
 
 #endif /* RX_PLATFORM_H */

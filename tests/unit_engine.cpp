@@ -321,7 +321,9 @@ TEST(Search, StepsSpentExactly) {
         {"a*", "aa", 0, 1, 1 + 6},         // per iteration: entry + step; last entry + step
         {"a{2}", "aa", 0, 1, 1 + 5},       // k=0: 2, k=1: 2, k=2: entry
         {"a+?", "aaa", 0, 1, 1 + 3},
-        {"a{3,2}", "aaa", 0, 0, 6 + 6 + 5 + 3},
+        // a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
+        // minimum above its maximum), 1 to 3 are ruled out (the rules: 20).
+        {"a{3,2}", "aaa", 0, 0, 6 + 3},
         {"\\w+@", "ab@", 0, 1, 1 + 1 + 6 + 1},
         // A run that cannot be followed by "@" rules out every start in it,
         // and the positions where no run begins, for one step each.

@@ -825,7 +825,8 @@ TEST(EngineDiff, SkippedStartPositions) {
         "(?:\\bq|r)", "b+?c", "\\b", "(?m)$\\n", "(?:yyyyyyyyyy|zzzzzzzzzz)+q", "\\Bqrstuvwxyzqrstuvwxyz",
         "\\bqrstuvwxyz", "(?:(?:(?:(?:(a))b)c)d)e", "a{0,1000}b", "[ab]{2,900}?c", "(?i)A{3,}x",
         "(?:a{1,700}|b)+c", "(\\w+)@(\\w+)\\.com", "[ab]+c", "(?i)[A-B]+y", "(a+)b", "a+(?:bc|d)",
-        "\\w+\\b\\s", "(?:b+)a"};
+        "\\w+\\b\\s", "(?:b+)a", "\\d{2}-\\d", "(?i)ab{2}", "(?i)[a-c]{2}x", "(a)b{2,3}c", "a{2}?b",
+        "(?i)BA", "[xy]a.b", "(?:ab){2}y"};
     std::vector<std::string> texts;
     pg_rng rng;
     pg_seed(&rng, 7);
@@ -843,7 +844,7 @@ TEST(EngineDiff, SkippedStartPositions) {
     texts.push_back(std::string(100000, 'y') + "ab");
     texts.push_back(std::string(99990, 'y') + " ab q");
     std::string mail;
-    while (mail.size() < 3000) mail += "ab@cd.com x@y a@b.com aab, bbbc.ad ";
+    while (mail.size() < 3000) mail += "ab@cd.com x@y a@b.com aab, bbbc.ad 12-3 Abb ABB xbya abab ";
     texts.push_back(mail);
     on_big_stack([&] {
         int failures = 0;
