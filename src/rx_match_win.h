@@ -169,6 +169,10 @@ typedef struct rx_lead {
     int32_t anchor_byte;          /* its only byte (case folded: its lower
                                      case letter, with fold set), or -1 */
     int32_t fold;                 /* the anchor is a letter in either case */
+    int32_t second;               /* -1, or a second position of one byte
+                                     (or letter) searched with the anchor */
+    int32_t second_byte;          /* its byte, as anchor_byte */
+    int32_t second_fold;
     uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
 } rx_lead;
 

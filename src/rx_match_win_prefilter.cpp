@@ -13,6 +13,20 @@
 #include "rx_match_win_internal.h"
 #include "rx_platform.h"
 
+/* Charges one step for each of the positions p .. q - 1 ruled out and
+ * returns q; when fewer steps are left, sets the flag as a refused step
+ * would and returns n + 1. */
+static uint64_t charge_hopeless(mstate *ms, uint64_t n, uint64_t p, uint64_t q) {
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}
+
 /*
  * Hopeless start positions. When every way into the tree first
  * passes (through sequences, groups, alternations and repetitions with a
@@ -200,14 +214,7 @@ static uint64_t next_literal(const rx_node *lit, const uint8_t *t, uint64_t n, u
  * step would and returns n + 1. */
 uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p) {
     uint64_t q = next_literal(lit, t, n, p);
-    uint64_t hopeless = q - p;
-    if (hopeless > static_cast<uint64_t>(ms->steps)) {
-        ms->steps = 0;
-        ms->hit = 1;
-        return n + 1;
-    }
-    ms->steps -= static_cast<int32_t>(hopeless);
-    return q;
+    return charge_hopeless(ms, n, p, q);
 }
 
 /* 1 when an attempt at p must really be made (the guard holds there and the
@@ -233,14 +240,7 @@ uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uin
         q = p;
         while (q <= n && !guard_admits(fb, t, n, q)) q = q < n ? next_candidate(fb, t, n, q + 1) : n + 1;
     }
-    uint64_t hopeless = q - p;
-    if (hopeless > static_cast<uint64_t>(ms->steps)) {
-        ms->steps = 0;
-        ms->hit = 1;
-        return n + 1;
-    }
-    ms->steps -= static_cast<int32_t>(hopeless);
-    return q;
+    return charge_hopeless(ms, n, p, q);
 }
 
 /* The literal chain that begins the first item of the first item ... of
@@ -298,6 +298,27 @@ void rx_prefilter_run(rx_prog *prog) {
  * none is left; the flag set when the budget ran out on the way). */
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
     uint64_t q = p, e;
+    const rx_node *next = prog->run_next;
+    if (next->kind == RX_CHAR && !(next->flags & RX_FLAG_I)) {
+        /* the next byte found with memchr: a start can only lie in the run
+         * that ends right before it */
+        while (q < n) {
+            const void *hit = memchr(t + q, next->ch, static_cast<size_t>(n - q));
+            if (hit == nullptr) {
+                q = n;
+                break;
+            }
+            uint64_t at = static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t), r = at;
+            while (r > q && leaf_match(prog->run, t, n, r - 1, &e)) r--;
+            if (r < at) {
+                q = r;
+                break;
+            }
+            q = at + 1;
+        }
+        if (q >= n) q = n + 1;
+        return charge_hopeless(ms, n, p, q);
+    }
     while (q < n) {
         if (!leaf_match(prog->run, t, n, q, &e)) {
             q++;
@@ -309,14 +330,7 @@ uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t
         q = r; /* every start in this run ends it at r */
     }
     if (q >= n) q = n + 1; /* the run needs a byte */
-    uint64_t hopeless = q - p;
-    if (hopeless > static_cast<uint64_t>(ms->steps)) {
-        ms->steps = 0;
-        ms->hit = 1;
-        return n + 1;
-    }
-    ms->steps -= static_cast<int32_t>(hopeless);
-    return q;
+    return charge_hopeless(ms, n, p, q);
 }
 
 /* ---- the fixed-width lead ------------------------------------------------------ */
@@ -362,7 +376,9 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
             if (!lead_add(lead, node->flat[i], depth + 1)) return 0;
         return 1;
     }
-    return 0;
+    /* an anchor or a boundary takes no byte: the lead goes on past it (the
+     * attempt itself tests it) */
+    return node->kind == RX_ANCHOR || node->kind == RX_WORDB;
 }
 
 /* How common the bytes of a set are in text, roughly (see rx_find_bytes):
@@ -382,15 +398,36 @@ static int set_weight(const uint8_t *set) {
     return weight;
 }
 
+/* The byte (and fold) a position of one byte or of one letter in either
+ * case is searched by; -1 for a position of any other set. */
+static int32_t single_byte(const uint8_t *set, int32_t *fold) {
+    int count = 0, only = -1;
+    for (unsigned b = 0; b < 256; b++)
+        if (set_has(set, static_cast<uint8_t>(b))) {
+            count++;
+            only = static_cast<int>(b);
+        }
+    *fold = 0;
+    if (count == 1) return only;
+    if (count == 2 && only >= 'a' && only <= 'z' && set_has(set, static_cast<uint8_t>(only - 32))) {
+        *fold = 1;
+        return only;
+    }
+    return -1;
+}
+
 void rx_prefilter_lead(rx_prog *prog) {
     rx_lead *lead = &prog->lead;
     memset(lead, 0, sizeof *lead);
+    lead->second = -1;
     lead_add(lead, prog->root, 0);
     if (lead->len < 2) {
         lead->len = 0;
         return;
     }
-    int best = -1;
+    /* the least common position first, then the least common one of a
+     * single byte besides it */
+    int best = -1, next = -1;
     for (int32_t i = 0; i < lead->len; i++) {
         int w = set_weight(lead->set[i]);
         if (best < 0 || w < best) {
@@ -398,20 +435,16 @@ void rx_prefilter_lead(rx_prog *prog) {
             lead->anchor = i;
         }
     }
-    /* a set of one byte, or of one letter in both cases, is found fast */
-    const uint8_t *set = lead->set[lead->anchor];
-    int count = 0, only = -1;
-    for (unsigned b = 0; b < 256; b++)
-        if (set_has(set, static_cast<uint8_t>(b))) {
-            count++;
-            only = static_cast<int>(b);
-        }
-    lead->anchor_byte = -1;
-    if (count == 1) {
-        lead->anchor_byte = only;
-    } else if (count == 2 && only >= 'a' && only <= 'z' && set_has(set, static_cast<uint8_t>(only - 32))) {
-        lead->anchor_byte = only;
-        lead->fold = 1;
+    lead->anchor_byte = single_byte(lead->set[lead->anchor], &lead->fold);
+    if (lead->anchor_byte < 0) return;
+    for (int32_t i = 0; i < lead->len; i++) {
+        int32_t fold, b = single_byte(lead->set[i], &fold);
+        int w = set_weight(lead->set[i]);
+        if (i == lead->anchor || b < 0 || (next >= 0 && w >= next)) continue;
+        next = w;
+        lead->second = i;
+        lead->second_byte = b;
+        lead->second_fold = fold;
     }
 }
 
@@ -429,7 +462,15 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
     const uint64_t last = n - len; /* the last start that leaves room */
     while (p <= last) {
         uint64_t q; /* the next start whose anchor position takes its byte */
-        if (lead->anchor_byte >= 0) {
+        if (lead->second >= 0) {
+            rx_byte_at one = {static_cast<size_t>(at), static_cast<unsigned char>(lead->anchor_byte), lead->fold};
+            rx_byte_at two = {static_cast<size_t>(lead->second), static_cast<unsigned char>(lead->second_byte),
+                              lead->second_fold};
+            size_t count = static_cast<size_t>(last - p + 1);
+            size_t i = rx_find_pair(t + p, count, one, two);
+            if (i == count) return n + 1;
+            q = p + i;
+        } else if (lead->anchor_byte >= 0) {
             const uint8_t *from = t + p + at;
             size_t room = static_cast<size_t>(last - p + 1);
             const void *hit = lead->fold ? rx_find_byte_folded(from, room, static_cast<uint8_t>(lead->anchor_byte))
@@ -452,12 +493,5 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
  * flag set when the budget ran out on the way). */
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
     uint64_t q = next_lead(lead, t, n, p);
-    uint64_t hopeless = q - p;
-    if (hopeless > static_cast<uint64_t>(ms->steps)) {
-        ms->steps = 0;
-        ms->hit = 1;
-        return n + 1;
-    }
-    ms->steps -= static_cast<int32_t>(hopeless);
-    return q;
+    return charge_hopeless(ms, n, p, q);
 }

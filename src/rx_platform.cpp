@@ -266,3 +266,25 @@ const void *rx_find_byte_folded(const void *hay, size_t n, unsigned char lower) 
         if ((h[i] | 0x20) == lower) return h + i;
     return nullptr;
 }
+
+static inline int byte_is(unsigned char c, rx_byte_at at) {
+    return at.fold ? (c | 0x20) == at.b : c == at.b;
+}
+
+size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byte_at two) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i want1 = _mm_set1_epi8(static_cast<char>(one.b)), want2 = _mm_set1_epi8(static_cast<char>(two.b));
+    const __m128i bit1 = _mm_set1_epi8(one.fold ? 0x20 : 0), bit2 = _mm_set1_epi8(two.fold ? 0x20 : 0);
+    for (; i + 16 <= count; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + one.offset));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + two.offset));
+        int mask = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, bit1), want1),
+                                                   _mm_cmpeq_epi8(_mm_or_si128(b, bit2), want2)));
+        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < count; i++)
+        if (byte_is(t[i + one.offset], one) && byte_is(t[i + two.offset], two)) return i;
+    return count;
+}

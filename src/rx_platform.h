@@ -46,4 +46,17 @@ const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t 
  * capital, or null. */
 const void *rx_find_byte_folded(const void *hay, size_t n, unsigned char lower);
 
+/* One byte to look for at an offset: b itself, or with fold set either case
+ * of the lower-case letter b. */
+typedef struct rx_byte_at {
+    size_t offset;
+    unsigned char b;
+    int fold;
+} rx_byte_at;
+
+/* The first i below count where both bytes are found at i + their offsets,
+ * or count. The caller guarantees the bytes up to count - 1 + the larger
+ * offset can be read. */
+size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byte_at two);
+
 #endif /* RX_PLATFORM_H */
