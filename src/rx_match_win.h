@@ -150,8 +150,7 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes);
  * earlier ones left. A refused step is final: every later search on the prog
  * fails at once until it is armed again. The prog also keeps the analysis of
  * the positions a search may skip, made once per prog. */
-/* Which start positions cannot begin a match; made by the search once
- * attempts start failing (see the search). */
+/* The bytes that may begin a match. */
 typedef struct rx_first_bytes {
     uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
     int single;             /* -1, or the only byte accepted */
@@ -172,31 +171,39 @@ typedef struct rx_lead {
     int32_t second;               /* -1, or a second position of one byte
                                      (or letter) searched with the anchor */
     int32_t second_byte;          /* its byte, as anchor_byte */
-    int32_t second_fold;
+    int32_t second_fold;          /* as fold */
     uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
 } rx_lead;
 
 typedef struct rx_prog {
-    rx_node *root;  /* the parse tree, owned */
-    uint64_t nodes; /* rx_node records in the tree */
-    int32_t groups; /* capture groups that record (0 to RX_MAX_GROUPS) */
-    rx_node **flats; /* the operand lists of its flattened chains, owned */
-    uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
-    void *picks;     /* the byte tables of its alternations of bytes, owned */
-    const rx_node *prefix; /* null, or the literal chain every match begins with */
-    const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
-                              run (min 1) every match begins with ... */
-    const rx_node *run_next; /* ... and the byte leaf that must follow it */
+    /* the pattern */
+    rx_node *root;         /* the parse tree, owned */
+    uint64_t nodes;        /* rx_node records in the tree */
+    int32_t groups;        /* capture groups that record (0 to RX_MAX_GROUPS) */
+    int anchored;          /* 1: only offset 0 can match (the pattern's first
+                              byte is "^" and so is the first byte of every
+                              other top-level alternative); a search then
+                              tries offset 0 alone */
+    /* its compiled form (see the fields at the end of rx_node) */
+    rx_node **flats;       /* operand lists of the flattened chains, owned */
+    uint8_t *lits;         /* bytes of the literal chains, in the block of flats */
+    void *picks;           /* byte tables of the alternations, owned */
+    /* start positions a search rules out without an attempt: the first of
+     * these that the pattern has decides */
+    const rx_node *prefix; /* null, or the literal chain (one case) every
+                              match begins with */
     rx_lead lead;          /* the bytes of fixed-width first items */
-    int armed;      /* 1 once a budget was armed for this prog */
-    int32_t steps_left;  /* what is left of the armed budget */
-    int32_t budget_hit;  /* 1 once a step was refused since the arming */
-    int anchored;   /* 1: only offset 0 can match (every top-level
-                       alternative begins with "^", and the pattern's first
-                       byte is "^"); a search then tries offset 0 alone */
-    int first_state;       /* 0: the analysis is not made yet; 1: made and
-                              usable; -1: made, and nothing can be skipped */
-    rx_first_bytes first;  /* the analysis, kept for the next searches */
+    const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
+                              run (minimum 1) every match begins with ... */
+    const rx_node *run_next; /* ... and the byte leaf that must follow it */
+    int first_state;       /* the bytes that may begin a match, analysed after
+                              a search's first failed attempts: 0 not yet, 1
+                              made and usable, -1 made and of no use */
+    rx_first_bytes first;  /* that analysis, kept for the next searches */
+    /* the step budget of the call */
+    int armed;             /* 1 once a budget was armed for this prog */
+    int32_t steps_left;    /* what is left of it */
+    int32_t budget_hit;    /* 1 once a step was refused since the arming */
 } rx_prog;
 
 /* 0 and a filled prog; -1 with the parser's message in err; RX_OUT_OF_MEMORY

@@ -69,18 +69,24 @@ static int all_pick_by_first_byte(const rx_node *alt) {
     return 1;
 }
 
-/* Whether op's first byte can be b, and what a failure there costs. */
-static int first_byte_takes(const rx_node *op, uint8_t b, int64_t *fail_cost) {
-    uint64_t e;
+/* The bytes op's first byte can be, added to a 32-byte set. */
+static void first_bytes_of(const rx_node *op, uint8_t *set) {
     if (is_byte_leaf(op)) {
-        *fail_cost = 0;
-        return leaf_match(op, &b, 1, 0, &e);
+        leaf_set(op, set);
+        return;
     }
-    *fail_cost = op->lit_len - 1; /* each sequence node's first step */
     const uint8_t c = op->lit[0];
-    if (op->right->flags & RX_FLAG_I) return fold_byte(c) == fold_byte(b);
-    return c == b;
+    set[c >> 3] = static_cast<uint8_t>(set[c >> 3] | (1u << (c & 7)));
+    if ((op->right->flags & RX_FLAG_I) && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
+        const uint8_t lower = fold_byte(c), upper = static_cast<uint8_t>(lower - 32);
+        set[lower >> 3] = static_cast<uint8_t>(set[lower >> 3] | (1u << (lower & 7)));
+        set[upper >> 3] = static_cast<uint8_t>(set[upper >> 3] | (1u << (upper & 7)));
+    }
 }
+
+/* What op spends failing at its first byte: nothing for a byte, each
+ * sequence node's first step for a literal chain. */
+static int64_t first_byte_failure(const rx_node *op) { return is_byte_leaf(op) ? 0 : op->lit_len - 1; }
 
 /* The byte tables of the alternations in the list, in one block: for each,
  * 256 indices, then its flat_len + 1 costs. 0, or -1 when memory ran out. */
@@ -97,21 +103,21 @@ static int fill_picks(rx_prog *prog, const node_stack *alts) {
         int32_t *table = reinterpret_cast<int32_t *>(at);
         int64_t *cost = reinterpret_cast<int64_t *>(at + 256 * sizeof(int32_t));
         at += 256 * sizeof(int32_t) + (static_cast<size_t>(k) + 1) * sizeof(int64_t);
-        for (unsigned b = 0; b < 256; b++) {
-            table[b] = -1;
-            for (int32_t i = 0; i < k && table[b] < 0; i++) {
-                int64_t ignored;
-                if (first_byte_takes(alt->flat[i], static_cast<uint8_t>(b), &ignored)) table[b] = i;
-            }
+        /* from the last alternative to the first, so that the first that
+         * takes a byte is the one left in its entry */
+        for (unsigned b = 0; b < 256; b++) table[b] = -1;
+        for (int32_t i = k - 1; i >= 0; i--) {
+            uint8_t set[32] = {};
+            first_bytes_of(alt->flat[i], set);
+            for (unsigned b = 0; b < 256; b++)
+                if ((set[b >> 3] >> (b & 7)) & 1) table[b] = i;
         }
         /* a step before each alternative after the first, and each failed
          * one's own charge */
         int64_t sum = 0;
         for (int32_t i = 0; i < k; i++) {
             cost[i] = sum + i;
-            int64_t fail;
-            first_byte_takes(alt->flat[i], 0, &fail);
-            sum += fail;
+            sum += first_byte_failure(alt->flat[i]);
         }
         cost[k] = sum + (k - 1);
         alt->pick = table;

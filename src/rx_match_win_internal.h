@@ -116,6 +116,25 @@ static inline int is_byte_leaf(const rx_node *node) {
     return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
 }
 
+/* The bytes a byte leaf takes, as bits of a 32-byte set (added to it). */
+static inline void leaf_set(const rx_node *node, uint8_t *set) {
+    for (unsigned b = 0; b < 256; b++) {
+        int in;
+        if (node->kind == RX_CHAR) {
+            in = b == node->ch ||
+                 ((node->flags & RX_FLAG_I) && (b | 32u) == (node->ch | 32u) && (b | 32u) >= 'a' && (b | 32u) <= 'z');
+        } else if (node->kind == RX_ANY) {
+            in = b != '\n' || (node->flags & RX_FLAG_S);
+        } else {
+            in = (node->bits[b >> 3] >> (b & 7)) & 1;
+            if (!in && (node->flags & RX_FLAG_I) && (b | 32u) >= 'a' && (b | 32u) <= 'z')
+                in = (node->bits[(b ^ 32u) >> 3] >> ((b ^ 32u) & 7)) & 1;
+            in = in != (node->negate != 0);
+        }
+        if (in) set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7)));
+    }
+}
+
 /* A leaf at p: 1 with the end in *e, or 0. Bytes, anchors and boundaries;
  * any unknown kind fails. */
 static inline int leaf_match(const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *e) {

@@ -344,11 +344,7 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
     node = unwrap(node, 0);
     if (lead->len == RX_LEAD_MAX || depth > 8) return 0;
     if (is_byte_leaf(node)) {
-        for (unsigned b = 0; b < 256; b++) {
-            uint8_t byte = static_cast<uint8_t>(b);
-            uint64_t e;
-            if (leaf_match(node, &byte, 1, 0, &e)) set_add(lead->set[lead->len], b);
-        }
+        leaf_set(node, lead->set[lead->len]);
         lead->len++;
         return 1;
     }
@@ -381,19 +377,36 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
     return node->kind == RX_ANCHOR || node->kind == RX_WORDB;
 }
 
-/* How common the bytes of a set are in text, roughly (see rx_find_bytes):
- * the sum of their ranks, so that a single rare byte wins. */
+/* How common each byte is in prose, logs and code, roughly (see
+ * rx_find_bytes): letters by their frequency in English, capitals a little
+ * rarer, digits in between, space and line feed the most common. */
+struct byte_weights {
+    int w[256];
+};
+
+static constexpr byte_weights make_weights() {
+    byte_weights t{};
+    const char common[] = "etaoinsrhldcumfpgwybvkxjqz"; /* most common first */
+    for (int b = 0; b < 256; b++) t.w[b] = 3;
+    for (int b = '0'; b <= '9'; b++) t.w[b] = 12;
+    for (int i = 0; common[i] != '\0'; i++) {
+        t.w[static_cast<unsigned char>(common[i])] = 30 - i;
+        t.w[static_cast<unsigned char>(common[i] - 32)] = 28 - i;
+    }
+    t.w[' '] = 40;
+    t.w['\n'] = 40;
+    return t;
+}
+
+static constexpr byte_weights kWeights = make_weights();
+
+/* The sum of the weights of a set's bytes, so that a single rare byte wins. */
 static int set_weight(const uint8_t *set) {
-    static const char kCommon[] = "etaoinsrhldcumfpgwybvkxjqz";
     int weight = 0;
-    for (unsigned b = 0; b < 256; b++) {
-        if (!set_has(set, static_cast<uint8_t>(b))) continue;
-        int w = 3;
-        if (b == ' ' || b == '\n') w = 40;
-        else if (b >= '0' && b <= '9') w = 12;
-        for (int i = 0; kCommon[i] != '\0'; i++)
-            if (static_cast<unsigned>(kCommon[i]) == (b | 32u) && ((b | 32u) >= 'a')) w = 30 - i;
-        weight += w;
+    for (unsigned i = 0; i < 32; i++) {
+        if (set[i] == 0) continue;
+        for (unsigned bit = 0; bit < 8; bit++)
+            if ((set[i] >> bit) & 1) weight += kWeights.w[8 * i + bit];
     }
     return weight;
 }

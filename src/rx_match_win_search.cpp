@@ -189,7 +189,9 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
         return RX_OUT_OF_MEMORY;
     }
     /* a literal in one case is found with memchr and memcmp; otherwise the
-     * fixed-width lead, or the run and its next byte */
+     * fixed-width lead, or the run and its next byte; a pattern tried at
+     * offset 0 alone needs none */
+    if (prog->anchored) return 0;
     prog->prefix = rx_prefilter_literal(prog->root);
     if (prog->prefix != nullptr && (prog->prefix->right->flags & RX_FLAG_I)) prog->prefix = nullptr;
     if (prog->prefix == nullptr) rx_prefilter_lead(prog);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "rx_match_win.h"
+#include "rx_match_win_internal.h"
 #include "rx_platform.h"
 #include "test_support.h"
 
@@ -482,6 +483,25 @@ TEST(Search, FindBytes) {
         const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size());
         long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
         EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20);
+    }
+}
+
+// The byte set of a leaf, which the prefilters build their tables from, is
+// the set of bytes the leaf matches, case folding and negation included.
+TEST(Search, LeafSetsAgreeWithTheLeaves) {
+    const char *leaves[] = {"a", "(?i)a", "(?i)Z", "(?i)@", "(?i)[^a-c]", "(?i)[@-Z]", ".", "(?s).", "\\W", "[^]a]"};
+    for (const char *p : leaves) {
+        char err[128];
+        rx_node *leaf = parse_pattern(p, err, sizeof err);
+        ASSERT_NE(leaf, nullptr) << p;
+        uint8_t set[32] = {};
+        leaf_set(leaf, set);
+        for (unsigned b = 0; b < 256; b++) {
+            uint8_t byte = static_cast<uint8_t>(b);
+            uint64_t e;
+            EXPECT_EQ((set[b >> 3] >> (b & 7)) & 1, leaf_match(leaf, &byte, 1, 0, &e)) << p << " byte " << b;
+        }
+        node_free(leaf);
     }
 }
 
