@@ -185,6 +185,13 @@ static int64_t leaf_run(const rx_node *leaf, const uint8_t *t, uint64_t n, uint6
             const void *nl = memchr(s, '\n', static_cast<size_t>(most));
             return nl != nullptr ? static_cast<const uint8_t *>(nl) - s : most;
         }
+    case RX_CLASS:
+        if (!(leaf->flags & RX_FLAG_I)) {
+            const int outside = leaf->negate != 0; /* what in_bits says of a byte it takes */
+            while (run < most && in_bits(leaf->bits, s[run]) != outside) run++;
+            return run;
+        }
+        [[fallthrough]]; /* folded classes byte by byte */
     default: {
         uint64_t next;
         while (run < most && leaf_match(leaf, t, n, p + static_cast<uint64_t>(run), &next)) run++;
