@@ -1,10 +1,15 @@
 /*
  * The engine's prefilters: which start positions a search may rule out
- * without an attempt, for one step each, and how to find the next one it
- * must try: the literal every match begins with (memmem, or memchr on both
- * cases of its first byte under the case flag), the bytes that may begin a
- * match (memchr for a single byte, a table otherwise), and a guard anchor or
- * word boundary at the front.
+ * without an attempt, for one step each, and how it finds the next one it
+ * must try. The first that a pattern's shape allows decides:
+ *   - the literal (in one case) every match begins with: its least common
+ *     byte found with memchr, the rest compared;
+ *   - the lead, the bytes of fixed-width first items position by position:
+ *     its two least common positions searched together;
+ *   - a run every match begins with and the byte that must follow it;
+ *   - the bytes that may begin a match (and, after an alternation of
+ *     literals, the bytes that may come second), or a guard anchor or word
+ *     boundary in front of them, analysed once attempts start failing.
  */
 #include <stdlib.h>
 #include <string.h>
