@@ -177,7 +177,7 @@ static int same_shape(const tokseq *seqs, int m) {
     return 1;
 }
 
-/* ---- pattern pieces ---------------------------------------------------- */
+/* ---- pattern pieces -------------------------------------------------------- */
 
 /* qsort comparator over an array of text pointers: strcmp order, which
  * compares bytes as unsigned values and puts a text before every longer
@@ -415,7 +415,61 @@ static int matches_all(const char *pattern, const char *const *ex, const uint64_
     return result;
 }
 
-/* ---- verbose layout ---------------------------------------------------- */
+/* ---- verbose layout -------------------------------------------------------- */
+
+/* One step of the scan of layout_verbose: appends the layout of the unit at
+ * *c (a byte, or a backslash and the byte after it) to out, leaves *c on the
+ * unit's last byte and keeps *depth, the depth of parentheses, up to date. */
+static int layout_unit(patbuf *out, const char **c, int *depth) {
+    char **data = &out->data;
+    uint64_t *length = &out->length;
+    uint64_t *capacity = &out->capacity;
+    unsigned char b = static_cast<unsigned char>(**c);
+    int rc;
+    switch (b) {
+    case '\\':
+        rc = rx_buf_putc(data, length, capacity, b);
+        if (rc == 0 && (*c)[1] != '\0') {
+            (*c)++;
+            rc = rx_buf_putc(data, length, capacity, static_cast<unsigned char>(**c));
+        }
+        break;
+    case '(':
+        rc = rx_buf_putc(data, length, capacity, b);
+        (*depth)++;
+        break;
+    case ')':
+        rc = rx_buf_putc(data, length, capacity, b);
+        if (*depth > 0)
+            (*depth)--;
+        break;
+    case '^':
+        rc = rx_buf_puts(data, length, capacity, "^\n  ");
+        break;
+    case '$':
+        if (*depth == 0)
+            rc = rx_buf_puts(data, length, capacity, "\n$");
+        else
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    case '|':
+        if (*depth <= 1)
+            rc = rx_buf_puts(data, length, capacity, "\n  |\n  ");
+        else
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+    case '#':
+        rc = rx_buf_putc(data, length, capacity, '\\');
+        if (rc == 0)
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    default:
+        rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    }
+    return rc;
+}
 
 /* Lays the compact pattern out as "(?x)", a line "^", the body indented by
  * two spaces with each separator of the top-level alternatives on a line
@@ -430,65 +484,34 @@ static int matches_all(const char *pattern, const char *const *ex, const uint64_
  *     would otherwise drop them or start a comment;
  *   - everything else is copied. */
 static int layout_verbose(const char *compact, char **out) {
-    char *data = nullptr;
-    uint64_t length = 0;
-    uint64_t capacity = 0;
+    patbuf verbose = {nullptr, 0, 0};
     int depth = 0;
-    int rc = rx_buf_puts(&data, &length, &capacity, "(?x)\n");
-    for (const char *c = compact; *c != '\0' && rc == 0; c++) {
-        unsigned char b = static_cast<unsigned char>(*c);
-        switch (b) {
-        case '\\':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            if (rc == 0 && c[1] != '\0') {
-                c++;
-                rc = rx_buf_putc(&data, &length, &capacity, static_cast<unsigned char>(*c));
-            }
-            break;
-        case '(':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            depth++;
-            break;
-        case ')':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            if (depth > 0)
-                depth--;
-            break;
-        case '^':
-            rc = rx_buf_puts(&data, &length, &capacity, "^\n  ");
-            break;
-        case '$':
-            if (depth == 0)
-                rc = rx_buf_puts(&data, &length, &capacity, "\n$");
-            else
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        case '|':
-            if (depth <= 1)
-                rc = rx_buf_puts(&data, &length, &capacity, "\n  |\n  ");
-            else
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
-        case '#':
-            rc = rx_buf_putc(&data, &length, &capacity, '\\');
-            if (rc == 0)
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        default:
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        }
-    }
+    int rc = rx_buf_puts(&verbose.data, &verbose.length, &verbose.capacity, "(?x)\n");
+    for (const char *c = compact; *c != '\0' && rc == 0; c++)
+        rc = layout_unit(&verbose, &c, &depth);
     if (rc != 0) {
-        free(data);
+        free(verbose.data);
         return -1;
     }
-    *out = data;
+    *out = verbose.data;
     return 0;
 }
 
-/* ---- synthesis ------------------------------------------------------------ */
+/* ---- synthesis ------------------------------------------------------------- */
+
+/* 1 when no example is empty and every byte of every example is ex[0][0]. */
+static int all_one_byte(const char *const *ex, const uint64_t *lens, int m) {
+    if (lens[0] == 0)
+        return 0;
+    for (int j = 0; j < m; j++) {
+        if (lens[j] == 0)
+            return 0;
+        for (uint64_t i = 0; i < lens[j]; i++)
+            if (ex[j][i] != ex[0][0])
+                return 0;
+    }
+    return 1;
+}
 
 /* Builds the compact pattern for the distinct examples ex[0..m-1] (sorted)
  * into out, choosing the first shape that applies. */
@@ -502,20 +525,7 @@ static int build_compact(const char *const *ex, const uint64_t *lens, int m, pat
         return 0;
     }
 
-    int run = lens[0] > 0;
-    for (int j = 0; j < m && run; j++) {
-        if (lens[j] == 0) {
-            run = 0;
-            break;
-        }
-        for (uint64_t i = 0; i < lens[j]; i++) {
-            if (ex[j][i] != ex[0][0]) {
-                run = 0;
-                break;
-            }
-        }
-    }
-    if (run)
+    if (all_one_byte(ex, lens, m))
         return build_run(ex, lens, m, out);
 
     tokseq *seqs = static_cast<tokseq *>(rx_calloc(static_cast<size_t>(m), sizeof(tokseq)));
@@ -540,6 +550,46 @@ static int build_compact(const char *const *ex, const uint64_t *lens, int m, pat
     return rc;
 }
 
+/* The count (at least 1) example pointers, sorted in strcmp order and with
+ * repeats dropped, in a new heap array (freed by the caller) whose first
+ * *out_m entries are the distinct examples; null when memory ran out. */
+static const char **distinct_examples(const char *const *examples, int count, int *out_m) {
+    const char **ex = static_cast<const char **>(rx_malloc(static_cast<size_t>(count) * sizeof(char *)));
+    if (ex == nullptr)
+        return nullptr;
+    memcpy(ex, examples, static_cast<size_t>(count) * sizeof(char *));
+    qsort(ex, static_cast<size_t>(count), sizeof(char *), cmp_str);
+    int m = 1;
+    for (int j = 1; j < count; j++)
+        if (strcmp(ex[j], ex[m - 1]) != 0)
+            ex[m++] = ex[j];
+    *out_m = m;
+    return ex;
+}
+
+/* Builds the compact pattern into out (empty on entry) and runs it against
+ * every example; one that misses an example is replaced by the plain
+ * alternation of the whole examples. -1 when memory ran out, with any block
+ * still in out for the caller to free. */
+static int build_proved(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
+    if (build_compact(ex, lens, m, out) != 0)
+        return -1;
+    int proved = matches_all(out->data, ex, lens, m);
+    if (proved < 0)
+        return -1;
+    if (proved == 0) {
+        /* Whole examples as alternatives, each after the ones it is a
+         * beginning of: the first alternative that matches an example
+         * is that example itself. */
+        free(out->data);
+        out->data = nullptr;
+        out->length = 0;
+        out->capacity = 0;
+        return build_alternation(ex, lens, m, 0, 0, out);
+    }
+    return 0;
+}
+
 /* On failure every block of the call is released, neither output is
  * written, and the error slot says "no examples" or "out of memory". */
 int rx_infer_pattern(const char *const *examples, int count, char **out_pattern, char **out_verbose) {
@@ -548,17 +598,12 @@ int rx_infer_pattern(const char *const *examples, int count, char **out_pattern,
         return -1;
     }
 
-    const char **ex = static_cast<const char **>(rx_malloc(static_cast<size_t>(count) * sizeof(char *)));
+    int m = 0;
+    const char **ex = distinct_examples(examples, count, &m);
     if (ex == nullptr) {
         rx_set_error("out of memory");
         return -1;
     }
-    memcpy(ex, examples, static_cast<size_t>(count) * sizeof(char *));
-    qsort(ex, static_cast<size_t>(count), sizeof(char *), cmp_str);
-    int m = 1;
-    for (int j = 1; j < count; j++)
-        if (strcmp(ex[j], ex[m - 1]) != 0)
-            ex[m++] = ex[j];
 
     uint64_t *lens = static_cast<uint64_t *>(rx_malloc(static_cast<size_t>(m) * sizeof(uint64_t)));
     if (lens == nullptr) {
@@ -570,22 +615,7 @@ int rx_infer_pattern(const char *const *examples, int count, char **out_pattern,
         lens[j] = strlen(ex[j]);
 
     patbuf compact = {nullptr, 0, 0};
-    int rc = build_compact(ex, lens, m, &compact);
-    if (rc == 0) {
-        int proved = matches_all(compact.data, ex, lens, m);
-        if (proved < 0) {
-            rc = -1;
-        } else if (proved == 0) {
-            /* Whole examples as alternatives, each after the ones it is a
-             * beginning of: the first alternative that matches an example
-             * is that example itself. */
-            free(compact.data);
-            compact.data = nullptr;
-            compact.length = 0;
-            compact.capacity = 0;
-            rc = build_alternation(ex, lens, m, 0, 0, &compact);
-        }
-    }
+    int rc = build_proved(ex, lens, m, &compact);
     free(lens);
     free(ex);
 
