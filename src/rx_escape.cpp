@@ -15,8 +15,7 @@
 #include "rx_common.h"
 
 /* 1 for the bytes the pattern syntax reads as operators. */
-static int is_operator_byte(unsigned char b)
-{
+static int is_operator_byte(unsigned char b) {
     switch (b) {
     case '$': case '(': case ')': case '*': case '+': case '.': case '?':
     case '[': case '\\': case ']': case '^': case '{': case '|': case '}':
@@ -29,27 +28,24 @@ static int is_operator_byte(unsigned char b)
 /* The count alone bounds the range: a NUL byte inside it is copied like any
  * other byte. On failure nothing is written to the outputs and no block is
  * left behind. */
-int rx_escape_literal(const char *source, uint64_t count, char **out_text,
-                      uint64_t *out_length)
-{
+int rx_escape_literal(const char *source, uint64_t count, char **out_text, uint64_t *out_length) {
     if (count == 0) {
         /* The empty text still comes back as a block of its own. */
-        char *empty = (char *)rx_calloc(1, 1);
-        if (empty == NULL)
+        char *empty = static_cast<char *>(rx_calloc(1, 1));
+        if (empty == nullptr)
             return -1;
         *out_text = empty;
-        if (out_length != NULL)
+        if (out_length != nullptr)
             *out_length = 0;
         return 0;
     }
 
-    char *data = NULL;
+    char *data = nullptr;
     uint64_t length = 0;
     uint64_t capacity = 0;
     for (uint64_t i = 0; i < count; i++) {
-        unsigned char b = (unsigned char)source[i];
-        if (is_operator_byte(b) &&
-            rx_buf_putc(&data, &length, &capacity, '\\') != 0) {
+        unsigned char b = static_cast<unsigned char>(source[i]);
+        if (is_operator_byte(b) && rx_buf_putc(&data, &length, &capacity, '\\') != 0) {
             free(data);
             return -1;
         }
@@ -59,7 +55,7 @@ int rx_escape_literal(const char *source, uint64_t count, char **out_text,
         }
     }
     *out_text = data;
-    if (out_length != NULL)
+    if (out_length != nullptr)
         *out_length = length;
     return 0;
 }

@@ -11,7 +11,6 @@
 /* 0 with a new heap text in *out_text (freed by the caller) and its length
  * in *out_length (when non-null); -1 when memory ran out, outputs untouched.
  * A count of 0 gives the empty text in a block of its own. */
-int rx_escape_literal(const char *source, uint64_t count, char **out_text,
-                      uint64_t *out_length);
+int rx_escape_literal(const char *source, uint64_t count, char **out_text, uint64_t *out_length);
 
 #endif /* RX_ESCAPE_H */

@@ -76,8 +76,7 @@ typedef struct patbuf {
 
 /* Kind of the token a byte belongs to, by value alone (no locale, no
  * decoding): these classes are exactly what \d, [A-Za-z_] and \s match. */
-static int byte_kind(unsigned char b)
-{
+static int byte_kind(unsigned char b) {
     if (b >= '0' && b <= '9')
         return TOK_DIGIT;
     if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_')
@@ -92,31 +91,29 @@ static int byte_kind(unsigned char b)
  * length bytes from source. -1 when memory ran out: the sequence then
  * keeps the tokens it had (and any room just gained) and stays valid for
  * release. */
-static int tokseq_push(tokseq *seq, int kind, int byte, uint32_t length,
-                       const char *source)
-{
+static int tokseq_push(tokseq *seq, int kind, int byte, uint32_t length, const char *source) {
     if (seq->count >= seq->capacity) {
         if (seq->capacity > INT32_MAX / 2)
             return -1;
         int32_t grown = seq->capacity == 0 ? 16 : seq->capacity * 2;
-        tok *items = (tok *)rx_realloc(seq->items, (size_t)grown * sizeof(tok));
-        if (items == NULL)
+        tok *items = static_cast<tok *>(rx_realloc(seq->items, static_cast<size_t>(grown) * sizeof(tok)));
+        if (items == nullptr)
             return -1;
         seq->items = items;
         seq->capacity = grown;
     }
-    char *text = NULL;
-    if (source != NULL && length > 0) {
-        text = (char *)rx_malloc((size_t)length + 1);
-        if (text == NULL)
+    char *text = nullptr;
+    if (source != nullptr && length > 0) {
+        text = static_cast<char *>(rx_malloc(static_cast<size_t>(length) + 1));
+        if (text == nullptr)
             return -1;
         memcpy(text, source, length);
         text[length] = '\0';
     }
     tok *slot = &seq->items[seq->count];
     slot->kind = kind;
-    slot->byte = (uint8_t)(byte & 0xFF);
-    slot->length = (int32_t)length;
+    slot->byte = static_cast<uint8_t>(byte & 0xFF);
+    slot->length = static_cast<int32_t>(length);
     slot->text = text;
     seq->count++;
     return 0;
@@ -125,23 +122,22 @@ static int tokseq_push(tokseq *seq, int kind, int byte, uint32_t length,
 /* Cuts one NUL-terminated example into seq, which must be empty. Stops at
  * the first failed append and answers -1; what was appended stays for the
  * caller to release. The empty example gives the empty sequence. */
-static int tokenise(const char *example, tokseq *seq)
-{
+static int tokenise(const char *example, tokseq *seq) {
     size_t n = strlen(example);
     size_t i = 0;
     while (i < n) {
-        unsigned char b = (unsigned char)example[i];
+        unsigned char b = static_cast<unsigned char>(example[i]);
         int kind = byte_kind(b);
         if (kind == TOK_OTHER) {
-            if (tokseq_push(seq, TOK_OTHER, b, 1, NULL) != 0)
+            if (tokseq_push(seq, TOK_OTHER, b, 1, nullptr) != 0)
                 return -1;
             i++;
             continue;
         }
         size_t j = i + 1;
-        while (j < n && byte_kind((unsigned char)example[j]) == kind)
+        while (j < n && byte_kind(static_cast<unsigned char>(example[j])) == kind)
             j++;
-        if (tokseq_push(seq, kind, 0, (uint32_t)(j - i), example + i) != 0)
+        if (tokseq_push(seq, kind, 0, static_cast<uint32_t>(j - i), example + i) != 0)
             return -1;
         i = j;
     }
@@ -149,12 +145,11 @@ static int tokenise(const char *example, tokseq *seq)
 }
 
 /* Frees every token text and the items array; leaves the sequence empty. */
-static void tokseq_release(tokseq *seq)
-{
+static void tokseq_release(tokseq *seq) {
     for (int32_t i = 0; i < seq->count; i++)
         free(seq->items[i].text);
     free(seq->items);
-    seq->items = NULL;
+    seq->items = nullptr;
     seq->count = 0;
     seq->capacity = 0;
 }
@@ -163,8 +158,7 @@ static void tokseq_release(tokseq *seq)
  * least 1, the same kind at every position, and the same byte where the
  * kind is TOK_OTHER. Run lengths and texts do not matter. An empty
  * sequence has no shape, not even a shape shared with itself. */
-static int same_shape(const tokseq *seqs, int m)
-{
+static int same_shape(const tokseq *seqs, int m) {
     const tokseq *ref = &seqs[0];
     if (ref->count < 1)
         return 0;
@@ -183,23 +177,20 @@ static int same_shape(const tokseq *seqs, int m)
     return 1;
 }
 
-/* ---- pattern pieces ---------------------------------------------------- */
+/* ---- pattern pieces -------------------------------------------------------- */
 
 /* qsort comparator over an array of text pointers: strcmp order, which
  * compares bytes as unsigned values and puts a text before every longer
  * text that begins with it. */
-static int cmp_str(const void *a, const void *b)
-{
-    const char *x = *(const char *const *)a;
-    const char *y = *(const char *const *)b;
+static int cmp_str(const void *a, const void *b) {
+    const char *x = *static_cast<const char *const *>(a);
+    const char *y = *static_cast<const char *const *>(b);
     return strcmp(x, y);
 }
 
 /* Appends atom with the bounds min..max: the atom alone for 1..1, atom{n}
  * for equal bounds, atom{min,max} otherwise. */
-static int emit_quant(char **data, uint64_t *length, uint64_t *capacity,
-                      const char *atom, int min, int max)
-{
+static int emit_quant(char **data, uint64_t *length, uint64_t *capacity, const char *atom, int min, int max) {
     if (min == 1 && max == 1)
         return rx_buf_puts(data, length, capacity, atom);
     if (min == max)
@@ -209,12 +200,11 @@ static int emit_quant(char **data, uint64_t *length, uint64_t *capacity,
 
 /* Appends count example bytes, escaped. An empty piece appends nothing. */
 static int put_escaped(char **data, uint64_t *length, uint64_t *capacity,
-                       const char *source, uint64_t count)
-{
+                       const char *source, uint64_t count) {
     if (count == 0)
         return 0;
-    char *escaped = NULL;
-    if (rx_escape_literal(source, count, &escaped, NULL) != 0)
+    char *escaped = nullptr;
+    if (rx_escape_literal(source, count, &escaped, nullptr) != 0)
         return -1;
     int rc = rx_buf_puts(data, length, capacity, escaped);
     free(escaped);
@@ -226,14 +216,13 @@ static int put_escaped(char **data, uint64_t *length, uint64_t *capacity,
  * middle that begins with it (the longer one is tried first); apart from
  * that the order is ascending by unsigned byte value. Equivalently: byte
  * order where the end of a text sorts after every byte. */
-static int cmp_middle(const void *a, const void *b)
-{
-    const middle *x = (const middle *)a;
-    const middle *y = (const middle *)b;
+static int cmp_middle(const void *a, const void *b) {
+    const middle *x = static_cast<const middle *>(a);
+    const middle *y = static_cast<const middle *>(b);
     uint64_t common = x->length < y->length ? x->length : y->length;
     for (uint64_t i = 0; i < common; i++) {
-        unsigned char bx = (unsigned char)x->bytes[i];
-        unsigned char by = (unsigned char)y->bytes[i];
+        unsigned char bx = static_cast<unsigned char>(x->bytes[i]);
+        unsigned char by = static_cast<unsigned char>(y->bytes[i]);
         if (bx != by)
             return bx < by ? -1 : 1;
     }
@@ -242,16 +231,13 @@ static int cmp_middle(const void *a, const void *b)
     return x->length > y->length ? -1 : 1;
 }
 
-static int is_continuation(unsigned char b)
-{
+static int is_continuation(unsigned char b) {
     return (b & 0xC0) == 0x80;
 }
 
 /* ^b{lo,hi}$ for examples that all repeat the byte ex[0][0]. The byte stays
  * literal even when it is a digit, letter or space. */
-static int build_run(const char *const *ex, const uint64_t *lens, int m,
-                     patbuf *out)
-{
+static int build_run(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
     uint64_t lo = lens[0];
     uint64_t hi = lens[0];
     for (int j = 1; j < m; j++) {
@@ -260,13 +246,13 @@ static int build_run(const char *const *ex, const uint64_t *lens, int m,
         if (lens[j] > hi)
             hi = lens[j];
     }
-    char *atom = NULL;
-    if (rx_escape_literal(ex[0], 1, &atom, NULL) != 0)
+    char *atom = nullptr;
+    if (rx_escape_literal(ex[0], 1, &atom, nullptr) != 0)
         return -1;
     int rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "^");
     if (rc == 0)
-        rc = emit_quant(&out->data, &out->length, &out->capacity, atom,
-                        (int)lo, (int)hi);
+        rc = emit_quant(&out->data, &out->length, &out->capacity, atom, static_cast<int>(lo),
+                        static_cast<int>(hi));
     if (rc == 0)
         rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
     free(atom);
@@ -277,15 +263,14 @@ static int build_run(const char *const *ex, const uint64_t *lens, int m,
  * written escaped; a run on which every example agrees in length and bytes
  * is written literally; any other run becomes its class with the range of
  * lengths seen at that position, whatever the texts. */
-static int build_aligned(const tokseq *seqs, int m, patbuf *out)
-{
+static int build_aligned(const tokseq *seqs, int m, patbuf *out) {
     if (rx_buf_puts(&out->data, &out->length, &out->capacity, "^") != 0)
         return -1;
     for (int32_t i = 0; i < seqs[0].count; i++) {
         const tok *ref = &seqs[0].items[i];
         int rc;
         if (ref->kind == TOK_OTHER) {
-            char b = (char)ref->byte;
+            char b = static_cast<char>(ref->byte);
             rc = put_escaped(&out->data, &out->length, &out->capacity, &b, 1);
         } else {
             int lo = ref->length;
@@ -298,18 +283,17 @@ static int build_aligned(const tokseq *seqs, int m, patbuf *out)
                 if (t->length > hi)
                     hi = t->length;
                 if (t->length != ref->length ||
-                    memcmp(t->text, ref->text, (size_t)ref->length) != 0)
+                    memcmp(t->text, ref->text, static_cast<size_t>(ref->length)) != 0)
                     agree = 0;
             }
             if (agree) {
-                rc = put_escaped(&out->data, &out->length, &out->capacity,
-                                 ref->text, (uint64_t)ref->length);
+                rc = put_escaped(&out->data, &out->length, &out->capacity, ref->text,
+                                 static_cast<uint64_t>(ref->length));
             } else {
                 const char *atom = ref->kind == TOK_DIGIT   ? "\\d"
                                    : ref->kind == TOK_SPACE ? "\\s"
                                                             : "[A-Za-z_]";
-                rc = emit_quant(&out->data, &out->length, &out->capacity,
-                                atom, lo, hi);
+                rc = emit_quant(&out->data, &out->length, &out->capacity, atom, lo, hi);
             }
         }
         if (rc != 0)
@@ -327,8 +311,7 @@ static int build_aligned(const tokseq *seqs, int m, patbuf *out)
  * (the prefix keeps its length), then shortened while its first byte is a
  * continuation byte. */
 static void affixes(const char *const *ex, const uint64_t *lens, int m,
-                    uint64_t *out_prefix, uint64_t *out_suffix)
-{
+                    uint64_t *out_prefix, uint64_t *out_suffix) {
     uint64_t shortest = lens[0];
     for (int j = 1; j < m; j++)
         if (lens[j] < shortest)
@@ -347,7 +330,7 @@ static void affixes(const char *const *ex, const uint64_t *lens, int m,
     while (p > 0) {
         int inside = 0;
         for (int j = 0; j < m && !inside; j++)
-            if (lens[j] > p && is_continuation((unsigned char)ex[j][p]))
+            if (lens[j] > p && is_continuation(static_cast<unsigned char>(ex[j][p])))
                 inside = 1;
         if (!inside)
             break;
@@ -367,7 +350,7 @@ static void affixes(const char *const *ex, const uint64_t *lens, int m,
     }
     if (p + s > shortest)
         s = shortest - p;
-    while (s > 0 && is_continuation((unsigned char)ex[0][lens[0] - s]))
+    while (s > 0 && is_continuation(static_cast<unsigned char>(ex[0][lens[0] - s])))
         s--;
 
     *out_prefix = p;
@@ -376,17 +359,16 @@ static void affixes(const char *const *ex, const uint64_t *lens, int m,
 
 /* ^prefix(middle|middle|...)suffix$ with the middles in the order of
  * cmp_middle. The group is written even when prefix and suffix are empty. */
-static int build_alternation(const char *const *ex, const uint64_t *lens,
-                             int m, uint64_t p, uint64_t s, patbuf *out)
-{
-    middle *mids = (middle *)rx_malloc((size_t)m * sizeof(middle));
-    if (mids == NULL)
+static int build_alternation(const char *const *ex, const uint64_t *lens, int m,
+                             uint64_t p, uint64_t s, patbuf *out) {
+    middle *mids = static_cast<middle *>(rx_malloc(static_cast<size_t>(m) * sizeof(middle)));
+    if (mids == nullptr)
         return -1;
     for (int j = 0; j < m; j++) {
         mids[j].bytes = ex[j] + p;
         mids[j].length = lens[j] - s - p;
     }
-    qsort(mids, (size_t)m, sizeof(middle), cmp_middle);
+    qsort(mids, static_cast<size_t>(m), sizeof(middle), cmp_middle);
 
     int rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "^");
     if (rc == 0)
@@ -397,14 +379,12 @@ static int build_alternation(const char *const *ex, const uint64_t *lens,
         if (j > 0)
             rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "|");
         if (rc == 0)
-            rc = put_escaped(&out->data, &out->length, &out->capacity,
-                             mids[j].bytes, mids[j].length);
+            rc = put_escaped(&out->data, &out->length, &out->capacity, mids[j].bytes, mids[j].length);
     }
     if (rc == 0)
         rc = rx_buf_puts(&out->data, &out->length, &out->capacity, ")");
     if (rc == 0)
-        rc = put_escaped(&out->data, &out->length, &out->capacity,
-                         ex[0] + lens[0] - s, s);
+        rc = put_escaped(&out->data, &out->length, &out->capacity, ex[0] + lens[0] - s, s);
     if (rc == 0)
         rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
     free(mids);
@@ -415,20 +395,17 @@ static int build_alternation(const char *const *ex, const uint64_t *lens,
  * matched from its first byte to its last, 0 when one is missed or its
  * search gives up at the engine's limits, -1 when memory ran out (the
  * pattern itself always parses, so a failed parse means just that). */
-static int matches_all(const char *pattern, const char *const *ex,
-                       const uint64_t *lens, int m)
-{
+static int matches_all(const char *pattern, const char *const *ex, const uint64_t *lens, int m) {
     rx_prog prog;
     memset(&prog, 0, sizeof prog);
-    if (rx_engine_prepare(pattern, &prog, NULL, 0) != 0)
+    if (rx_engine_prepare(pattern, &prog, nullptr, 0) != 0)
         return -1;
     int result = 1;
     for (int j = 0; j < m && result == 1; j++) {
         uint64_t start = 0;
         uint64_t end = 0;
         rx_engine_arm(&prog, lens[j]); /* each example's search has its own budget */
-        int rc = rx_engine_find_prog(&prog, ex[j], lens[j], 0, &start, &end,
-                                     NULL);
+        int rc = rx_engine_find_prog(&prog, ex[j], lens[j], 0, &start, &end, nullptr);
         if (rc == RX_OUT_OF_MEMORY)
             result = -1;
         else if (rc != 1 || start != 0 || end != lens[j])
@@ -438,7 +415,61 @@ static int matches_all(const char *pattern, const char *const *ex,
     return result;
 }
 
-/* ---- verbose layout ---------------------------------------------------- */
+/* ---- verbose layout -------------------------------------------------------- */
+
+/* One step of the scan of layout_verbose: appends the layout of the unit at
+ * *c (a byte, or a backslash and the byte after it) to out, leaves *c on the
+ * unit's last byte and keeps *depth, the depth of parentheses, up to date. */
+static int layout_unit(patbuf *out, const char **c, int *depth) {
+    char **data = &out->data;
+    uint64_t *length = &out->length;
+    uint64_t *capacity = &out->capacity;
+    unsigned char b = static_cast<unsigned char>(**c);
+    int rc;
+    switch (b) {
+    case '\\':
+        rc = rx_buf_putc(data, length, capacity, b);
+        if (rc == 0 && (*c)[1] != '\0') {
+            (*c)++;
+            rc = rx_buf_putc(data, length, capacity, static_cast<unsigned char>(**c));
+        }
+        break;
+    case '(':
+        rc = rx_buf_putc(data, length, capacity, b);
+        (*depth)++;
+        break;
+    case ')':
+        rc = rx_buf_putc(data, length, capacity, b);
+        if (*depth > 0)
+            (*depth)--;
+        break;
+    case '^':
+        rc = rx_buf_puts(data, length, capacity, "^\n  ");
+        break;
+    case '$':
+        if (*depth == 0)
+            rc = rx_buf_puts(data, length, capacity, "\n$");
+        else
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    case '|':
+        if (*depth <= 1)
+            rc = rx_buf_puts(data, length, capacity, "\n  |\n  ");
+        else
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+    case '#':
+        rc = rx_buf_putc(data, length, capacity, '\\');
+        if (rc == 0)
+            rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    default:
+        rc = rx_buf_putc(data, length, capacity, b);
+        break;
+    }
+    return rc;
+}
 
 /* Lays the compact pattern out as "(?x)", a line "^", the body indented by
  * two spaces with each separator of the top-level alternatives on a line
@@ -452,101 +483,53 @@ static int matches_all(const char *pattern, const char *const *ex,
  *   - white space and "#" get a backslash in front, since a "(?x)" reader
  *     would otherwise drop them or start a comment;
  *   - everything else is copied. */
-static int layout_verbose(const char *compact, char **out)
-{
-    char *data = NULL;
-    uint64_t length = 0;
-    uint64_t capacity = 0;
+static int layout_verbose(const char *compact, char **out) {
+    patbuf verbose = {nullptr, 0, 0};
     int depth = 0;
-    int rc = rx_buf_puts(&data, &length, &capacity, "(?x)\n");
-    for (const char *c = compact; *c != '\0' && rc == 0; c++) {
-        unsigned char b = (unsigned char)*c;
-        switch (b) {
-        case '\\':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            if (rc == 0 && c[1] != '\0') {
-                c++;
-                rc = rx_buf_putc(&data, &length, &capacity,
-                                 (unsigned char)*c);
-            }
-            break;
-        case '(':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            depth++;
-            break;
-        case ')':
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            if (depth > 0)
-                depth--;
-            break;
-        case '^':
-            rc = rx_buf_puts(&data, &length, &capacity, "^\n  ");
-            break;
-        case '$':
-            if (depth == 0)
-                rc = rx_buf_puts(&data, &length, &capacity, "\n$");
-            else
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        case '|':
-            if (depth <= 1)
-                rc = rx_buf_puts(&data, &length, &capacity, "\n  |\n  ");
-            else
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
-        case '#':
-            rc = rx_buf_putc(&data, &length, &capacity, '\\');
-            if (rc == 0)
-                rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        default:
-            rc = rx_buf_putc(&data, &length, &capacity, b);
-            break;
-        }
-    }
+    int rc = rx_buf_puts(&verbose.data, &verbose.length, &verbose.capacity, "(?x)\n");
+    for (const char *c = compact; *c != '\0' && rc == 0; c++)
+        rc = layout_unit(&verbose, &c, &depth);
     if (rc != 0) {
-        free(data);
+        free(verbose.data);
         return -1;
     }
-    *out = data;
+    *out = verbose.data;
     return 0;
 }
 
-/* ---- synthesis ------------------------------------------------------------ */
+/* ---- synthesis ------------------------------------------------------------- */
+
+/* 1 when no example is empty and every byte of every example is ex[0][0]. */
+static int all_one_byte(const char *const *ex, const uint64_t *lens, int m) {
+    if (lens[0] == 0)
+        return 0;
+    for (int j = 0; j < m; j++) {
+        if (lens[j] == 0)
+            return 0;
+        for (uint64_t i = 0; i < lens[j]; i++)
+            if (ex[j][i] != ex[0][0])
+                return 0;
+    }
+    return 1;
+}
 
 /* Builds the compact pattern for the distinct examples ex[0..m-1] (sorted)
  * into out, choosing the first shape that applies. */
-static int build_compact(const char *const *ex, const uint64_t *lens, int m,
-                         patbuf *out)
-{
+static int build_compact(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
     if (m == 1 && lens[0] == 0) {
         out->data = rx_strdup("^$");
-        if (out->data == NULL)
+        if (out->data == nullptr)
             return -1;
         out->length = 2;
         out->capacity = 3;
         return 0;
     }
 
-    int run = lens[0] > 0;
-    for (int j = 0; j < m && run; j++) {
-        if (lens[j] == 0) {
-            run = 0;
-            break;
-        }
-        for (uint64_t i = 0; i < lens[j]; i++) {
-            if (ex[j][i] != ex[0][0]) {
-                run = 0;
-                break;
-            }
-        }
-    }
-    if (run)
+    if (all_one_byte(ex, lens, m))
         return build_run(ex, lens, m, out);
 
-    tokseq *seqs = (tokseq *)rx_calloc((size_t)m, sizeof(tokseq));
-    if (seqs == NULL)
+    tokseq *seqs = static_cast<tokseq *>(rx_calloc(static_cast<size_t>(m), sizeof(tokseq)));
+    if (seqs == nullptr)
         return -1;
     int rc = 0;
     for (int j = 0; j < m && rc == 0; j++)
@@ -567,30 +550,63 @@ static int build_compact(const char *const *ex, const uint64_t *lens, int m,
     return rc;
 }
 
+/* The count (at least 1) example pointers, sorted in strcmp order and with
+ * repeats dropped, in a new heap array (freed by the caller) whose first
+ * *out_m entries are the distinct examples; null when memory ran out. */
+static const char **distinct_examples(const char *const *examples, int count, int *out_m) {
+    const char **ex = static_cast<const char **>(rx_malloc(static_cast<size_t>(count) * sizeof(char *)));
+    if (ex == nullptr)
+        return nullptr;
+    memcpy(ex, examples, static_cast<size_t>(count) * sizeof(char *));
+    qsort(ex, static_cast<size_t>(count), sizeof(char *), cmp_str);
+    int m = 1;
+    for (int j = 1; j < count; j++)
+        if (strcmp(ex[j], ex[m - 1]) != 0)
+            ex[m++] = ex[j];
+    *out_m = m;
+    return ex;
+}
+
+/* Builds the compact pattern into out (empty on entry) and runs it against
+ * every example; one that misses an example is replaced by the plain
+ * alternation of the whole examples. -1 when memory ran out, with any block
+ * still in out for the caller to free. */
+static int build_proved(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
+    if (build_compact(ex, lens, m, out) != 0)
+        return -1;
+    int proved = matches_all(out->data, ex, lens, m);
+    if (proved < 0)
+        return -1;
+    if (proved == 0) {
+        /* Whole examples as alternatives, each after the ones it is a
+         * beginning of: the first alternative that matches an example
+         * is that example itself. */
+        free(out->data);
+        out->data = nullptr;
+        out->length = 0;
+        out->capacity = 0;
+        return build_alternation(ex, lens, m, 0, 0, out);
+    }
+    return 0;
+}
+
 /* On failure every block of the call is released, neither output is
  * written, and the error slot says "no examples" or "out of memory". */
-int rx_infer_pattern(const char *const *examples, int count,
-                     char **out_pattern, char **out_verbose)
-{
+int rx_infer_pattern(const char *const *examples, int count, char **out_pattern, char **out_verbose) {
     if (count < 1) {
         rx_set_error("no examples");
         return -1;
     }
 
-    const char **ex = (const char **)rx_malloc((size_t)count * sizeof(char *));
-    if (ex == NULL) {
+    int m = 0;
+    const char **ex = distinct_examples(examples, count, &m);
+    if (ex == nullptr) {
         rx_set_error("out of memory");
         return -1;
     }
-    memcpy(ex, examples, (size_t)count * sizeof(char *));
-    qsort(ex, (size_t)count, sizeof(char *), cmp_str);
-    int m = 1;
-    for (int j = 1; j < count; j++)
-        if (strcmp(ex[j], ex[m - 1]) != 0)
-            ex[m++] = ex[j];
 
-    uint64_t *lens = (uint64_t *)rx_malloc((size_t)m * sizeof(uint64_t));
-    if (lens == NULL) {
+    uint64_t *lens = static_cast<uint64_t *>(rx_malloc(static_cast<size_t>(m) * sizeof(uint64_t)));
+    if (lens == nullptr) {
         free(ex);
         rx_set_error("out of memory");
         return -1;
@@ -598,27 +614,12 @@ int rx_infer_pattern(const char *const *examples, int count,
     for (int j = 0; j < m; j++)
         lens[j] = strlen(ex[j]);
 
-    patbuf compact = {NULL, 0, 0};
-    int rc = build_compact(ex, lens, m, &compact);
-    if (rc == 0) {
-        int proved = matches_all(compact.data, ex, lens, m);
-        if (proved < 0) {
-            rc = -1;
-        } else if (proved == 0) {
-            /* Whole examples as alternatives, each after the ones it is a
-             * beginning of: the first alternative that matches an example
-             * is that example itself. */
-            free(compact.data);
-            compact.data = NULL;
-            compact.length = 0;
-            compact.capacity = 0;
-            rc = build_alternation(ex, lens, m, 0, 0, &compact);
-        }
-    }
+    patbuf compact = {nullptr, 0, 0};
+    int rc = build_proved(ex, lens, m, &compact);
     free(lens);
     free(ex);
 
-    char *verbose = NULL;
+    char *verbose = nullptr;
     if (rc == 0)
         rc = layout_verbose(compact.data, &verbose);
     if (rc != 0) {

@@ -8,7 +8,6 @@
 
 /* 0 with two new heap texts (freed by the caller); -1 with the reason in the
  * error slot ("no examples", "out of memory"), outputs untouched. */
-int rx_infer_pattern(const char *const *examples, int count,
-                     char **out_pattern, char **out_verbose);
+int rx_infer_pattern(const char *const *examples, int count, char **out_pattern, char **out_verbose);
 
 #endif /* RX_INFER_H */
