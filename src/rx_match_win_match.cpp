@@ -64,7 +64,7 @@ static RX_THREAD_LOCAL size_t g_work_cap;     /* frames allocated */
 
 /* Blocks bigger than these are released after the search that grew them, so
  * one huge pattern does not pin memory for the thread's whole life. */
-#define RX_WORK_KEEP ((size_t)1 << 16)
+#define RX_WORK_KEEP (static_cast<size_t>(1) << 16)
 #define RX_CAPLOG_KEEP (1 << 16)
 
 static void engine_thread_cleanup(void) {
