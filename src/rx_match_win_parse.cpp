@@ -14,13 +14,23 @@
 #include "rx_match_win.h"
 #include "rx_match_win_internal.h"
 
-#define RX_PARSE_ERR_SIZE 128
+/* Why a parse failed; parse_message turns each into its text. */
+enum {
+    PE_NONE,             /* no error yet */
+    PE_MEMORY,           /* a node could not be allocated: "parse error" */
+    PE_UNEXPECTED,       /* a quantifier where an item must begin */
+    PE_UNCLOSED_GROUP,
+    PE_UNCLOSED_CLASS,
+    PE_TRAILING,         /* a ")" that closes no group */
+    PE_COUNT_TOO_LARGE
+};
 
 /* The cursor of one parse. */
 typedef struct rx_parser {
     const char *pos;              /* next unread byte */
     const char *end;              /* the terminating NUL */
-    char err[RX_PARSE_ERR_SIZE];  /* first error; empty for an allocation failure */
+    int32_t error;                /* PE_*: the first error */
+    char error_byte;              /* the byte PE_UNEXPECTED and PE_TRAILING name */
     int32_t ngroups;              /* capturing groups opened so far */
     uint32_t flags;               /* from the leading flag group */
     uint64_t nodes;               /* nodes made; all of them end up in the tree */
@@ -125,7 +135,7 @@ static rx_node *parse_class(rx_parser *p) {
             set_member(node->bits, lo);
         }
     }
-    snprintf(p->err, sizeof p->err, "unclosed character class");
+    p->error = PE_UNCLOSED_CLASS;
     free(node);
     return nullptr;
 }
@@ -224,7 +234,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
             return atom;
         }
         if (min > RX_COUNT_MAX || max > RX_COUNT_MAX) {
-            snprintf(p->err, sizeof p->err, "repetition count too large");
+            p->error = PE_COUNT_TOO_LARGE;
             node_free(atom);
             return nullptr;
         }
@@ -279,7 +289,7 @@ enum { STOP_END, STOP_BAR, STOP_CLOSE, STOP_OPEN, STOP_ERR };
  * sequence ends: at the end of the pattern, at a "|" or ")" (not consumed),
  * or at a "(" (consumed with its "?:", the group's number in *group: 0 for a
  * non-capturing group), which parse_alt handles. STOP_ERR on a failure, with
- * the message in err (empty when an allocation failed).
+ * the error in the parser record (none when an allocation failed).
  */
 static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
     for (;;) {
@@ -326,7 +336,8 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
         case '*':
         case '+':
         case '?':
-            snprintf(p->err, sizeof p->err, "unexpected '%c'", c);
+            p->error = PE_UNEXPECTED;
+            p->error_byte = c;
             return STOP_ERR;
         default:
             p->pos++;
@@ -427,7 +438,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             break;
         }
         if (stop == STOP_END) {
-            snprintf(p->err, sizeof p->err, "unclosed group");
+            p->error = PE_UNCLOSED_GROUP;
             goto fail;
         }
 
@@ -463,19 +474,28 @@ fail:
     return nullptr;
 }
 
-/* Writes a message into a caller's buffer, cut as snprintf cuts, when there
- * is a buffer at all. */
-static void put_message(char *err, uint64_t err_size, const char *format, int byte) {
+/* The one place where a parse error becomes its text: written into the
+ * caller's buffer, cut as snprintf cuts, when there is a buffer at all. An
+ * error that is none of the others is an allocation failure. */
+static void parse_message(int32_t error, char byte, char *err, uint64_t err_size) {
     if (err == nullptr || err_size == 0) return;
     size_t size = err_size > 0x7fffffffu ? 0x7fffffffu : static_cast<size_t>(err_size);
-    snprintf(err, size, format, byte);
+    switch (error) {
+    case PE_UNEXPECTED: snprintf(err, size, "unexpected '%c'", byte); break;
+    case PE_UNCLOSED_GROUP: snprintf(err, size, "unclosed group"); break;
+    case PE_UNCLOSED_CLASS: snprintf(err, size, "unclosed character class"); break;
+    case PE_TRAILING: snprintf(err, size, "trailing junk at '%c'", byte); break;
+    case PE_COUNT_TOO_LARGE: snprintf(err, size, "repetition count too large"); break;
+    default: snprintf(err, size, "parse error"); break;
+    }
 }
 
 rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
     rx_parser p;
     p.pos = pattern;
     p.end = pattern + strlen(pattern);
-    p.err[0] = '\0';
+    p.error = PE_NONE;
+    p.error_byte = 0;
     p.ngroups = 0;
     p.flags = 0;
     p.nodes = 0;
@@ -485,17 +505,16 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
 
     int bars_caret = 0;
     rx_node *root = parse_alt(&p, &bars_caret);
-    if (info != nullptr) info->out_of_memory = root == nullptr && p.err[0] == '\0';
-    if (root == nullptr) {
-        if (err != nullptr && err_size != 0) {
-            size_t size = err_size > 0x7fffffffu ? 0x7fffffffu : static_cast<size_t>(err_size);
-            snprintf(err, size, "%s", p.err[0] != '\0' ? p.err : "parse error");
-        }
-        return nullptr;
-    }
-    if (p.pos != p.end) {
-        put_message(err, err_size, "trailing junk at '%c'", *p.pos);
+    if (root == nullptr && p.error == PE_NONE) p.error = PE_MEMORY;
+    if (root != nullptr && p.pos != p.end) {
+        p.error = PE_TRAILING;
+        p.error_byte = *p.pos;
         node_free(root);
+        root = nullptr;
+    }
+    if (info != nullptr) info->out_of_memory = p.error == PE_MEMORY;
+    if (root == nullptr) {
+        parse_message(p.error, p.error_byte, err, err_size);
         return nullptr;
     }
     if (info != nullptr) {
