@@ -109,8 +109,11 @@ static int fill_picks(rx_prog *prog, const node_stack *alts) {
         for (int32_t i = k - 1; i >= 0; i--) {
             uint8_t set[32] = {};
             first_bytes_of(alt->flat[i], set);
-            for (unsigned b = 0; b < 256; b++)
-                if ((set[b >> 3] >> (b & 7)) & 1) table[b] = i;
+            for (unsigned w = 0; w < 32; w++) {
+                if (set[w] == 0) continue; /* a literal's first byte sets one or two */
+                for (unsigned bit = 0; bit < 8; bit++)
+                    if ((set[w] >> bit) & 1) table[8 * w + bit] = i;
+            }
         }
         /* a step before each alternative after the first, and each failed
          * one's own charge */
