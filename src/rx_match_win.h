@@ -154,6 +154,11 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes);
 typedef struct rx_first_bytes {
     uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
     int single;             /* -1, or the only byte accepted */
+    int few;                /* 0, or how many bytes are accepted when 2 to 8 */
+    uint8_t few_bytes[8];   /* those bytes */
+    int few2;               /* 0, or how many bytes may come second when 1 to
+                               8 (with second) */
+    uint8_t few2_bytes[8];  /* those bytes */
     const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
     uint8_t *second;        /* null, or 256 sets of 32 bytes: the bytes that may
                                follow each first byte (heap, the prog's) */

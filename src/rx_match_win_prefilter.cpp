@@ -158,7 +158,23 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
         }
     }
     if (count != 1) fb->single = -1;
+    fb->few = 0;
+    if (count >= 2 && count <= 8)
+        for (int b = 0; b < 256; b++)
+            if (fb->accept[b]) fb->few_bytes[fb->few++] = static_cast<uint8_t>(b);
     if (fb->guard == nullptr && fb->single < 0) fb->second = second_bytes(root);
+    fb->few2 = 0;
+    if (fb->second != nullptr && fb->few > 0) {
+        uint8_t any[32] = {}; /* the bytes that may come second after any first */
+        for (int k = 0; k < fb->few; k++)
+            for (int w = 0; w < 32; w++) any[w] = static_cast<uint8_t>(any[w] | fb->second[32 * fb->few_bytes[k] + w]);
+        int count = 0;
+        for (int b = 0; b < 256; b++)
+            if ((any[b >> 3] >> (b & 7)) & 1) count++;
+        if (count >= 1 && count <= 8)
+            for (int b = 0; b < 256; b++)
+                if ((any[b >> 3] >> (b & 7)) & 1) fb->few2_bytes[fb->few2++] = static_cast<uint8_t>(b);
+    }
     return count < 256 || fb->guard != nullptr;
 }
 
@@ -169,16 +185,26 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
         const void *hit = memchr(t + p, fb->single, static_cast<size_t>(n - p));
         return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
     }
-    if (fb->second == nullptr) {
-        while (p < n && !fb->accept[t[p]]) p++;
-        return p;
-    }
-    /* the byte before the last may be tried with no second byte in view */
-    for (; p + 1 < n; p++) {
+    for (; p < n; p++) {
+        if (fb->few > 0) {
+            /* both bytes at once up to the byte before the last */
+            const int pair = fb->few2 > 0 && p + 1 < n;
+            size_t room = static_cast<size_t>(n - p - (pair ? 1 : 0));
+            size_t at = rx_find_any_of(t + p, room, fb->few_bytes, fb->few, fb->few2_bytes, pair ? fb->few2 : 0);
+            p += at;
+            if (at == room) {
+                if (p == n) return n;
+                continue; /* the last byte: no second byte in view */
+            }
+        } else if (!fb->accept[t[p]]) {
+            continue;
+        }
+        /* the last byte may be tried with no second byte in view */
+        if (fb->second == nullptr || p + 1 == n) return p;
         const uint8_t b = t[p], c = t[p + 1];
-        if (fb->accept[b] && ((fb->second[32 * b + (c >> 3)] >> (c & 7)) & 1)) return p;
+        if ((fb->second[32 * b + (c >> 3)] >> (c & 7)) & 1) return p;
     }
-    return p < n && fb->accept[t[p]] ? p : n;
+    return n;
 }
 
 /* First position q at or after p where the bytes of the literal chain lit

@@ -288,3 +288,39 @@ size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byt
         if (byte_is(t[i + one.offset], one) && byte_is(t[i + two.offset], two)) return i;
     return count;
 }
+
+#if defined(__SSE2__)
+/* The lanes of block that hold one of the count bytes in want. */
+static inline __m128i any_of(__m128i block, const __m128i *want, int count) {
+    __m128i hits = _mm_cmpeq_epi8(block, want[0]);
+    for (int k = 1; k < count; k++) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, want[k]));
+    return hits;
+}
+#endif
+
+static inline int one_of(unsigned char c, const unsigned char *bytes, int count) {
+    for (int k = 0; k < count; k++)
+        if (c == bytes[k]) return 1;
+    return 0;
+}
+
+size_t rx_find_any_of(const unsigned char *t, size_t n, const unsigned char *bytes, int count,
+                      const unsigned char *bytes2, int count2) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    __m128i want[8], want2[8];
+    for (int k = 0; k < count; k++) want[k] = _mm_set1_epi8(static_cast<char>(bytes[k]));
+    for (int k = 0; k < count2; k++) want2[k] = _mm_set1_epi8(static_cast<char>(bytes2[k]));
+    for (; i + 16 <= n; i += 16) {
+        __m128i hits = any_of(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i)), want, count);
+        if (count2 > 0)
+            hits = _mm_and_si128(hits, any_of(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + 1)), want2,
+                                              count2));
+        int mask = _mm_movemask_epi8(hits);
+        if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < n; i++)
+        if (one_of(t[i], bytes, count) && (count2 == 0 || one_of(t[i + 1], bytes2, count2))) return i;
+    return n;
+}

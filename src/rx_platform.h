@@ -59,4 +59,10 @@ typedef struct rx_byte_at {
  * offset can be read. */
 size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byte_at two);
 
+/* The first i below n where t[i] is one of the count bytes (1 to 8), or n;
+ * with a second set (count2 of 1 to 8, else 0), also t[i + 1] one of its
+ * bytes (the caller guarantees t[n] can be read). */
+size_t rx_find_any_of(const unsigned char *t, size_t n, const unsigned char *bytes, int count,
+                      const unsigned char *bytes2, int count2);
+
 #endif /* RX_PLATFORM_H */

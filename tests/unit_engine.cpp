@@ -484,6 +484,21 @@ TEST(Search, FindBytes) {
         long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
         EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20);
     }
+    // The byte searches behind the other prefilters, sixteen bytes at a time
+    // and then byte by byte: hits inside the first block, across its end,
+    // in the tail, and none.
+    const std::string hay = rep('x', 20) + "aB" + rep('x', 13) + "Mq" + rep('x', 3);
+    const unsigned char *h = reinterpret_cast<const unsigned char *>(hay.data());
+    const unsigned char ab[] = {'a', 'b'}, bq[] = {'B', 'q'}, zy[] = {'z', 'y'};
+    EXPECT_EQ(rx_find_any_of(h, hay.size(), ab, 2, nullptr, 0), 20u);
+    EXPECT_EQ(rx_find_any_of(h, hay.size() - 1, ab, 2, bq, 2), 20u);
+    EXPECT_EQ(rx_find_any_of(h, hay.size() - 1, zy, 2, bq, 2), hay.size() - 1);
+    EXPECT_EQ(static_cast<const unsigned char *>(rx_find_byte_folded(h, hay.size(), 'm')) - h, 35);
+    EXPECT_EQ(rx_find_byte_folded(h, 35, 'm'), nullptr);
+    rx_byte_at m = {0, 'm', 1}, q = {1, 'q', 0}, b = {1, 'b', 1};
+    EXPECT_EQ(rx_find_pair(h, hay.size() - 1, m, q), 35u);
+    EXPECT_EQ(rx_find_pair(h, hay.size() - 1, {0, 'a', 0}, b), 20u);
+    EXPECT_EQ(rx_find_pair(h, hay.size() - 1, m, b), hay.size() - 1);
 }
 
 // The byte set of a leaf, which the prefilters build their tables from, is
