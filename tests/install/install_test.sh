@@ -46,7 +46,10 @@ cmake -S "$here" -B "$tmp/cmake-consumer" -DCMAKE_C_COMPILER="$cc" \
   { cat "$tmp/consumer.log" >&2; fail "the find_package consumer does not build"; }
 out=$("$tmp/cmake-consumer/consumer") || fail "the find_package consumer failed"
 [ "$out" = "$version" ] || fail "the find_package consumer saw version '$out', wanted $version"
-ldd "$tmp/cmake-consumer/consumer" | grep -q "$lib/libkelvaron-regex.so.$major" ||
+# (ldd's output is read whole first: with pipefail, grep -q leaving early
+# can kill ldd with SIGPIPE and fail the pipeline although the line is there)
+loaded=$(ldd "$tmp/cmake-consumer/consumer")
+grep -q "$lib/libkelvaron-regex.so.$major" <<<"$loaded" ||
   fail "the find_package consumer did not load $lib/libkelvaron-regex.so.$major"
 
 # 2. add_subdirectory of the source tree (only the library and its host are
@@ -69,7 +72,8 @@ export PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir
 out=$("$tmp/pc-consumer") || fail "the pkg-config consumer failed"
 [ "$out" = "$version" ] || fail "the pkg-config consumer saw version '$out', wanted $version"
 # It must have run against the installed library, not the build's.
-ldd "$tmp/pc-consumer" | grep -q "$lib/libkelvaron-regex.so.$major" ||
+loaded=$(ldd "$tmp/pc-consumer")
+grep -q "$lib/libkelvaron-regex.so.$major" <<<"$loaded" ||
   fail "the pkg-config consumer did not load $lib/libkelvaron-regex.so.$major"
 
 echo "install_test: version $version installed; the find_package, add_subdirectory and pkg-config consumers ran"
