@@ -1,10 +1,13 @@
-// Out-of-memory sweeps: for every export, fail the k-th allocation of one
-// call, for k = 1, 2, ... until the call makes fewer than k allocations and
-// so succeeds. Every failing call must answer null (or rx_validate's
-// documented degraded answers) with a specified message, leave the thread's
-// previous answer intact, and leak nothing (the sanitizer build checks that).
-// Each call runs on a fresh thread, so first-use allocations of per-thread
-// state are swept too.
+// Out-of-memory sweeps: for every export, fail allocations of one call from
+// the k-th on, for k = 1, 2, ... until the call makes fewer than k
+// allocations and so succeeds. Two modes: only the k-th allocation fails
+// (a passing shortage), or the k-th and every later one (memory gone for
+// good, the mode that finds code which carries on after a refusal). Every
+// failing call must answer null (or rx_validate's documented degraded
+// answers) with a specified message, leave the thread's previous answer
+// intact, and leak nothing (the sanitizer build checks that). Each call runs
+// on a fresh thread, so first-use allocations of per-thread state are swept
+// too.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -27,14 +30,17 @@ struct Outcome {
     bool previous_intact = false;
 };
 
-// Runs call on a new thread with the k-th allocation failing, after storing
-// a previous answer on that thread.
-Outcome run_failing(const Call &call, long k) {
+// How the k-th allocation is refused: rx_alloc_fail_at or rx_alloc_fail_from.
+using Arm = void (*)(long);
+
+// Runs call on a new thread with allocations failing from the k-th on (as
+// arm says), after storing a previous answer on that thread.
+Outcome run_failing(const Call &call, Arm arm, long k) {
     Outcome out;
     std::thread t([&] {
         const char *prev = rx_validate("previous");
         std::string prev_text = prev != nullptr ? prev : "";
-        rx_alloc_fail_at(k);
+        arm(k);
         const char *answer = call();
         out.allocations = rx_alloc_count();
         rx_alloc_fail_at(0);
@@ -48,7 +54,7 @@ Outcome run_failing(const Call &call, long k) {
 }
 
 // Sweeps k until the call succeeds; returns the number of failing points.
-long sweep(const Call &call, const std::set<std::string> &messages,
+long sweep(const Call &call, Arm arm, const std::set<std::string> &messages,
            const std::set<std::string> &degraded_answers = {}) {
     std::string expected;
     std::thread t([&] {
@@ -58,7 +64,7 @@ long sweep(const Call &call, const std::set<std::string> &messages,
     t.join();
     long k = 1;
     for (;; k++) {
-        Outcome o = run_failing(call, k);
+        Outcome o = run_failing(call, arm, k);
         if (o.allocations < k) {
             // No allocation failed: the normal answer.
             EXPECT_FALSE(o.null_answer) << "k=" << k;
@@ -82,39 +88,41 @@ long sweep(const Call &call, const std::set<std::string> &messages,
 
 const std::set<std::string> kOom = {"out of memory", "out of memory for JSON buffer"};
 
-TEST(OutOfMemory, Validate) {
+class OutOfMemory : public ::testing::TestWithParam<Arm> {};
+
+TEST_P(OutOfMemory, Validate) {
     const std::set<std::string> degraded = {
         "{\"ok\":false,\"error\":\"parse error\"}",
         "{\"ok\":false,\"error\":\"NFA reject (engine ok): parse error\"}",
         "{\"ok\":false,\"error\":\"validate failed\"}",
     };
-    EXPECT_GT(sweep([] { return rx_validate("a(b|c)*d{2,3}"); }, kOom, degraded), 0);
-    EXPECT_GT(sweep([] { return rx_validate("(a"); }, kOom, degraded), 0);
-    EXPECT_GT(sweep([] { return rx_validate(nullptr); }, kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate("a(b|c)*d{2,3}"); }, GetParam(), kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate("(a"); }, GetParam(), kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate(nullptr); }, GetParam(), kOom, degraded), 0);
 }
 
-TEST(OutOfMemory, Test) {
-    EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, kOom), 0);
-    EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, kOom), 0);
+TEST_P(OutOfMemory, Test) {
+    EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, GetParam(), kOom), 0);
     // More than eight matches grow the match arrays twice.
     static const std::string many(20, 'a');
-    EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, GetParam(), kOom), 0);
     // An answer larger than the thread's first 8192-byte buffer.
     static const std::string wide = std::string(300, 'x') + "\"\x01";
-    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam(), kOom), 0);
     static const std::string big(3000, 'q');
-    EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, GetParam(), kOom), 0);
 }
 
-TEST(OutOfMemory, ReplacePreview) {
-    EXPECT_GT(sweep([] { return rx_replace_preview("a", "banana", "o"); }, kOom), 0);
-    EXPECT_GT(sweep([] { return rx_replace_preview("a", "a", ""); }, kOom), 0);
-    EXPECT_GT(sweep([] { return rx_replace_preview("x*", "abc", "\"-\""); }, kOom), 0);
+TEST_P(OutOfMemory, ReplacePreview) {
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "banana", "o"); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "a", ""); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("x*", "abc", "\"-\""); }, GetParam(), kOom), 0);
     static const std::string big(10000, 'b');
-    EXPECT_GT(sweep([] { return rx_replace_preview("c", big.c_str(), "d"); }, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("c", big.c_str(), "d"); }, GetParam(), kOom), 0);
 }
 
-TEST(OutOfMemory, Generate) {
+TEST_P(OutOfMemory, Generate) {
     const char *lists[] = {
         "[\"\"]",
         "[\"aaa\",\"a\"]",
@@ -126,8 +134,13 @@ TEST(OutOfMemory, Generate) {
         "[\"\\u00e9\",\"\\u00e8\"]",
     };
     for (const char *list : lists) {
-        EXPECT_GT(sweep([list] { return rx_generate(list); }, kOom), 0) << list;
+        EXPECT_GT(sweep([list] { return rx_generate(list); }, GetParam(), kOom), 0) << list;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, OutOfMemory, ::testing::Values(&rx_alloc_fail_at, &rx_alloc_fail_from),
+                         [](const ::testing::TestParamInfo<Arm> &info) {
+                             return std::string(info.param == &rx_alloc_fail_at ? "OneFails" : "AllLaterFail");
+                         });
 
 }  // namespace
