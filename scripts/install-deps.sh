@@ -27,7 +27,8 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || missing+=("$1"); }
 
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
-         googletest libbenchmark-dev binutils python3 ca-certificates; do
+         googletest libbenchmark-dev binutils python3 ca-certificates \
+         clang-14 libclang-rt-14-dev; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then
