@@ -112,6 +112,14 @@ TEST_P(OutOfMemory, Test) {
     EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam(), kOom), 0);
     static const std::string big(3000, 'q');
     EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, GetParam(), kOom), 0);
+    // Deep repetition with groups: the matcher's work stack and capture log
+    // grow on the heap.
+    static const std::string pairs = [] {
+        std::string s;
+        while (s.size() < 1000) s += "ab";
+        return s;
+    }();
+    EXPECT_GT(sweep([] { return rx_test("(?:(a)|(b))*c|b", pairs.c_str()); }, GetParam(), kOom), 0);
 }
 
 TEST_P(OutOfMemory, ReplacePreview) {
