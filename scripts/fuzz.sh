@@ -52,7 +52,7 @@ for entry in "${targets[@]}"; do
        -max_total_time="$seconds" -timeout=5 -max_len="$max_len" -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="$artifacts/" \
        "$corpus" "tests/fuzz/corpus/$name" >"$log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^Done' "$log" || true
+    grep -E '^stat::(number_of_executed_units|slowest_unit_time_sec|peak_rss_mb)' "$log" || true
   else
     status=1
     tail -n 40 "$log"
