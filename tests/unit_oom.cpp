@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -32,6 +33,14 @@ struct Outcome {
 
 // How the k-th allocation is refused: rx_alloc_fail_at or rx_alloc_fail_from.
 using Arm = void (*)(long);
+
+// A sweep mode, named for the test's name and CTest's.
+struct Mode {
+    const char *name;
+    Arm arm;
+};
+
+void PrintTo(const Mode &mode, std::ostream *os) { *os << mode.name; }
 
 // Runs call on a new thread with allocations failing from the k-th on (as
 // arm says), after storing a previous answer on that thread.
@@ -88,7 +97,7 @@ long sweep(const Call &call, Arm arm, const std::set<std::string> &messages,
 
 const std::set<std::string> kOom = {"out of memory", "out of memory for JSON buffer"};
 
-class OutOfMemory : public ::testing::TestWithParam<Arm> {};
+class OutOfMemory : public ::testing::TestWithParam<Mode> {};
 
 TEST_P(OutOfMemory, Validate) {
     const std::set<std::string> degraded = {
@@ -96,22 +105,22 @@ TEST_P(OutOfMemory, Validate) {
         "{\"ok\":false,\"error\":\"NFA reject (engine ok): parse error\"}",
         "{\"ok\":false,\"error\":\"validate failed\"}",
     };
-    EXPECT_GT(sweep([] { return rx_validate("a(b|c)*d{2,3}"); }, GetParam(), kOom, degraded), 0);
-    EXPECT_GT(sweep([] { return rx_validate("(a"); }, GetParam(), kOom, degraded), 0);
-    EXPECT_GT(sweep([] { return rx_validate(nullptr); }, GetParam(), kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate("a(b|c)*d{2,3}"); }, GetParam().arm, kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate("(a"); }, GetParam().arm, kOom, degraded), 0);
+    EXPECT_GT(sweep([] { return rx_validate(nullptr); }, GetParam().arm, kOom, degraded), 0);
 }
 
 TEST_P(OutOfMemory, Test) {
-    EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, GetParam(), kOom), 0);
-    EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, GetParam().arm, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, GetParam().arm, kOom), 0);
     // More than eight matches grow the match arrays twice.
     static const std::string many(20, 'a');
-    EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, GetParam().arm, kOom), 0);
     // An answer larger than the thread's first 8192-byte buffer.
     static const std::string wide = std::string(300, 'x') + "\"\x01";
-    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam().arm, kOom), 0);
     static const std::string big(3000, 'q');
-    EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, GetParam().arm, kOom), 0);
     // Deep repetition with groups: the matcher's work stack and capture log
     // grow on the heap.
     static const std::string pairs = [] {
@@ -119,15 +128,15 @@ TEST_P(OutOfMemory, Test) {
         while (s.size() < 1000) s += "ab";
         return s;
     }();
-    EXPECT_GT(sweep([] { return rx_test("(?:(a)|(b))*c|b", pairs.c_str()); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_test("(?:(a)|(b))*c|b", pairs.c_str()); }, GetParam().arm, kOom), 0);
 }
 
 TEST_P(OutOfMemory, ReplacePreview) {
-    EXPECT_GT(sweep([] { return rx_replace_preview("a", "banana", "o"); }, GetParam(), kOom), 0);
-    EXPECT_GT(sweep([] { return rx_replace_preview("a", "a", ""); }, GetParam(), kOom), 0);
-    EXPECT_GT(sweep([] { return rx_replace_preview("x*", "abc", "\"-\""); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "banana", "o"); }, GetParam().arm, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("a", "a", ""); }, GetParam().arm, kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("x*", "abc", "\"-\""); }, GetParam().arm, kOom), 0);
     static const std::string big(10000, 'b');
-    EXPECT_GT(sweep([] { return rx_replace_preview("c", big.c_str(), "d"); }, GetParam(), kOom), 0);
+    EXPECT_GT(sweep([] { return rx_replace_preview("c", big.c_str(), "d"); }, GetParam().arm, kOom), 0);
 }
 
 TEST_P(OutOfMemory, Generate) {
@@ -142,13 +151,13 @@ TEST_P(OutOfMemory, Generate) {
         "[\"\\u00e9\",\"\\u00e8\"]",
     };
     for (const char *list : lists) {
-        EXPECT_GT(sweep([list] { return rx_generate(list); }, GetParam(), kOom), 0) << list;
+        EXPECT_GT(sweep([list] { return rx_generate(list); }, GetParam().arm, kOom), 0) << list;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, OutOfMemory, ::testing::Values(&rx_alloc_fail_at, &rx_alloc_fail_from),
-                         [](const ::testing::TestParamInfo<Arm> &info) {
-                             return std::string(info.param == &rx_alloc_fail_at ? "OneFails" : "AllLaterFail");
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, OutOfMemory,
+                         ::testing::Values(Mode{"OneFails", &rx_alloc_fail_at},
+                                           Mode{"AllLaterFail", &rx_alloc_fail_from}),
+                         [](const ::testing::TestParamInfo<Mode> &info) { return std::string(info.param.name); });
 
 }  // namespace
