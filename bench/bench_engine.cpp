@@ -78,6 +78,7 @@ void BM_find_prog(benchmark::State &state) {
     for (auto _ : state) {
         uint64_t s = 0, e = 0;
         rx_caps caps;
+        rx_engine_arm(&prog, text.size());  // each search a call of its own
         last = rx_engine_find_prog(&prog, text.data(), text.size(), 0, &s, &e, &caps);
         benchmark::DoNotOptimize(e);
     }
@@ -101,6 +102,7 @@ void BM_enumerate_words(benchmark::State &state) {
         uint64_t off = 0, s = 0, e = 0;
         matches = 0;
         rx_caps caps;
+        rx_engine_arm(&prog, text.size());  // one budget for the enumeration
         while (off <= text.size() && rx_engine_find_prog(&prog, text.data(), text.size(), off, &s, &e, &caps) == 1) {
             matches++;
             off = e == s ? e + 1 : e;

@@ -20,9 +20,11 @@
  *   rx_validate is the exception: it answers with JSON for every input.
  * - Any function may be called from any thread; answers on different
  *   threads never disturb each other. The library starts no threads.
- * - Work is bounded: a search gets 8 steps per text byte plus 1,000,000 and
- *   at most 2048 nested repetition iterations; when either runs out the
- *   call fails with "backtracking limit reached" instead of hanging.
+ * - Work is bounded: one call may spend (8 + N) matcher steps per text byte
+ *   plus 1,000,000 (at most 2,147,483,647), N the number of nodes of the
+ *   pattern's parse tree; all searches of the call share it. There is no
+ *   limit on repetition. When the budget runs out the call fails with
+ *   "backtracking limit reached" instead of hanging.
  *
  * The pattern language (bytes, not characters)
  * --------------------------------------------
@@ -38,6 +40,12 @@
  */
 #ifndef KELVARON_REGEX_H
 #define KELVARON_REGEX_H
+
+/* The library's version; the build checks that it is the project's version. */
+#define KELVARON_REGEX_VERSION_MAJOR 0
+#define KELVARON_REGEX_VERSION_MINOR 2
+#define KELVARON_REGEX_VERSION_PATCH 0
+#define KELVARON_REGEX_VERSION_STRING "0.2.0"
 
 /* RX_API marks the five exported functions; everything else is hidden. */
 #if defined(_WIN32)

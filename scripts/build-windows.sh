@@ -9,10 +9,12 @@
 # The build directory defaults to build-win/ in the repository. The results
 # land in DIR/bin (kelvaron-regex.dll, kelvaron-regex.def, kelvaron-regex.exe
 # and the test programs) and DIR/lib (the import library
-# libkelvaron-regex.dll.a). yyjson's source is fetched into DIR/_deps on the
-# first configure (scripts/fetch-yyjson-source.sh). The toolchain and Wine
-# come from scripts/install-deps.sh --windows. KRX_LONG=1 selects the long
-# mode of the generated tests, as in the Linux builds.
+# libkelvaron-regex.dll.a), and DIR/kelvaron-regex-VERSION-win64.zip packs
+# them for hosts (cmake/KrxWindowsZip.cmake). yyjson's source is fetched
+# into DIR/_deps on the first configure (scripts/fetch-yyjson-source.sh).
+# The toolchain and Wine come from scripts/install-deps.sh --windows.
+# KRX_LONG=1 selects the long mode of the generated tests, as in the Linux
+# builds.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -24,7 +26,7 @@ while [ "$#" -gt 0 ]; do
     --test) run_tests=1 ;;
     --build-dir) shift; build_dir=$1 ;;
     --jobs) shift; jobs=$1 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) echo "build-windows: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -101,7 +103,12 @@ for file in bin/kelvaron-regex.dll bin/kelvaron-regex.def bin/kelvaron-regex.exe
     exit 1
   fi
 done
-echo "build-windows: built $build_dir/bin/kelvaron-regex.dll"
+zips=("$build_dir"/kelvaron-regex-*-win64.zip)
+if [ ! -f "${zips[0]}" ]; then
+  echo "build-windows: the zip kelvaron-regex-VERSION-win64.zip was not made" >&2
+  exit 1
+fi
+echo "build-windows: built $build_dir/bin/kelvaron-regex.dll and ${zips[0]}"
 
 if [ "$run_tests" = 1 ]; then
   echo "== tests under Wine"

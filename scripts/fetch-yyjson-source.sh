@@ -11,14 +11,19 @@
 #
 # The source comes from Debian's source packages, found through a private
 # deb-src list and apt state folder under DEST (the system's apt sources are
-# never touched). Every version that Debian's sid and trixie list is tried,
-# newest first, from 0.10 up: apt names the orig tarball's address and
-# SHA256, apt's own download helper fetches that one file and checks the
-# checksum, and the file is checked once more here before it is unpacked.
+# never touched); the list uses the archive address of the machine's own apt
+# sources (scripts/debian-archive.sh). Every version that Debian's sid and
+# trixie list is tried, newest first, from 0.10 up: apt names the orig
+# tarball's address and SHA256, apt's own download helper fetches that one
+# file and checks the checksum, and the file is checked once more here
+# before it is unpacked.
 # (Debian's archive does not serve every listed tarball; a version whose
 # tarball is missing is skipped. The Debian patch archive is not needed:
 # the orig tarball alone is upstream's source.)
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/debian-archive.sh
+. "$here/debian-archive.sh"
 
 if [ "$#" -ne 1 ]; then
   echo "usage: $0 DEST" >&2
@@ -34,12 +39,13 @@ if [ -f "$stamp" ] && [ -f "$src/src/yyjson.c" ] && [ -f "$src/src/yyjson.h" ]; 
   exit 0
 fi
 
+archive=$(krx_debian_archive) || { echo "fetch-yyjson-source: cannot find the Debian archive" >&2; exit 1; }
 state="$dest/apt"
 rm -rf "$state"
 mkdir -p "$state/sources" "$state/lists/partial" "$state/cache/archives/partial" "$state/download"
-cat > "$state/sources/yyjson-src.list" <<'EOF'
-deb-src http://deb.debian.org/debian sid main
-deb-src http://deb.debian.org/debian trixie main
+cat > "$state/sources/yyjson-src.list" <<EOF
+deb-src $archive sid main
+deb-src $archive trixie main
 EOF
 apt_opts=(-o Dir::Etc::SourceList=/dev/null
           -o Dir::Etc::SourceParts="$state/sources"

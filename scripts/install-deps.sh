@@ -5,11 +5,21 @@
 #   scripts/install-deps.sh            build and test dependencies
 #   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
 #
+# Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
+# GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
+# setuptools (the Python package's tests), Mono's C# compiler and runtime
+# (the C# host's test), and with --windows mingw-w64 and Wine.
+#
 # yyjson 0.12 is not in bookworm. Its two binary packages are taken from
-# Debian's sid through a private source list and state folder, so the
-# system's apt sources are never touched (adding sid there would upgrade the
-# C library). They need nothing newer than bookworm's libc.
+# Debian's sid (unstable) through a private source list and state folder, so
+# the system's apt sources are never touched (adding sid there would upgrade
+# the C library). They need nothing newer than bookworm's libc. The private
+# list uses the archive address of the machine's own apt sources
+# (scripts/debian-archive.sh), so a machine set up for a mirror uses it.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/debian-archive.sh
+. "$here/debian-archive.sh"
 
 want_windows=0
 for arg in "$@"; do
@@ -27,8 +37,9 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || missing+=("$1"); }
 
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
-         googletest libbenchmark-dev binutils python3 ca-certificates \
-         clang-14 libclang-rt-14-dev; do
+         googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
+         python3-pytest python3-pip python3-setuptools python3-wheel \
+         mono-mcs mono-runtime clang-14 libclang-rt-14-dev; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then
@@ -50,10 +61,11 @@ yyjson_ok() {
   dpkg-query -W -f='${Status} ${Version}\n' libyyjson-dev 2>/dev/null | grep -q "install ok installed 0\.1[2-9]"
 }
 if ! yyjson_ok; then
+  archive=$(krx_debian_archive) || { echo "install-deps: cannot find the Debian archive" >&2; exit 1; }
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   mkdir -p "$work/sources" "$work/lists/partial" "$work/cache/archives/partial" "$work/debs"
-  echo "deb http://deb.debian.org/debian sid main" > "$work/sources/sid.list"
+  echo "deb $archive sid main" > "$work/sources/sid.list"
   opts=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/sources"
         -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache"
         -o Dir::State::Status=/var/lib/dpkg/status -o APT::Get::List-Cleanup=0)

@@ -5,10 +5,12 @@
  *
  * Every export follows one frame: clear the error slot, test the arguments
  * for null in declaration order, check that the pattern compiles, do the
- * work, build the whole JSON answer in an rx_buf, and copy it into the
- * calling thread's result buffer. rx_test and rx_replace_preview check the
- * pattern with the one parse their enumeration makes. A failing call stores nothing, so the
- * thread's previous answer survives it.
+ * work, build the whole JSON answer in an rx_buf of its own, and hand that
+ * block to the calling thread's result buffer. rx_test and
+ * rx_replace_preview check the pattern with the one parse their
+ * enumeration makes, and write their answers while the matches are found.
+ * A failing call stores nothing, so the thread's previous answer survives
+ * it.
  */
 #include "kelvaron_regex.h"
 
@@ -29,30 +31,95 @@
 
 /* ---- JSON quoting ---------------------------------------------------------- */
 
+/* Non-zero when some byte of the eight in word needs an escape: one below
+ * 0x20, a '"' or a '\'. (A byte from 0x80 up never counts as below 0x20.) */
+static inline uint64_t needs_escape(uint64_t word) {
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    uint64_t quote = word ^ (ones * '"'), backslash = word ^ (ones * '\\');
+    uint64_t below = (word - ones * 0x20) & ~word;
+    uint64_t zero_q = (quote - ones) & ~quote, zero_b = (backslash - ones) & ~backslash;
+    return (below | zero_q | zero_b) & highs;
+}
+
+/* The escape of a byte that needs one, into out (6 bytes); its length. */
+static uint64_t escape_byte(unsigned char c, char *out) {
+    static const char hex[] = "0123456789abcdef";
+    out[0] = '\\';
+    switch (c) {
+    case '"': out[1] = '"'; return 2;
+    case '\\': out[1] = '\\'; return 2;
+    case '\n': out[1] = 'n'; return 2;
+    case '\r': out[1] = 'r'; return 2;
+    case '\t': out[1] = 't'; return 2;
+    default:
+        out[1] = 'u';
+        out[2] = '0';
+        out[3] = '0';
+        out[4] = hex[c >> 4];
+        out[5] = hex[c & 15];
+        return 6;
+    }
+}
+
+/* The number of leading bytes (in text order) of a word loaded from
+ * memory that come before the first one needs_escape flagged. The lowest
+ * flag is always a true one; the higher ones may be false, so only the
+ * first counts. Where the byte order is not known to be little-endian the
+ * answer is 0, which sends the caller through its byte-by-byte path. */
+static inline uint64_t bytes_before_flag(uint64_t flagged) {
+#if RX_WORDS_IN_TEXT_ORDER
+    return static_cast<uint64_t>(__builtin_ctzll(flagged)) / 8;
+#else
+    (void)flagged;
+    return 0;
+#endif
+}
+
+/* Writes the escaped form of n bytes at out, which has room for 6 * n
+ * bytes, and returns the end. Bytes that pass are found and copied eight
+ * at a time; a copy may write past the plain bytes, which the next write
+ * covers. */
+static char *escape_into(char *out, const char *in, uint64_t n) {
+    uint64_t i = 0;
+    while (i < n) {
+        if (n - i >= 8) { /* then out + 8 stays within the room */
+            uint64_t word;
+            memcpy(&word, in + i, sizeof word);
+            uint64_t flagged = needs_escape(word);
+            uint64_t plain = flagged == 0 ? 8 : bytes_before_flag(flagged);
+            memcpy(out, in + i, sizeof word);
+            out += plain;
+            i += plain;
+            if (plain == 8) continue;
+        }
+        unsigned char c = static_cast<unsigned char>(in[i++]);
+        if (c < 0x20 || c == '"' || c == '\\')
+            out += escape_byte(c, out);
+        else
+            *out++ = static_cast<char>(c);
+    }
+    return out;
+}
+
+#define ESCAPE_CHUNK 4096 /* bytes escaped per reservation of six times as many */
+
 /* Appends count bytes as the inside of a JSON string: '"' and '\' get a
  * backslash, LF CR TAB become \n \r \t, every other byte below 0x20 becomes
  * \u00xx in lower-case hex (never a short form such as \b or \f), and every
- * other byte, 0x7F and 0x80..0xFF included, passes unchanged. */
+ * other byte, 0x7F and 0x80..0xFF included, passes unchanged. This is the
+ * library's one JSON quoting routine. */
 static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity,
                                const char *bytes, uint64_t count) {
-    uint64_t plain = 0; /* start of the pending run of unescaped bytes */
-    for (uint64_t i = 0; i < count; i++) {
-        unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        if (rx_buf_putn(data, length, capacity, bytes + plain, i - plain) != 0) return -1;
-        plain = i + 1;
-        int r;
-        switch (c) {
-        case '"': r = rx_buf_puts(data, length, capacity, "\\\""); break;
-        case '\\': r = rx_buf_puts(data, length, capacity, "\\\\"); break;
-        case '\n': r = rx_buf_puts(data, length, capacity, "\\n"); break;
-        case '\r': r = rx_buf_puts(data, length, capacity, "\\r"); break;
-        case '\t': r = rx_buf_puts(data, length, capacity, "\\t"); break;
-        default: r = rx_buf_printf(data, length, capacity, "\\u%04x", c); break;
-        }
-        if (r != 0) return -1;
+    while (count > 0) {
+        uint64_t take = count < ESCAPE_CHUNK ? count : ESCAPE_CHUNK;
+        if (rx_buf_reserve(data, length, capacity, 6 * take) != 0) return -1;
+        char *start = *data + *length;
+        *length += static_cast<uint64_t>(escape_into(start, bytes, take) - start);
+        (*data)[*length] = '\0';
+        bytes += take;
+        count -= take;
     }
-    return rx_buf_putn(data, length, capacity, bytes + plain, count - plain);
+    return 0;
 }
 
 /* Appends the bytes quoted as a JSON string literal. */
@@ -77,16 +144,20 @@ static char *json_escape_str(const char *string) {
 }
 
 /* Ends an export that built its answer in an rx_buf: when building went
- * well (built is 0) the answer is stored as the thread's answer, otherwise
- * "out of memory" is reported; either way the buffer is released. */
-static const char *finish_answer(int built, char *data, uint64_t length) {
-    const char *answer = nullptr;
-    if (built == 0)
-        answer = rx_tls_put_json(data, length);
-    else
-        rx_set_error("out of memory");
+ * well (built is 0) the block becomes the thread's answer, otherwise "out
+ * of memory" is reported and the block released. */
+static const char *finish_answer(int built, char *data, uint64_t length, uint64_t capacity) {
+    if (built == 0) return rx_tls_adopt_json(data, length, capacity);
+    rx_set_error("out of memory");
     rx_buf_free(data);
-    return answer;
+    return nullptr;
+}
+
+/* Ends an export whose search failed after part of the answer was written:
+ * the reason is in the error slot already; the part is dropped. */
+static const char *drop_answer(char *data) {
+    rx_buf_free(data);
+    return nullptr;
 }
 
 /* 1 with the message in the error slot when the argument is null. The
@@ -151,253 +222,199 @@ extern "C" RX_API const char *rx_validate(const char *pattern) {
 
 /* ---- match enumeration --------------------------------------------------------- */
 
-/* The arrays being collected; all grow together. */
-typedef struct match_lists {
-    int32_t *starts;
-    int32_t *ends;
-    char **texts;   /* null when no copies are wanted */
-    rx_caps *caps;  /* null when no capture records are wanted */
-    int32_t count;
-    int32_t capacity;
-} match_lists;
-
-static void match_lists_free(match_lists *m) {
-    if (m->texts != nullptr)
-        for (int32_t i = 0; i < m->count; i++) free(m->texts[i]);
-    free(m->starts);
-    free(m->ends);
-    free(m->texts);
-    free(m->caps);
-}
-
-/* Grows every wanted array to twice its capacity (8 at first). An array
- * already resized keeps its new block even when a later one fails. */
-static int match_lists_grow(match_lists *m, int want_texts, int want_caps) {
-    int32_t cap = m->capacity == 0 ? 8 : m->capacity * 2;
-    size_t n = static_cast<size_t>(cap);
-    void *p = rx_realloc(m->starts, n * sizeof *m->starts);
-    if (p == nullptr) return -1;
-    m->starts = static_cast<int32_t *>(p);
-    p = rx_realloc(m->ends, n * sizeof *m->ends);
-    if (p == nullptr) return -1;
-    m->ends = static_cast<int32_t *>(p);
-    if (want_texts) {
-        p = rx_realloc(m->texts, n * sizeof *m->texts);
-        if (p == nullptr) return -1;
-        m->texts = static_cast<char **>(p);
-    }
-    if (want_caps) {
-        p = rx_realloc(m->caps, n * sizeof *m->caps);
-        if (p == nullptr) return -1;
-        m->caps = static_cast<rx_caps *>(p);
-    }
-    m->capacity = cap;
-    return 0;
-}
-
-int rx_match_all_caps(const char *pattern, const char *text, int32_t **starts,
-                      int32_t **ends, char ***texts, int32_t *count,
-                      rx_caps **caps) {
-    *starts = nullptr;
-    *ends = nullptr;
-    if (texts != nullptr) *texts = nullptr;
-    *count = 0;
-    if (caps != nullptr) *caps = nullptr;
-    if (pattern == nullptr || text == nullptr) return -1;
-
-    /* This parse is also the compile check of the exports that enumerate,
-     * so it comes before the text's length is judged. */
+/* One walk over the matches of a pattern in a text, left to right. The
+ * pattern is parsed once; the searches of one walk share one budget, which
+ * the engine arms at the walk's first search. */
+typedef struct match_walk {
     rx_prog prog;
+    const char *text;
+    uint64_t n;
+    uint64_t offset; /* where the next search starts */
+    int done;
+} match_walk;
+
+/* 0, or -1 with the reason in the error slot and nothing to release. This
+ * parse is also the compile check of the exports that enumerate, so it
+ * comes before the text's length is judged. */
+static int walk_begin(match_walk *w, const char *pattern, const char *text) {
     char err[RX_SEARCH_ERR_SIZE];
-    if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) {
+    if (rx_engine_prepare(pattern, &w->prog, err, sizeof err) != 0) {
         if (is_allocation_failure(err))
             rx_set_error("out of memory");
         else
             rx_set_error("invalid pattern: %s", err);
         return -1;
     }
-    uint64_t n = strlen(text);
-    if (n > RX_TEXT_LIMIT) {
-        rx_engine_release(&prog);
+    w->text = text;
+    w->n = strlen(text);
+    w->offset = 0;
+    w->done = 0;
+    if (w->n > RX_TEXT_LIMIT) {
+        rx_engine_release(&w->prog);
         rx_set_error("text exceeds %d bytes", RX_TEXT_LIMIT);
         return -1;
     }
-
-    match_lists m = {};
-    rx_caps work;
-    uint64_t offset = 0;
-    int failed = 0;
-    for (;;) {
-        /* Each search clears the record before its first attempt. */
-        uint64_t s = 0, e = 0;
-        int r = rx_engine_find_prog(&prog, text, n, offset, &s, &e,
-                                    caps != nullptr ? &work : nullptr);
-        if (r < 0) {
-            rx_set_error("%s", rx_engine_last_error());
-            failed = 1;
-            break;
-        }
-        if (r == 0) break;
-        if (m.count == m.capacity &&
-            match_lists_grow(&m, texts != nullptr, caps != nullptr) != 0) {
-            rx_set_error("out of memory");
-            failed = 1;
-            break;
-        }
-        if (texts != nullptr) {
-            char *copy = static_cast<char *>(rx_malloc(static_cast<size_t>(e - s) + 1));
-            if (copy == nullptr) {
-                rx_set_error("out of memory");
-                failed = 1;
-                break;
-            }
-            memcpy(copy, text + s, static_cast<size_t>(e - s));
-            copy[e - s] = '\0';
-            m.texts[m.count] = copy;
-        }
-        m.starts[m.count] = static_cast<int32_t>(s);
-        m.ends[m.count] = static_cast<int32_t>(e);
-        if (caps != nullptr) m.caps[m.count] = work;
-        m.count++;
-        /* A pattern that can match only at offset 0 has no further match. */
-        if (prog.anchored) break;
-        offset = e == s ? e + 1 : e;
-        if (offset > n) break;
-    }
-    rx_engine_release(&prog);
-
-    if (failed) {
-        match_lists_free(&m);
-        return -1;
-    }
-    *starts = m.starts;
-    *ends = m.ends;
-    if (texts != nullptr) *texts = m.texts;
-    *count = m.count;
-    if (caps != nullptr) *caps = m.caps;
     return 0;
 }
 
-int rx_match_all(const char *pattern, const char *text, int32_t **starts,
-                 int32_t **ends, char ***texts, int32_t *count) {
-    return rx_match_all_caps(pattern, text, starts, ends, texts, count, nullptr);
+/* The next match: 1 with its span (and caps, when given, as the search
+ * left it), 0 when there is none, -1 with the engine's reason in the error
+ * slot. After an empty match the next search starts one byte further; a
+ * match may start where a non-empty one ended. */
+static int walk_next(match_walk *w, uint64_t *s, uint64_t *e, rx_caps *caps) {
+    if (w->done) return 0;
+    int r = rx_engine_find_prog(&w->prog, w->text, w->n, w->offset, s, e, caps);
+    if (r < 0) {
+        rx_set_error("%s", rx_engine_last_error());
+        return -1;
+    }
+    if (r == 0) {
+        w->done = 1;
+        return 0;
+    }
+    w->offset = *e == *s ? *e + 1 : *e;
+    /* A pattern that can match only at offset 0 has no further match. */
+    w->done = w->prog.anchored || w->offset > w->n;
+    return 1;
 }
+
+static void walk_end(match_walk *w) { rx_engine_release(&w->prog); }
 
 /* ---- match report ------------------------------------------------------------------ */
 
-/* Appends the JSON piece label and then value in decimal. */
-static int put_field(char **d, uint64_t *len, uint64_t *cap, const char *label, int32_t value) {
-    if (rx_buf_puts(d, len, cap, label) != 0) return -1;
-    return rx_buf_put_int(d, len, cap, value);
+/* 1 when no group holds a recording. */
+static int no_groups_set(const rx_caps *caps) {
+    uint64_t low, high;
+    memcpy(&low, caps->set + 1, sizeof low);
+    memcpy(&high, caps->set + 1 + sizeof low, sizeof high);
+    return (low | high) == 0;
 }
 
-/* Appends one match object with its listed groups (set-flag non-zero, in
- * increasing number). A group whose end lies before its start shows the
- * empty text with both offsets as recorded. The numbers are written by
- * hand rather than with printf: a report may hold a great many of them. */
-static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text,
-                        int32_t start, int32_t end, const rx_caps *caps) {
-    if (put_field(d, len, cap, "{\"start\":", start) != 0 ||
-        put_field(d, len, cap, ",\"end\":", end) != 0 ||
-        rx_buf_puts(d, len, cap, ",\"text\":") != 0 ||
-        json_append_quoted(d, len, cap, text + start, static_cast<uint64_t>(end - start)) != 0 ||
-        rx_buf_puts(d, len, cap, ",\"groups\":[") != 0)
+/* Writes the bytes of a string literal at out and returns the end. */
+template <size_t N>
+static inline char *put_piece(char *out, const char (&piece)[N]) {
+    memcpy(out, piece, N - 1);
+    return out + (N - 1);
+}
+
+#define HEAD_ROOM 72 /* the most append_head writes: 1 + 9 + 11 + 9 + 11 + 7 + 11 + 9 */
+
+/* Appends the opening of a match object (index 0) or of a group object up
+ * to the opening quote of its text, after a "," unless it is the first of
+ * its array. The pieces are written in one reservation, through a cursor
+ * of its own; the numbers by hand rather than with printf, as a report may
+ * hold a great many of them. */
+static int append_head(char **d, uint64_t *len, uint64_t *cap, int first, int32_t index, int32_t start,
+                       int32_t end) {
+    if (rx_buf_reserve(d, len, cap, HEAD_ROOM) != 0) return -1;
+    char *out = *d + *len;
+    if (!first) *out++ = ',';
+    if (index > 0) {
+        out = put_piece(out, "{\"index\":");
+        out += rx_format_int(out, index);
+        out = put_piece(out, ",\"start\":");
+    } else {
+        out = put_piece(out, "{\"start\":");
+    }
+    out += rx_format_int(out, start);
+    out = put_piece(out, ",\"end\":");
+    out += rx_format_int(out, end);
+    out = put_piece(out, ",\"text\":\"");
+    *out = '\0';
+    *len = static_cast<uint64_t>(out - *d);
+    return 0;
+}
+
+/* Appends one match object, after a "," unless it is the first, with the
+ * groups whose set-flag is non-zero, in increasing number. A group whose
+ * end lies before its start shows the empty text with both offsets as
+ * recorded. */
+static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text, uint64_t start,
+                        uint64_t end, const rx_caps *caps, int first) {
+    if (append_head(d, len, cap, first, 0, static_cast<int32_t>(start), static_cast<int32_t>(end)) != 0 ||
+        json_append_escaped(d, len, cap, text + start, end - start) != 0 ||
+        rx_buf_puts(d, len, cap, "\",\"groups\":[") != 0)
         return -1;
-    int listed = 0;
-    for (int j = 1; j <= RX_MAX_GROUPS; j++) {
-        if (!caps->set[j]) continue;
-        uint64_t gs = caps->start[j], ge = caps->end[j];
-        if (put_field(d, len, cap, listed ? ",{\"index\":" : "{\"index\":", j) != 0 ||
-            put_field(d, len, cap, ",\"start\":", static_cast<int32_t>(gs)) != 0 ||
-            put_field(d, len, cap, ",\"end\":", static_cast<int32_t>(ge)) != 0 ||
-            rx_buf_puts(d, len, cap, ",\"text\":") != 0 ||
-            json_append_quoted(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
-            rx_buf_putc(d, len, cap, '}') != 0)
-            return -1;
-        listed = 1;
+    if (!no_groups_set(caps)) {
+        int listed = 0;
+        for (int j = 1; j <= RX_MAX_GROUPS; j++) {
+            if (!caps->set[j]) continue;
+            uint64_t gs = caps->start[j], ge = caps->end[j];
+            if (append_head(d, len, cap, !listed, j, static_cast<int32_t>(gs), static_cast<int32_t>(ge)) != 0 ||
+                json_append_escaped(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
+                rx_buf_puts(d, len, cap, "\"}") != 0)
+                return -1;
+            listed = 1;
+        }
     }
     return rx_buf_puts(d, len, cap, "]}");
 }
 
+/* Each match is written as it is found, straight from its span and the
+ * working capture record, into a block of the call's own; the block becomes
+ * the thread's answer only when the whole walk succeeded, so a failure
+ * part way (the budget, memory) leaves the previous answer as it was. */
 extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     rx_clear_error();
     if (missing(pattern, "null pattern") || missing(text, "null text")) return nullptr;
-    int32_t *starts, *ends, count;
-    rx_caps *caps;
-    if (rx_match_all_caps(pattern, text, &starts, &ends, nullptr, &count, &caps) != 0)
-        return nullptr;
+    match_walk walk;
+    if (walk_begin(&walk, pattern, text) != 0) return nullptr;
 
-    char *data = nullptr;
-    uint64_t length = 0, capacity = 0;
-    int r = rx_buf_puts(&data, &length, &capacity, "{\"matches\":[");
-    for (int32_t i = 0; r == 0 && i < count; i++) {
-        if (i > 0) r = rx_buf_putc(&data, &length, &capacity, ',');
-        if (r == 0) r = append_match(&data, &length, &capacity, text, starts[i], ends[i], &caps[i]);
+    char *data;
+    uint64_t length, capacity;
+    rx_tls_take_spare(&data, &length, &capacity);
+    rx_caps work; /* each search clears it before its first attempt */
+    uint64_t s = 0, e = 0;
+    int first = 1;
+    int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"matches\":[");
+    while (r == 0 && (found = walk_next(&walk, &s, &e, &work)) > 0) {
+        r = append_match(&data, &length, &capacity, text, s, e, &work, first);
+        first = 0;
     }
-    if (r == 0) r = rx_buf_puts(&data, &length, &capacity, "]}");
-    free(starts);
-    free(ends);
-    free(caps);
-    return finish_answer(r, data, length);
+    if (r == 0 && found == 0) r = rx_buf_puts(&data, &length, &capacity, "]}");
+    walk_end(&walk);
+    if (found < 0) return drop_answer(data);
+    return finish_answer(r, data, length, capacity);
 }
 
 /* ---- replacement ---------------------------------------------------------------------- */
 
-int rx_replace_all(const char *pattern, const char *text, const char *replacement,
-                   char **out_result, int32_t *out_count) {
-    *out_result = nullptr;
-    *out_count = 0;
-    int32_t *starts, *ends, count;
-    if (rx_match_all_caps(pattern, text, &starts, &ends, nullptr, &count, nullptr) != 0)
-        return -1;
-    if (replacement == nullptr) replacement = "";
-
-    uint64_t n = strlen(text);
-    uint64_t rlen = strlen(replacement);
-    char *data = nullptr;
-    uint64_t length = 0, capacity = 0;
-    uint64_t copied = 0; /* the text before this offset is in the output */
-    int r = 0;
-    for (int32_t i = 0; r == 0 && i < count; i++) {
-        uint64_t s = static_cast<uint64_t>(starts[i]);
-        r = rx_buf_putn(&data, &length, &capacity, text + copied, s - copied);
-        if (r == 0) r = rx_buf_putn(&data, &length, &capacity, replacement, rlen);
-        copied = static_cast<uint64_t>(ends[i]);
-    }
-    if (r == 0) r = rx_buf_putn(&data, &length, &capacity, text + copied, n - copied);
-    if (r == 0 && data == nullptr) {
-        data = rx_strdup("");
-        if (data == nullptr) r = -1;
-    }
-    free(starts);
-    free(ends);
-    if (r != 0) {
-        rx_buf_free(data);
-        rx_set_error("out of memory");
-        return -1;
-    }
-    *out_result = data;
-    *out_count = count;
-    return 0;
-}
-
+/* The answer is written while the matches are found: the text between
+ * matches and the replacement go through the quoting as they come, so
+ * there is no unquoted copy of the result. The replacement is literal:
+ * a "$" or a "\" in it is an ordinary byte. */
 extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char *text,
                                                  const char *replacement) {
     rx_clear_error();
     if (missing(pattern, "null pattern") || missing(text, "null text") ||
         missing(replacement, "null replacement"))
         return nullptr;
-    char *result;
-    int32_t count;
-    if (rx_replace_all(pattern, text, replacement, &result, &count) != 0) return nullptr;
+    match_walk walk;
+    if (walk_begin(&walk, pattern, text) != 0) return nullptr;
 
-    char *data = nullptr;
-    uint64_t length = 0, capacity = 0;
-    int r = rx_buf_puts(&data, &length, &capacity, "{\"result\":");
-    if (r == 0) r = json_append_quoted(&data, &length, &capacity, result, strlen(result));
-    if (r == 0) r = rx_buf_printf(&data, &length, &capacity, ",\"count\":%d}", count);
-    free(result);
-    return finish_answer(r, data, length);
+    uint64_t rlen = strlen(replacement);
+    char *data;
+    uint64_t length, capacity;
+    rx_tls_take_spare(&data, &length, &capacity);
+    uint64_t copied = 0; /* the text before this offset is in the answer */
+    uint64_t s = 0, e = 0;
+    int32_t count = 0;
+    int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"result\":\"");
+    while (r == 0 && (found = walk_next(&walk, &s, &e, nullptr)) > 0) {
+        r = json_append_escaped(&data, &length, &capacity, text + copied, s - copied);
+        if (r == 0) r = json_append_escaped(&data, &length, &capacity, replacement, rlen);
+        copied = e;
+        count++;
+    }
+    if (r == 0 && found == 0) {
+        r = json_append_escaped(&data, &length, &capacity, text + copied, walk.n - copied);
+        if (r == 0) r = rx_buf_puts(&data, &length, &capacity, "\",\"count\":");
+        if (r == 0) r = rx_buf_put_int(&data, &length, &capacity, count);
+        if (r == 0) r = rx_buf_putc(&data, &length, &capacity, '}');
+    }
+    walk_end(&walk);
+    if (found < 0) return drop_answer(data);
+    return finish_answer(r, data, length, capacity);
 }
 
 /* ---- pattern generation ------------------------------------------------------------------ */
@@ -525,5 +542,5 @@ extern "C" RX_API const char *rx_generate(const char *examples_json) {
     if (r == 0) r = rx_buf_putc(&data, &length, &capacity, '}');
     free(compact);
     free(verbose);
-    return finish_answer(r, data, length);
+    return finish_answer(r, data, length, capacity);
 }

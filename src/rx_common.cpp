@@ -110,10 +110,42 @@ extern "C" RX_API const char *rx_last_error(void) { return g_err; }
 static RX_THREAD_LOCAL char *g_json;
 static RX_THREAD_LOCAL uint64_t g_json_cap;
 
+/* The block that the last handed-over answer replaced, kept so that the
+ * next answer can be built in memory already in use instead of fresh
+ * pages; null when there is none or a call is building in it. Blocks above
+ * JSON_SPARE_LIMIT are released rather than kept. */
+static RX_THREAD_LOCAL char *g_json_spare;
+static RX_THREAD_LOCAL uint64_t g_json_spare_cap;
+#define JSON_SPARE_LIMIT 67108864u /* 64 MiB */
+
 static void release_thread_json(void) {
     free(g_json);
     g_json = nullptr;
     g_json_cap = 0;
+    free(g_json_spare);
+    g_json_spare = nullptr;
+    g_json_spare_cap = 0;
+}
+
+/* Keeps a block no longer needed as the spare, or releases it. */
+static void keep_spare(char *block, uint64_t capacity) {
+    if (block == nullptr) return;
+    if (g_json_spare != nullptr || capacity > JSON_SPARE_LIMIT) {
+        free(block);
+        return;
+    }
+    g_json_spare = block;
+    g_json_spare_cap = capacity;
+    rx_thread_cleanup_arm(release_thread_json);
+}
+
+void rx_tls_take_spare(char **data, uint64_t *length, uint64_t *capacity) {
+    *data = g_json_spare;
+    *length = 0;
+    *capacity = g_json_spare != nullptr ? g_json_spare_cap : 0;
+    if (*data != nullptr) (*data)[0] = '\0';
+    g_json_spare = nullptr;
+    g_json_spare_cap = 0;
 }
 
 uint64_t rx_tls_json_capacity(void) { return g_json_cap; }
@@ -155,6 +187,36 @@ const char *rx_tls_put_json(const char *text, uint64_t len) {
     }
     memcpy(g_json, text, static_cast<size_t>(len));
     g_json[len] = '\0';
+    return g_json;
+}
+
+/* The block takes the place of the thread's buffer when the growth rule
+ * asks for a new capacity, or when it already has the present capacity (a
+ * large answer of the same size class as the last one is then not copied);
+ * otherwise its text is copied into the present buffer. The block left
+ * over is kept as the spare. */
+const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity) {
+    uint64_t need = len + 1;
+    if (g_json_cap >= need && capacity != g_json_cap) {
+        const char *answer = rx_tls_put_json(data, len);
+        keep_spare(data, capacity);
+        return answer;
+    }
+    uint64_t cap = g_json_cap >= need ? g_json_cap : json_capacity_for(g_json_cap, need);
+    if (cap != capacity) {
+        char *block = cap <= SIZE_MAX ? static_cast<char *>(rx_realloc(data, static_cast<size_t>(cap))) : nullptr;
+        if (block == nullptr) {
+            free(data);
+            rx_set_error("out of memory for JSON buffer");
+            return nullptr;
+        }
+        data = block;
+    }
+    keep_spare(g_json, g_json_cap);
+    g_json = data;
+    g_json_cap = cap;
+    g_json[len] = '\0';
+    rx_thread_cleanup_arm(release_thread_json);
     return g_json;
 }
 
@@ -201,20 +263,24 @@ static int buf_grow(char **data, uint64_t *length, uint64_t *capacity) {
     return 0;
 }
 
-int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
-    if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
-        return -1;
-    (*data)[*length] = static_cast<char>(byte);
-    *length += 1;
-    (*data)[*length] = '\0';
+int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
+                        uint64_t count) {
+    uint64_t cap = *capacity != 0 ? *capacity * 2 : 64;
+    while (cap <= *length + count) cap *= 2;
+    if (cap > SIZE_MAX) return -1;
+    char *block = static_cast<char *>(rx_realloc(*data, static_cast<size_t>(cap)));
+    if (block == nullptr) return -1;
+    block[*length] = '\0'; /* a first block has no text yet */
+    *data = block;
+    *capacity = cap;
     return 0;
 }
 
 /* Appends as rx_buf_putc would byte by byte (the same capacities, and on a
  * failed growth the same bytes left appended), but copies whole stretches
  * between growths. */
-int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
-                const char *bytes, uint64_t count) {
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
+                     const char *bytes, uint64_t count) {
     while (count > 0) {
         if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
             return -1;
@@ -229,23 +295,58 @@ int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
     return 0;
 }
 
-int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                const char *string) {
-    return rx_buf_putn(data, length, capacity, string, strlen(string));
+/* Writes v (below 10,000) as exactly count digits (1 to 4) at out. */
+static void small_digits(char *out, uint32_t v, uint64_t count) {
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    switch (count) {
+    case 4:
+        memcpy(out, pairs + 2 * (v / 100), 2);
+        memcpy(out + 2, pairs + 2 * (v % 100), 2);
+        break;
+    case 3:
+        out[0] = static_cast<char>('0' + v / 100);
+        memcpy(out + 1, pairs + 2 * (v % 100), 2);
+        break;
+    case 2: memcpy(out, pairs + 2 * v, 2); break;
+    default: out[0] = static_cast<char>('0' + v); break;
+    }
+}
+
+/* The digits are counted first by comparisons, which do not wait on each
+ * other (so a caller writing numbers one after another knows where the
+ * next goes early), and then written four at a time from the right. */
+uint64_t rx_format_int(char *out, int32_t value) {
+    /* The magnitude in unsigned arithmetic, where INT32_MIN has one too. */
+    uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    char *at = out;
+    if (value < 0) *at++ = '-';
+    uint64_t digits = 1 + (rest >= 10u) + (rest >= 100u) + (rest >= 1000u) + (rest >= 10000u) +
+                      (rest >= 100000u) + (rest >= 1000000u) + (rest >= 10000000u) +
+                      (rest >= 100000000u) + (rest >= 1000000000u);
+    uint64_t size = static_cast<uint64_t>(at - out) + digits;
+    char *end = at + digits;
+    while (digits > 4) {
+        small_digits(end - 4, rest % 10000, 4);
+        rest /= 10000;
+        end -= 4;
+        digits -= 4;
+    }
+    small_digits(at, rest, digits);
+    return size;
 }
 
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
                    int32_t value) {
-    char digits[11]; /* "-2147483648" */
-    size_t at = sizeof digits;
-    /* The magnitude in unsigned arithmetic, where INT32_MIN has one too. */
-    uint32_t rest = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[--at] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    } while (rest != 0);
-    if (value < 0) digits[--at] = '-';
-    return rx_buf_putn(data, length, capacity, digits + at, sizeof digits - at);
+    if (*length + 11 < *capacity) { /* room for any number: write it in place */
+        *length += rx_format_int(*data + *length, value);
+        (*data)[*length] = '\0';
+        return 0;
+    }
+    char digits[11];
+    return rx_buf_putn_grow(data, length, capacity, digits, rx_format_int(digits, value));
 }
 
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,

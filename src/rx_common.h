@@ -13,11 +13,21 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #if defined(__GNUC__)
 #  define RX_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #else
 #  define RX_PRINTF(f, a)
+#endif
+
+/* 1 where a word loaded from memory holds its bytes in text order from the
+ * lowest up (little-endian) and the compiler's bit-scan builtins exist; the
+ * JSON quoting then skips to the first byte to escape in a word at once. */
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#  define RX_WORDS_IN_TEXT_ORDER 1
+#else
+#  define RX_WORDS_IN_TEXT_ORDER 0
 #endif
 
 /* ---- allocation seam ----------------------------------------------------
@@ -56,6 +66,22 @@ void rx_clear_error(void);
  * returns it; null with "null JSON" or "out of memory for JSON buffer" in
  * the error slot, the previous answer intact. */
 const char *rx_tls_put_json(const char *text, uint64_t len);
+/* Makes the rx_buf block (data, len, capacity; data not null) the calling
+ * thread's answer: the block takes the buffer's place (resized to the
+ * capacity the growth rule gives, unless it has it already) or, when the
+ * present buffer has that capacity and the block does not, the text is
+ * copied into the buffer. So the buffer's capacities are those that
+ * rx_tls_put_json gives. The block belongs to this function; the one of
+ * the two left over is kept for rx_tls_take_spare. Null with "out of
+ * memory for JSON buffer" when the block cannot be resized; the previous
+ * answer is then intact. */
+const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity);
+/* Starts an rx_buf (data, length, capacity) for an answer to be handed to
+ * rx_tls_adopt_json: the block that the thread's last handed-over answer
+ * replaced (up to 64 MiB), emptied, so that a thread answering often
+ * writes into memory it already has; an empty buffer when there is none.
+ * The block belongs to the caller from then on. */
+void rx_tls_take_spare(char **data, uint64_t *length, uint64_t *capacity);
 /* Formats, then stores as rx_tls_put_json does; null with "out of memory"
  * or "vsnprintf failed". */
 const char *rx_tls_printf_json(const char *format, ...) RX_PRINTF(1, 2);
@@ -67,13 +93,51 @@ uint64_t rx_tls_json_capacity(void);
  * A buffer is three variables: data (null while empty), length, capacity.
  * Once data is non-null, data[length] is NUL and length + 1 <= capacity.
  * Capacity starts at 64 and doubles. All return 0, or -1 when memory ran
- * out (bytes appended before the failure stay, still terminated). */
-int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte);
-int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                const char *string);
+ * out (bytes appended before the failure stay, still terminated).
+ * The appends that fit the block are written here, inline; the growth and
+ * its byte-by-byte failure rule live in rx_buf_putn_grow. */
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
+                     const char *bytes, uint64_t count);
+
+int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
+                        uint64_t count);
+
+/* Makes room for count more bytes and the terminator, growing as appends
+ * would (doubling from 64); the text stays as it was. A caller may then
+ * write up to count bytes after the text itself, move length on and
+ * terminate the text. */
+static inline int rx_buf_reserve(char **data, uint64_t *length, uint64_t *capacity,
+                                 uint64_t count) {
+    if (*length + count < *capacity) return 0;
+    return rx_buf_reserve_grow(data, length, capacity, count);
+}
+
 /* Appends count bytes from bytes (which may hold NUL bytes). */
-int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
-                const char *bytes, uint64_t count);
+static inline int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
+                              const char *bytes, uint64_t count) {
+    /* Room for the bytes and the terminator; an empty buffer has none. */
+    if (*length + count < *capacity) {
+        memcpy(*data + *length, bytes, static_cast<size_t>(count));
+        *length += count;
+        (*data)[*length] = '\0';
+        return 0;
+    }
+    return rx_buf_putn_grow(data, length, capacity, bytes, count);
+}
+
+static inline int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity, int byte) {
+    char c = static_cast<char>(byte);
+    return rx_buf_putn(data, length, capacity, &c, 1);
+}
+
+static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
+                              const char *string) {
+    return rx_buf_putn(data, length, capacity, string, strlen(string));
+}
+
+/* Writes value in decimal at out, the bytes "%d" would print but no
+ * terminator, and returns their number (at most 11, "-2147483648"). */
+uint64_t rx_format_int(char *out, int32_t value);
 /* Appends value in decimal, the bytes "%d" would print. */
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
                    int32_t value);

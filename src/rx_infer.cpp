@@ -14,8 +14,8 @@
  *                        the range of lengths seen;
  *   4. alternation:      common prefix, a group of the distinct middles,
  *                        common suffix.
- * The engine commits to the first alternative that matches and a repetition
- * stops at the depth limit, so the compact pattern is then run against
+ * The engine commits to the first alternative that matches and a search may
+ * run out of budget, so the compact pattern is then run against
  * every example; if any is missed, the pattern is rebuilt as a plain
  * alternation of the whole examples, which always matches.
  *
@@ -426,9 +426,10 @@ static int matches_all(const char *pattern, const char *const *ex,
     for (int j = 0; j < m && result == 1; j++) {
         uint64_t start = 0;
         uint64_t end = 0;
+        rx_engine_arm(&prog, lens[j]); /* each example's search has its own budget */
         int rc = rx_engine_find_prog(&prog, ex[j], lens[j], 0, &start, &end,
                                      NULL);
-        if (rc < 0 && strcmp(rx_engine_last_error(), "out of memory") == 0)
+        if (rc == RX_OUT_OF_MEMORY)
             result = -1;
         else if (rc != 1 || start != 0 || end != lens[j])
             result = 0;

@@ -1,19 +1,27 @@
 /*
- * The pattern engine (rx_match_win.cpp): the parser that turns a pattern
- * into a tree of rx_node records, the compile check, the backtracking
- * matcher and the search loop.
+ * The pattern engine, one stage per file: rx_match_win_parse.cpp (the parser
+ * that turns a pattern into a tree of rx_node records, and the compile
+ * check), _compile.cpp (the compiled form a prepared pattern adds to its
+ * tree), _match.cpp (the backtracking matcher), _prefilter.cpp (start
+ * positions ruled out without an attempt) and _search.cpp (the step budget,
+ * the loop over start positions and the entry points). What the stages share
+ * is in rx_match_win_internal.h.
  *
  * Matching rule: every node commits to the first end it finds. A sequence
  * never asks its first operand for another end, an alternation tries its
  * right operand only when the left fails, and a greedy repetition takes
  * iterations while they match and consume. So a*ab finds nothing in "aab".
  *
- * Every search is bounded by a step budget (8 per text byte + 1,000,000)
- * and by a limit of 2048 repetition iterations in progress; once either
- * runs out every further step is refused and the search fails with
- * "backtracking limit reached". The matcher keeps its work stack on the
- * heap, so the machine stack it uses does not grow with the pattern or the
- * text.
+ * Work is bounded by a step budget of (8 + N) steps per text byte plus
+ * 1,000,000 (N the number of nodes in the pattern's tree), at most
+ * 2,147,483,647. An enumeration arms one budget for all its searches; a bare
+ * search arms its own. Once the budget runs out every further step is
+ * refused and the search fails with "backtracking limit reached"; a match
+ * reached after a refusal is a failure too. The engine may charge less than
+ * the matching rules do for work it skips (a start position ruled out
+ * without an attempt costs one step), never more. There is no limit on
+ * repetition: the matcher keeps its work stack on the heap, so the machine
+ * stack it uses does not grow with the pattern or the text.
  *
  * The entry points come in two families, rx_engine_* and rx_nfa_*, which
  * behave identically.
@@ -56,6 +64,28 @@ typedef struct rx_node {
     struct rx_node *left;
     struct rx_node *right;
     struct rx_node *child;
+    /* A sequence of plain bytes (a left-leaning chain of RX_CONCAT over
+     * RX_CHAR leaves) is matched as one string: lit_len is the number of
+     * bytes of the chain below and at this node (0 when it is no such
+     * chain), lit their bytes in order, set on the topmost node of each
+     * chain by rx_engine_prepare (null elsewhere, and in a bare parse). */
+    int32_t lit_len;
+    const uint8_t *lit;
+    /* The compiled form rx_engine_prepare gives the topmost node of each
+     * left-leaning chain of sequence (RX_CONCAT) or alternation (RX_ALT)
+     * nodes: its flat_len operands in order (items of the sequence,
+     * alternatives of the alternation), so that the chain is matched as
+     * one node. Zero and null elsewhere. */
+    int32_t flat_len;
+    struct rx_node **flat;
+    /* An alternation whose alternatives are all single bytes (literal bytes,
+     * ".", classes) or literal chains also gets, for each byte value, the
+     * index of the first alternative whose first byte takes it (-1 for
+     * none), and pick_cost[i]: the steps the rules charge before trying
+     * alternative i when each one before it fails at its first byte
+     * (pick_cost[flat_len]: all of them fail so). */
+    const int32_t *pick;
+    const int64_t *pick_cost;
 } rx_node;
 
 /* Capture record: groups 1..16; entry 0 is never written by the matcher.
@@ -68,9 +98,9 @@ typedef struct rx_caps {
 } rx_caps;
 
 /* Limits. */
-#define RX_DEPTH_LIMIT 2048          /* repetition iterations in progress */
-#define RX_STEPS_PER_BYTE 8
+#define RX_STEPS_PER_BYTE 8          /* plus one per node of the tree */
 #define RX_STEPS_BASE 1000000
+#define RX_STEPS_MAX 2147483647
 #define RX_SEARCH_ERR_SIZE 128       /* error buffer of a search */
 
 /* ---- parser and compile check ------------------------------------------ */
@@ -86,8 +116,11 @@ int rx_engine_compile_ok(const char *pattern, char *err, uint64_t err_size);
 int rx_nfa_compile_ok(const char *pattern, char *err, uint64_t err_size);
 
 /* ---- search -----------------------------------------------------------------
- * First match at or after offset start: 1 found (out_start/out_end written),
- * 0 none, -1 failure (see rx_engine_last_error). caps may be null. */
+ * First match at or after offset start: RX_FOUND (out_start/out_end
+ * written), RX_NONE, or a negative failure: RX_OUT_OF_BUDGET when a step was
+ * refused, RX_OUT_OF_MEMORY when the matcher's work stack could not grow, -1
+ * as well when the pattern does not parse. caps may be null. */
+enum { RX_FOUND = 1, RX_NONE = 0, RX_OUT_OF_BUDGET = -1, RX_OUT_OF_MEMORY = -2 };
 int rx_engine_find(const char *pattern, const char *text, uint64_t n,
                    uint64_t start, uint64_t *out_start, uint64_t *out_end);
 int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n,
@@ -104,23 +137,40 @@ int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n,
  * work stack could not grow, "match engine error" otherwise. */
 const char *rx_engine_last_error(void);
 
+/* The step budget of one call over a text of n bytes for a tree of nodes
+ * records: min((8 + nodes) * n + 1,000,000, 2,147,483,647). */
+int32_t rx_engine_budget(uint64_t n, uint64_t nodes);
+
 /* ---- a pattern parsed once for many searches --------------------------------
- * Enumeration parses the pattern once and searches the tree repeatedly; each
- * search behaves exactly like rx_engine_find_caps on the pattern text (fresh
- * budget each time). The prog keeps the analysis of the positions a search
- * may skip, so it is made once per prog rather than once per search. */
-/* Which start positions cannot begin a match, and what an attempt there
- * costs; made by the search once attempts start failing (see the matcher). */
+ * Enumeration parses the pattern once and searches the tree repeatedly. The
+ * prog carries one step budget for all of them: the first search arms it for
+ * its text (or rx_engine_arm does), and every later search draws on what the
+ * earlier ones left. A refused step is final: every later search on the prog
+ * fails at once until it is armed again. The prog also keeps the analysis of
+ * the positions a search may skip, made once per prog. */
+/* Which start positions cannot begin a match; made by the search once
+ * attempts start failing (see the search). */
 typedef struct rx_first_bytes {
     uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
-    int64_t cost;           /* steps a failed attempt spends, the search's own included */
     int single;             /* -1, or the only byte accepted */
     const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
-    int64_t guard_cost;     /* further steps of a failed attempt where the guard holds */
+    uint8_t *second;        /* null, or 256 sets of 32 bytes: the bytes that may
+                               follow each first byte (heap, the prog's) */
 } rx_first_bytes;
 
 typedef struct rx_prog {
     rx_node *root;  /* the parse tree, owned */
+    uint64_t nodes; /* rx_node records in the tree */
+    rx_node **flats; /* the operand lists of its flattened chains, owned */
+    uint8_t *lits;  /* the bytes of its literal chains, in the block of flats */
+    void *picks;     /* the byte tables of its alternations of bytes, owned */
+    const rx_node *prefix; /* null, or the literal chain every match begins with */
+    const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
+                              run (min 1) every match begins with ... */
+    const rx_node *run_next; /* ... and the byte leaf that must follow it */
+    int armed;      /* 1 once a budget was armed for this prog */
+    int32_t steps_left;  /* what is left of the armed budget */
+    int32_t budget_hit;  /* 1 once a step was refused since the arming */
     int anchored;   /* 1: only offset 0 can match (every top-level
                        alternative begins with "^", and the pattern's first
                        byte is "^"); a search then tries offset 0 alone */
@@ -129,16 +179,19 @@ typedef struct rx_prog {
     rx_first_bytes first;  /* the analysis, kept for the next searches */
 } rx_prog;
 
-/* 0 and a filled prog, or -1 with the parser's message in err. */
+/* 0 and a filled prog; -1 with the parser's message in err; RX_OUT_OF_MEMORY
+ * when memory ran out (err then reads "parse error"). */
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err,
                       uint64_t err_size);
 void rx_engine_release(rx_prog *prog);
+/* Arms a fresh budget on the prog for searches of a text of n bytes. */
+void rx_engine_arm(rx_prog *prog, uint64_t n);
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n,
                         uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);
 
-/* Steps left after the last search on this thread; for the tests that
- * compare the matcher with its reference step for step. */
+/* Steps left after the last search on this thread (of its call's budget);
+ * for the tests that compare the matcher with its reference. */
 int32_t rx_engine_steps_left(void);
 
 #endif /* RX_MATCH_WIN_H */

@@ -7,12 +7,16 @@
  *     values and pointers), which every toolchain handles, emulated TLS
  *     included;
  *   - release of a thread's heap blocks when the thread ends;
- *   - the lock that serialises writes to the process-wide error slot.
+ *   - the lock that serialises writes to the process-wide error slot;
+ *   - a search for a byte string in a block (the C library's memmem where
+ *     there is one).
  * The DLL entry point lives in rx_platform.cpp and does nothing but
  * report success.
  */
 #ifndef RX_PLATFORM_H
 #define RX_PLATFORM_H
+
+#include <stddef.h>
 
 #define RX_THREAD_LOCAL thread_local
 
@@ -33,5 +37,9 @@ int rx_thread_cleanup_arm(rx_thread_cleanup_fn fn);
  * held only while a short message is formatted into the error slot. */
 void rx_error_lock(void);
 void rx_error_unlock(void);
+
+/* The first occurrence of the m bytes of needle (m >= 1) in the n bytes of
+ * hay, or null. */
+const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m);
 
 #endif /* RX_PLATFORM_H */

@@ -2,17 +2,20 @@
 # Runs the command-line host on a few cases of each subcommand and checks
 # its standard output, standard error and exit status byte for byte.
 #
-#   bash tests/cli_test.sh PATH/TO/kelvaron-regex
+#   bash tests/cli_test.sh PATH/TO/kelvaron-regex VERSION
+#
+# VERSION is the project's version, which --version must print.
 #
 # Exit status 0 when every case passes, 1 otherwise (each failure is
 # described on standard error).
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-  echo "usage: $0 PATH/TO/kelvaron-regex" >&2
+if [ $# -ne 2 ] || [ ! -x "$1" ]; then
+  echo "usage: $0 PATH/TO/kelvaron-regex VERSION" >&2
   exit 2
 fi
 cli=$1
+version=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -24,6 +27,7 @@ failures=0
 #   exit status with RC and both outputs with STDOUT and STDERR exactly. A
 #   STDERR of "*" accepts any non-empty text (used for usage messages, whose
 #   wording is free); stdout must then be empty unless STDOUT says otherwise.
+#   A STDOUT of "@file:PATH" is compared with the bytes of PATH.
 check() {
   local name=$1 want_rc=$2 want_out=$3 want_err=$4
   shift 4
@@ -36,7 +40,10 @@ check() {
   cases=$((cases + 1))
   printf '%s' "$input" | "$cli" "$@" >"$tmp/out" 2>"$tmp/err"
   local rc=$?
-  printf '%s' "$want_out" >"$tmp/want_out"
+  case "$want_out" in
+    @file:*) cp "${want_out#@file:}" "$tmp/want_out" ;;  # bytes a shell string cannot hold
+    *) printf '%s' "$want_out" >"$tmp/want_out" ;;
+  esac
   local bad=""
   [ "$rc" = "$want_rc" ] || bad="$bad exit status $rc, wanted $want_rc;"
   cmp -s "$tmp/out" "$tmp/want_out" || bad="$bad standard output differs;"
@@ -91,8 +98,10 @@ check "a NUL byte ends a text read from a file" 0 \
   -- test . --file "$tmp/nul.txt"
 check "test after --" 0 '{"matches":[{"start":2,"end":5,"text":"-12","groups":[]}]}'"$nl" "" \
   -- -- test '-?\d+' 'x -12 y'
-check "test invalid pattern" 1 "" "invalid pattern: unclosed group$nl" -- test '(a' 'a'
-check "test budget" 1 "" "backtracking limit reached$nl" -- test 'a*' "$(printf 'a%.0s' $(seq 3000))"
+check "test invalid pattern" 2 "" "kelvaron-regex: invalid pattern: unclosed group$nl" -- test '(a' 'a'
+check "test budget" 2 "" "kelvaron-regex: backtracking limit reached$nl" \
+  -- test 'a*b' "$(printf 'a%.0s' $(seq 1004))"
+check "test without a match exits 1" 1 '{"matches":[]}'"$nl" "" -- test z abc
 check "test human" 0 \
 "     1  hello
           ^~
@@ -121,7 +130,7 @@ check "test human escapes" 0 \
 1 match
   #1 [1,4) \"\\tb\\n\"
 " "" -- -H test '\sb\s' "a	b${nl}"
-check "test human without match" 0 "no match$nl" "" -- -H test z abc
+check "test human without match" 1 "no match$nl" "" -- -H test z abc
 check "test text twice" 2 "" "*" -- test a b --file "$tmp/text.txt"
 check "test missing file" 2 "" "*" -- test a --file "$tmp/no-such-file"
 check "test too many arguments" 2 "" "*" -- test a b c
@@ -135,7 +144,8 @@ check "replace takes the replacement literally" 0 '{"result":"$1\\1","count":1}'
 check "replace human" 0 "bonono${nl}count: 3$nl" "" -- replace -H a o banana
 check "replace human keeps a final line break" 0 "bonono${nl}count: 3$nl" "" \
   --stdin "banana${nl}" -- replace --human a o
-check "replace null answer" 1 "" "invalid pattern: unexpected '*'$nl" -- replace '*' x y
+check "replace null answer" 2 "" "kelvaron-regex: invalid pattern: unexpected '*'$nl" -- replace '*' x y
+check "replace without a match exits 1" 1 '{"result":"abc","count":0}'"$nl" "" -- replace z y abc
 check "replace needs a replacement" 2 "" "*" -- replace a
 
 # --- generate ---------------------------------------------------------------
@@ -163,15 +173,164 @@ check "generate --json FILE, human" 0 \
   dog-1)
 \$
 " "" -- -H generate --json "$tmp/examples.json"
-check "generate null answer" 1 "" "empty examples array$nl" --stdin '[]' -- generate --json -
-check "generate invalid JSON" 1 "" "invalid JSON$nl" --stdin '["a",]' -- generate --json=-
+check "generate null answer" 2 "" "kelvaron-regex: empty examples array$nl" --stdin '[]' -- generate --json -
+check "generate invalid JSON" 2 "" "kelvaron-regex: invalid JSON$nl" --stdin '["a",]' -- generate --json=-
 check "generate needs examples" 2 "" "*" -- generate
 check "generate takes examples one way" 2 "" "*" -- generate a --json "$tmp/examples.json"
+
+# --- dialect-trap warnings (standard error only; the answer is unchanged) ---
+w="kelvaron-regex: warning: pattern byte"
+ok='{"ok":true}'"$nl"
+# pattern | the warnings it draws
+while IFS='|' read -r pattern want; do
+  printf -v want '%b' "${want//\$w/$w}"
+  check "warning for $pattern" 0 "$ok" "$want" -- validate "$pattern"
+done <<'TABLE'
+a\n|$w 1: \\n is the letter 'n' here, not a line feed\n
+\t\r\f\v|$w 0: \\t is the letter 't' here, not a tab\n$w 2: \\r is the letter 'r' here, not a carriage return\n$w 4: \\f is the letter 'f' here, not a form feed\n$w 6: \\v is the letter 'v' here, not a vertical tab\n
+\a\e\0|$w 0: \\a is the letter 'a' here, not a bell\n$w 2: \\e is the letter 'e' here, not an escape\n$w 4: \\0 is the digit '0' here, not a NUL byte\n
+(a)\1|$w 3: \\1 is the digit 1 here, not a back-reference (there are no back-references)\n
+\x41\u00e9|$w 0: \\x is the letter 'x' here, not a hexadecimal escape\n$w 4: \\u is the letter 'u' here, not a Unicode escape\n
+\p{L}\P{N}|$w 0: \\p is the letter 'p' here, not a Unicode property\n$w 5: \\P is the letter 'P' here, not a Unicode property\n
+x[\d]|$w 2: \\d inside brackets is a backslash and the byte 'd' here, not an escape\n
+[a\]b]|$w 2: \\] inside brackets is a backslash here, and that ']' ends the set\n
+[^[:digit:]x]|$w 2: [:digit:] is no POSIX class here: its bytes join the set, and its ']' ends the set\n
+[]\n]\n|$w 2: \\n inside brackets is a backslash and the byte 'n' here, not an escape\n$w 5: \\n is the letter 'n' here, not a line feed\n
+(?i)a|
+\d\s\w\b\.\\n[]a-z]|
+TABLE
+check "a flag group after the start" 0 '{"ok":false,"error":"unexpected '"'?'"'"}'"$nl" \
+  "$w 1: (?i) is a flag group after the start: flags count only in one group at the very start of the pattern, so here it is an error$nl" \
+  -- validate 'a(?i)b'
+check "a flag group of another dialect" 0 '{"ok":false,"error":"unexpected '"'?'"'"}'"$nl" \
+  "$w 0: (?x) is not known here: the only flag group is one of i, m and s at the very start of the pattern, such as (?i) or (?ms)$nl" \
+  -- validate '(?x)a'
+check "a warning leaves test's answer alone" 0 '{"matches":[{"start":1,"end":2,"text":"n","groups":[]}]}'"$nl" \
+  "$w 0: \\n is the letter 'n' here, not a line feed$nl" -- test '\n' 'an'
+check "replace warns too" 0 '{"result":"aN","count":1}'"$nl" \
+  "$w 0: \\n is the letter 'n' here, not a line feed$nl" -- replace '\n' N 'an'
+
+# --- the marker view: display width ------------------------------------------
+esc=$'\033'
+check "markers after wide characters" 0 \
+"     1  中文bc
+            ^~
+1 match
+  #1 [6,8) \"bc\"
+" "" -- test -H 'bc' '中文bc'
+check "a wide character is marked over both its columns" 0 \
+"     1  a中b
+         ^~
+1 match
+  #1 [1,4) \"中\"
+" "" -- test -H '中' 'a中b'
+cafe=$'cafe\xcc\x81 e'  # e and a combining acute accent
+check "combining marks take no column" 0 \
+"     1  $cafe
+           ^ ^
+2 matches
+  #1 [3,4) \"e\"
+  #2 [7,8) \"e\"
+" "" -- test -H 'e' "$cafe"
+check "an invalid byte is shown as its escape" 0 \
+"     1  \\xffb
+            ^
+1 match
+  #1 [1,2) \"b\"
+" "" -- test -H 'b' $'\xffb'
+check "a boundary inside a character shows its bytes" 0 \
+"     1  \\xc3\\xa9
+            ^~~~
+1 match
+  #1 [1,2) \"\\xa9\"
+" "" -- test -H $'\xa9' 'é'
+check "colour marks the matched text" 0 \
+"     1  a${esc}[01;31mb${esc}[mc
+         ^
+1 match
+  #1 [1,2) \"b\"
+" "" -- test -H --color=always 'b' 'abc'
+check "no colour when not asked" 0 "     1  abc$nl         ^${nl}1 match$nl  #1 [1,2) \"b\"$nl" "" \
+  -- test -H --color=never 'b' 'abc'
+check "no colour through a pipe by default" 0 "     1  abc$nl         ^${nl}1 match$nl  #1 [1,2) \"b\"$nl" "" \
+  -- test -H 'b' 'abc'
+
+# --- grep -----------------------------------------------------------------------
+printf 'an error here\nfine\nerror error\nlast error' >"$tmp/g1.txt"
+printf 'x\nerror\n\n' >"$tmp/g2.txt"
+g1=$tmp/g1.txt g2=$tmp/g2.txt
+check "grep prints the matching lines" 0 "an error here${nl}error error${nl}last error$nl" "" -- grep error "$g1"
+check "grep reads standard input" 0 "b1${nl}b3$nl" "" --stdin "b1${nl}a2${nl}b3$nl" -- grep b
+check "grep -" 0 "(standard input):b1$nl" "" --stdin "b1${nl}" -- grep -H b -
+check "grep names files when there are several" 0 "$g1:error error$nl$g2:error$nl" "" -- grep '^error' "$g1" "$g2"
+check "grep -h" 0 "error error${nl}error$nl" "" -- grep -h '^error' "$g1" "$g2"
+check "grep -H" 0 "$g1:2:fine$nl" "" -- grep -H -n fine "$g1"
+check "-H before the command word belongs to grep" 0 "$g1:fine$nl" "" -- -H grep fine "$g1"
+check "grep -n" 0 "1:an error here${nl}3:error error${nl}4:last error$nl" "" -- grep -n error "$g1"
+check "grep -c" 0 "3$nl" "" -- grep -c error "$g1"
+check "grep -c, several files" 0 "$g1:3$nl$g2:1$nl" "" -- grep -c error "$g1" "$g2"
+check "grep -v" 0 "fine$nl" "" -- grep -v error "$g1"
+check "grep -cv counts the empty line" 0 "2$nl" "" -- grep -cv error "$g2"
+check "grep -o" 0 "error${nl}error${nl}error${nl}error$nl" "" -- grep -o 'er+or' "$g1"
+check "grep -on" 0 "1:err${nl}1:er${nl}3:err${nl}3:err${nl}4:err$nl" "" -- grep -on 'er+' "$g1"
+check "grep -o prints no empty match" 0 "" "" -- grep -o 'z*' "$g2"
+check "grep -ov prints nothing" 0 "" "" -- grep -ov error "$g1"
+check "grep -c -o counts lines" 0 "3$nl" "" -- grep -c -o error "$g1"
+check "grep --color=always" 0 \
+  "${esc}[35m$g2${esc}[m${esc}[36m:${esc}[m${esc}[32m2${esc}[m${esc}[36m:${esc}[m${esc}[01;31mer${esc}[mror$nl" "" \
+  -- grep -Hn --color=always 'er' "$g2"
+check "grep --color=always -o" 0 "${esc}[01;31mfi${esc}[m$nl" "" -- grep -o --color=always 'fi' "$g1"
+check "grep --color=never" 0 "fine$nl" "" -- grep --color=never fine "$g1"
+check "grep without a match exits 1" 1 "" "" -- grep zzz "$g1"
+check "grep -c without a match" 1 "0$nl" "" -- grep -c zzz "$g1"
+check "grep with an invalid pattern" 2 "" "kelvaron-regex: invalid pattern: unclosed group$nl" -- grep '(a' "$g1"
+check "grep with an invalid pattern and no input" 2 "" \
+  "kelvaron-regex: invalid pattern: unexpected '*'$nl" -- grep '*' /dev/null
+check "grep goes on past a missing file" 2 "$g1:fine$nl" \
+  "kelvaron-regex: $tmp/none.txt: No such file or directory$nl" -- grep fine "$tmp/none.txt" "$g1"
+check "grep warns of dialect traps" 1 "" "$w 0: \\t is the letter 't' here, not a tab$nl" -- grep '\t' "$g2"
+check "grep: a failed line is an error, the others are searched" 2 "b$nl" \
+  "kelvaron-regex: (standard input):1: backtracking limit reached$nl" \
+  --stdin "$(printf 'a%.0s' $(seq 1004))${nl}b$nl" -- grep 'a*b|b'
+printf 'ab\0cd\nxb\ncd\0b\n' >"$tmp/nul.txt"
+printf 'ab\0cd\nxb\n' >"$tmp/nul-want.txt"
+check "grep: a NUL byte ends what is searched of a line" 0 "@file:$tmp/nul-want.txt" \
+  "kelvaron-regex: $tmp/nul.txt:1: note: the line holds a NUL byte; in such lines only the bytes before the first NUL are searched$nl" \
+  -- grep b "$tmp/nul.txt"
+{ head -c 10485761 /dev/zero | tr '\0' 'a'; printf '\nab\n'; } >"$tmp/long.txt"
+check "grep: a line above the text limit is an error" 2 "ab$nl" \
+  "kelvaron-regex: $tmp/long.txt:1: text exceeds 10485760 bytes$nl" -- grep b "$tmp/long.txt"
+check "grep needs a pattern" 2 "" "*" -- grep
+check "grep takes no --human" 2 "" "*" -- grep --human a "$g1"
+check "grep: a bad --color" 2 "" "*" -- grep --color=sometimes a "$g1"
+check "grep: an unknown flag" 2 "" "*" -- grep -x a "$g1"
+check "test takes no grep flags" 2 "" "*" -- test -c a b
+check "validate takes no --file" 2 "" "*" -- validate --file "$g1" a
+
+# --color=auto on a terminal (a pseudo-terminal made by script(1)): colour
+# unless TERM is dumb.
+if command -v script >/dev/null; then
+  # term | wanted output (the terminal ends lines with CR LF)
+  while IFS='|' read -r term want; do
+    cases=$((cases + 1))
+    printf -v want '%b' "$want"
+    got=$(TERM=$term script -qec "'$cli' grep er '$g2'" /dev/null </dev/null | od -An -c | tr -s ' \n' ' ')
+    want=$(printf '%s' "$want" | od -An -c | tr -s ' \n' ' ')
+    if [ "$got" != "$want" ]; then
+      failures=$((failures + 1))
+      echo "FAIL: grep --color=auto on a terminal with TERM=$term: got$got, wanted$want" >&2
+    fi
+  done <<'TABLE'
+xterm|\033[01;31mer\033[mror\r\n
+dumb|error\r\n
+TABLE
+fi
 
 # --- the command line itself ------------------------------------------------
 check "no command" 2 "" "*" --
 check "unknown command" 2 "" "*" -- frobnicate a
 check "unknown option" 2 "" "*" -- test -x a
+check "--version" 0 "kelvaron-regex $version$nl" "" -- --version
 cases=$((cases + 1))
 if ! "$cli" --help >"$tmp/help" 2>"$tmp/err" || [ -s "$tmp/err" ] ||
    ! grep -q 'NUL byte' "$tmp/help" || ! grep -q 'generate --json FILE' "$tmp/help" ||

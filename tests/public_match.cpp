@@ -3,10 +3,12 @@
 // are enumerated (empty matches, the leading "^" rule), the matching rules
 // (first-end commitment, repetition, anchors, word boundaries, case folding),
 // capture groups (numbering, rollback, groups that took no part), the step
-// budget and the repetition depth limit, the text limit, JSON quoting of
-// match texts, and the null / invalid-pattern failures with rx_last_error.
+// budget of a call and long repetitions, real-sized texts, the text limit,
+// JSON quoting of match texts, and the null / invalid-pattern failures with
+// rx_last_error.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -265,32 +267,160 @@ TEST(RxTest, OnlySixteenGroupsAreReported) {
     EXPECT_EQ(test_answer(pattern, text), answer_of({match_obj(0, 17, text, groups)}));
 }
 
-TEST(RxTest, DepthLimitAndStepBudget) {
-    // 2047 iterations fit under the depth limit of 2048; the next search
-    // finds the empty match at the end.
-    const std::string a2047(2047, 'a');
-    EXPECT_EQ(test_answer("a*", a2047),
-              answer_of({match_obj(0, 2047, a2047), match_obj(2047, 2047, "")}));
-    // A step refused on the way makes the search fail, even when the attempt
-    // would have completed.
-    EXPECT_EQ(test_answer("a*", std::string(2048, 'a')), kLimitReached);
-    EXPECT_EQ(test_answer("a*", std::string(3000, 'a')), kLimitReached);
-    EXPECT_EQ(test_answer("a*b", std::string(3000, 'a') + "b"), kLimitReached);
-    EXPECT_EQ(test_answer("(?:a|b)*c", std::string(5000, 'b')), kLimitReached);
-    // Nested groups inside the repetition do not deepen it.
-    EXPECT_EQ(test_answer("(?:(?:(?:(a))))*", a2047),
-              answer_of({match_obj(0, 2047, a2047, group_obj(1, 2046, 2047, "a")), match_obj(2047, 2047, "")}));
-    EXPECT_EQ(test_answer("(?:(?:(?:(a))))*", std::string(2048, 'a')), kLimitReached);
+// A pattern and text whose call runs out of budget: a*b spends (n + 1)(n + 5)
+// steps over n bytes "a", against 12n + 1,000,000.
+const char kRunsOutPattern[] = "a*b";
+const std::string kRunsOutText(1004, 'a');
+
+TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
+    const std::string a3000(3000, 'a'), a800(800, 'a');
+    std::string word;
+    for (int i = 0; i < 3000; ++i) word += "ab9_Z"[i % 5];
+    std::string alternatives = "(?:(?:";
+    for (int i = 0; i < 150; ++i) alternatives += "b|";
+    alternatives += ".){0,2000}c)?";
+    check_table({
+        // no limit on repetition
+        {"a*", a3000, answer_of({match_obj(0, 3000, a3000), match_obj(3000, 3000, "")})},
+        {"a*b", a3000 + "b", answer_of({match_obj(0, 3001, a3000 + "b")})},
+        {"\\w+", " " + word + " ", answer_of({match_obj(1, 3001, word)})},
+        {"(?:(?:(?:(a))))*", a3000,
+         answer_of({match_obj(0, 3000, a3000, group_obj(1, 2999, 3000, "a")), match_obj(3000, 3000, "")})},
+        {"b|a*", "b" + a3000,
+         answer_of({match_obj(0, 1, "b"), match_obj(1, 3001, a3000), match_obj(3001, 3001, "")})},
+        // the smallest run of "a" on which a*b runs out, and one byte less
+        {"a*b", std::string(1003, 'a'), R"({"matches":[]})"},
+        {kRunsOutPattern, kRunsOutText, kLimitReached},
+        {"(?:a|b)*c", std::string(5000, 'b'), kLimitReached},
+        // one budget for the call: each search alone fits, the second finds
+        // the budget used by the first
+        {"a*c|b", a800 + "b", answer_of({match_obj(800, 801, "b")})},
+        {"a*c|b", a800, R"({"matches":[]})"},
+        {"a*c|b", a800 + "b" + a800, kLimitReached},
+        // every search matches the empty string after 600,000 steps
+        {alternatives, std::string(3700, 'x'), kLimitReached},
+    });
+    // a*b over 2000 "a" after the match "b": the second search runs out
+    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), kLimitReached);
 }
 
-TEST(RxTest, RunningOutOfBudgetAfterEarlierMatchesFailsTheWholeCall) {
-    // The first search finds "b" at 0; the next one, from offset 1, tries
-    // every start in a run of 2000 "a" that a* consumes to its end before b
-    // fails: about four million steps against a budget of 1,016,008.
-    EXPECT_EQ(test_answer("a*b", "b"), R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})");
-    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), kLimitReached);
-    // The same through the depth limit: "b" matches, then a* runs too deep.
-    EXPECT_EQ(test_answer("b|a*", "b" + std::string(3000, 'a')), kLimitReached);
+// Searches of everyday kinds over 10 MiB of text shaped like prose and logs:
+// each answers, and the number of matches (rx_replace_preview's count) is
+// the one a plain scan of the text gives.
+struct BigText {
+    std::string text;
+    std::vector<std::string> rare;  // words planted a known number of times
+    int plantings = 0;              // how often each was planted
+};
+
+const BigText &big_text() {
+    static BigText big = [] {
+        BigText b;
+        b.rare = {"quixotry", "zeugmas", "jackdaw", "sphinxes", "flummox",
+                  "kumquat", "wyvern", "oxbow", "fjords", "czardom"};
+        static const char *const words[] = {"the", "of", "and", "a", "to", "in", "is", "was", "he", "that",
+                                            "it", "his", "her", "you", "as", "had", "with", "for", "she",
+                                            "not", "at", "but", "be", "my", "on", "have", "him", "said",
+                                            "which", "by", "this", "all", "from", "they", "no", "were"};
+        uint64_t seed = 12345;
+        auto next = [&seed] {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            return static_cast<uint32_t>(seed >> 33);
+        };
+        std::string &t = b.text;
+        const size_t kSize = 10485760;
+        t.reserve(kSize + 20000);
+        int line = 0;
+        while (t.size() < kSize - 20000) {
+            line++;
+            if (line % 7 == 0) {
+                t += "2024-03-0" + std::to_string(line % 9 + 1) + " 12:00:" + std::to_string(line % 60) +
+                     " kernel: <info> eth0 link up id=" + std::to_string(next() % 100000) + "\n";
+            } else if (line % 500 == 0) {
+                t += std::string(8192, 'x') + "\n";  // a line of 8 KB
+            } else {
+                for (int w = 0; w < 12; w++) {
+                    if (w) t += ' ';
+                    t += words[next() % (sizeof words / sizeof *words)];
+                }
+                t += ".\n";
+            }
+            if (line % 20000 == 0) {
+                for (const std::string &r : b.rare) t += r + " ";
+                t += "\n";
+                b.plantings++;
+            }
+            if (line == 40000) {
+                for (int i = 0; i < 3000; ++i) t += "Qx9_"[i % 4];  // a 3000-byte token
+                t += "\n<" + std::string(4000, 'y') + "\n>\n";      // a tag 4 KB long
+            }
+        }
+        return b;
+    }();
+    return big;
+}
+
+bool is_word(unsigned char c) { return isalnum(c) || c == '_'; }
+
+// Matches of the first alternative that matches at each position, scanning
+// on past each match.
+int count_alternatives(const std::string &t, const std::vector<std::string> &alts) {
+    int count = 0;
+    for (size_t p = 0; p < t.size();) {
+        size_t len = 0;
+        for (const std::string &a : alts)
+            if (t.compare(p, a.size(), a) == 0) {
+                len = a.size();
+                break;
+            }
+        if (len > 0) {
+            count++;
+            p += len;
+        } else {
+            p++;
+        }
+    }
+    return count;
+}
+
+int replace_count(const std::string &pattern, const std::string &text) {
+    const char *answer = rx_replace_preview(pattern.c_str(), text.c_str(), "");
+    if (answer == nullptr) {
+        ADD_FAILURE() << pattern << ": " << rx_last_error();
+        return -1;
+    }
+    std::string a(answer);
+    size_t at = a.rfind(",\"count\":");
+    return at == std::string::npos ? -1 : std::stoi(a.substr(at + 9));
+}
+
+TEST(RxTest, EverydaySearchesOverTenMebibytes) {
+    const BigText &big = big_text();
+    const std::string &t = big.text;
+    int words = 0, tags = 0, lines = 1;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (is_word(t[i]) && (i == 0 || !is_word(t[i - 1]))) words++;
+        if (t[i] == '\n') lines++;
+    }
+    for (size_t p = t.find('<'); p != std::string::npos;) {
+        size_t close = t.find('>', p + 2);
+        if (close == std::string::npos) break;
+        tags++;
+        p = t.find('<', close + 1);
+    }
+    std::vector<std::string> four(big.rare.begin(), big.rare.begin() + 4);
+    auto joined = [](const std::vector<std::string> &alts) {
+        std::string out;
+        for (const std::string &a : alts) out += (out.empty() ? "" : "|") + a;
+        return out;
+    };
+    EXPECT_EQ(test_answer("Sherlock Holmes", t), R"({"matches":[]})");
+    EXPECT_EQ(replace_count(joined(four), t), count_alternatives(t, four));
+    EXPECT_EQ(replace_count(joined(big.rare), t), count_alternatives(t, big.rare));
+    EXPECT_EQ(count_alternatives(t, big.rare), 10 * big.plantings);
+    EXPECT_EQ(replace_count("<[^>]+>", t), tags);
+    EXPECT_EQ(replace_count("\\w+", t), words);
+    EXPECT_EQ(replace_count("(?m)^.*$", t), lines);
 }
 
 TEST(RxTest, TextLimit) {
@@ -324,6 +454,30 @@ TEST(RxTest, MatchTextsAreQuotedAsJson) {
          "{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
         {"\\w+", "\x1b[1mhi", R"({"matches":[{"start":2,"end":6,"text":"1mhi","groups":[]}]})"},
     });
+    // Every byte value at every place of a 19-byte text among bytes that
+    // pass unchanged: the quoting looks at several bytes at a time, so an
+    // escape must be found wherever it sits. The expected text is written
+    // by the rules above, one byte at a time.
+    const char *hex = "0123456789abcdef";
+    for (int b = 1; b < 256; b++) {
+        for (size_t at = 0; at < 19; at++) {
+            std::string text = "x\x80" "yz\x7f\xff" "abc ~\xC3\xA9\x9f" "#klmno";
+            text.resize(19);
+            text[at] = static_cast<char>(b);
+            std::string quoted;
+            for (unsigned char c : text) {
+                if (c == '"' || c == '\\') quoted += std::string("\\") + static_cast<char>(c);
+                else if (c == '\n') quoted += "\\n";
+                else if (c == '\r') quoted += "\\r";
+                else if (c == '\t') quoted += "\\t";
+                else if (c < 0x20) quoted += std::string("\\u00") + hex[c >> 4] + hex[c & 15];
+                else quoted += static_cast<char>(c);
+            }
+            ASSERT_EQ(test_answer("(?s).+", text),
+                      "{\"matches\":[{\"start\":0,\"end\":19,\"text\":\"" + quoted + "\",\"groups\":[]}]}")
+                << "byte " << b << " at " << at;
+        }
+    }
 }
 
 TEST(RxTest, InvalidPatterns) {
@@ -359,7 +513,7 @@ TEST(RxTest, FailedCallKeepsThePreviousAnswer) {
     EXPECT_EQ(rx_test(nullptr, "abc"), nullptr);
     EXPECT_EQ(rx_test("a", nullptr), nullptr);
     EXPECT_EQ(rx_test("(", "abc"), nullptr);
-    EXPECT_EQ(rx_test("a*", std::string(3000, 'a').c_str()), nullptr);
+    EXPECT_EQ(rx_test(kRunsOutPattern, kRunsOutText.c_str()), nullptr);
     EXPECT_EQ(rx_test("a", std::string(10485761, 'a').c_str()), nullptr);
     EXPECT_EQ(rx_replace_preview("(", "abc", "x"), nullptr);
     EXPECT_EQ(rx_generate("[]"), nullptr);
@@ -374,9 +528,9 @@ TEST(RxTest, ErrorTextIsClearedByTheNextCall) {
     ASSERT_NE(rx_test("a", "a"), nullptr);
     EXPECT_STREQ(rx_last_error(), "");
 
-    EXPECT_EQ(rx_test("a*", std::string(3000, 'a').c_str()), nullptr);
+    EXPECT_EQ(rx_test(kRunsOutPattern, kRunsOutText.c_str()), nullptr);
     EXPECT_STREQ(rx_last_error(), "backtracking limit reached");
-    // The next search starts with a fresh budget.
+    // The next call starts with a fresh budget.
     EXPECT_EQ(test_answer("a", "a"), R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})");
 
     EXPECT_EQ(rx_replace_preview("a", "b", nullptr), nullptr);

@@ -1,7 +1,7 @@
 // rx_replace_preview as a host sees it, through the public header only: the
 // exact JSON answer for tables of (pattern, text, replacement), covering
 // literal replacement (no group references), empty matches, the leading "^"
-// rule, JSON quoting of the result, the step budget and depth limit, the text
+// rule, JSON quoting of the result, the step budget of a call, the text
 // limit, and the null / invalid-pattern failures with rx_last_error.
 #include <gtest/gtest.h>
 
@@ -126,17 +126,20 @@ TEST(RxReplace, ResultIsQuotedAsJson) {
     });
 }
 
-TEST(RxReplace, DepthLimitAndStepBudget) {
+TEST(RxReplace, LongRepetitionsAndTheBudgetOfACall) {
     check_table({
-        {"a*", std::string(2047, 'a'), "R", R"({"result":"RR","count":2})"},
-        {"a*", std::string(2048, 'a'), "R", kLimitReached},
-        {"a*", std::string(3000, 'a'), "R", kLimitReached},
-        {"a*b", std::string(3000, 'a') + "b", "R", kLimitReached},
+        {"a*", std::string(3000, 'a'), "R", R"({"result":"RR","count":2})"},
+        {"a*b", std::string(3000, 'a') + "b", "R", R"({"result":"R","count":1})"},
+        {"b|a*", "b" + std::string(3000, 'a'), "X", R"({"result":"XXX","count":3})"},
+        {"a*b", std::string(1003, 'a'), "R", R"({"result":")" + std::string(1003, 'a') + R"(","count":0})"},
+        {"a*b", std::string(1004, 'a'), "R", kLimitReached},
         // The budget runs out after the first match was found: nothing is
         // replaced, the whole call fails.
         {"a*b", "b", "X", R"({"result":"X","count":1})"},
         {"a*b", "b" + std::string(2000, 'a'), "X", kLimitReached},
-        {"b|a*", "b" + std::string(3000, 'a'), "X", kLimitReached},
+        // Each search matches the empty string after thousands of steps: the
+        // one budget of the call runs out long before the end of the text.
+        {"(?:a{1,2000}b)?", std::string(10485760, 'a'), "X", kLimitReached},
     });
 }
 
@@ -189,7 +192,7 @@ TEST(RxReplace, FailedCallKeepsThePreviousAnswer) {
     EXPECT_EQ(saved, R"({"result":"bonono","count":3})");
     EXPECT_EQ(rx_replace_preview("a", "b", nullptr), nullptr);
     EXPECT_EQ(rx_replace_preview("*", "b", "x"), nullptr);
-    EXPECT_EQ(rx_replace_preview("a*", std::string(3000, 'a').c_str(), "x"), nullptr);
+    EXPECT_EQ(rx_replace_preview("a*b", std::string(1004, 'a').c_str(), "x"), nullptr);
     EXPECT_EQ(rx_replace_preview("a", std::string(10485761, 'a').c_str(), "x"), nullptr);
     EXPECT_EQ(rx_test(nullptr, "b"), nullptr);
     EXPECT_EQ(std::string(first), saved);

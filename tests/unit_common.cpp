@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelvaron_regex.h"
 #include "rx_common.h"
@@ -89,6 +91,67 @@ TEST(ResultBuffer, CapacitiesFollowTheGrowthRule) {
     });
 }
 
+// An answer built in a block of its own and handed over: the buffer's
+// capacities are those that copying the text would give. Each run is one
+// fresh thread; each step hands over length bytes in a block of
+// block_cap bytes and expects the buffer's capacity after it.
+TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
+    struct Step {
+        uint64_t length, block_cap, cap_after;
+    };
+    const std::vector<std::vector<Step>> runs = {
+        {{100, 128, 8192}, {8191, 8192, 8192}, {8192, 16384, 16384}, {100, 128, 16384},
+         {16000, 16384, 16384}},
+        {{10, 64, 8192}, {100000, 131072, 131072}},
+        {{8193, 16384, 16384}},
+        {{9000, 32768, 16384}},  // a block larger than the rule's size is resized
+    };
+    for (const auto &run : runs) {
+        on_fresh_thread([&run] {
+            char letter = 'a';
+            for (const Step &st : run) {
+                char *block = static_cast<char *>(malloc(st.block_cap));
+                ASSERT_NE(block, nullptr);
+                memset(block, letter, st.length);
+                const char *p = rx_tls_adopt_json(block, st.length, st.block_cap);
+                ASSERT_NE(p, nullptr);
+                EXPECT_EQ(std::string(p), std::string(st.length, letter));
+                EXPECT_EQ(rx_tls_json_capacity(), st.cap_after) << st.length;
+                letter++;
+            }
+        });
+    }
+}
+
+// An export that writes its answer as it goes builds it in the block that
+// a handed-over answer replaced, so a thread asking again and again
+// allocates nothing for its answers; answers and capacities stay as they are.
+TEST(ResultBuffer, AnswersAreBuiltInTheBlockTheyReplaced) {
+    on_fresh_thread([] {
+        const std::string text(3000, 'a');
+        std::string answers[4];
+        long allocations[4];
+        uint64_t capacities[4];
+        for (int i = 0; i < 4; i++) {
+            rx_alloc_fail_at(0);
+            const char *p = i == 2 ? rx_replace_preview("a", text.c_str(), "bb") : rx_test("a", text.c_str());
+            allocations[i] = rx_alloc_count();
+            ASSERT_NE(p, nullptr);
+            answers[i] = p;
+            capacities[i] = rx_tls_json_capacity();
+        }
+        EXPECT_EQ(answers[1], answers[0]);
+        EXPECT_EQ(answers[3], answers[0]);
+        EXPECT_EQ(answers[2], "{\"result\":\"" + std::string(6000, 'b') + "\",\"count\":3000}");
+        EXPECT_EQ(capacities[0], 262144u);  // 3000 matches of 45 or more bytes
+        EXPECT_EQ(capacities[3], 262144u);
+        // The first two answers need blocks of their own (the second keeps
+        // the first as the spare); from the third on the spare serves.
+        EXPECT_EQ(allocations[1], allocations[0]);
+        EXPECT_LT(allocations[3], allocations[1]);
+    });
+}
+
 TEST(ResultBuffer, EmptyAndNullTexts) {
     on_fresh_thread([] {
         const char *p = rx_tls_put_json("", 0);
@@ -124,6 +187,18 @@ TEST(ResultBuffer, FailedGrowthKeepsThePreviousAnswer) {
         std::string big(20000, 'w');
         rx_alloc_fail_at(1);
         EXPECT_EQ(rx_tls_put_json(big.c_str(), big.size()), nullptr);
+        rx_alloc_fail_at(0);
+        EXPECT_STREQ(rx_last_error(), "out of memory for JSON buffer");
+        EXPECT_STREQ(p, "previous");
+        EXPECT_EQ(rx_tls_json_capacity(), 8192u);
+
+        // A handed-over block that must be resized: the block is released,
+        // the previous answer stays.
+        char *block = static_cast<char *>(malloc(32768));
+        ASSERT_NE(block, nullptr);
+        memset(block, 'v', 9000);
+        rx_alloc_fail_at(1);
+        EXPECT_EQ(rx_tls_adopt_json(block, 9000, 32768), nullptr);
         rx_alloc_fail_at(0);
         EXPECT_STREQ(rx_last_error(), "out of memory for JSON buffer");
         EXPECT_STREQ(p, "previous");
@@ -219,8 +294,15 @@ TEST(Buffer, PrintfShortAndLong) {
 }
 
 TEST(Buffer, PutIntWritesWhatPercentDWrites) {
-    const int32_t values[] = {0, 7, -7, 9, 10, -10, 99, 100, 1000000, 10485760, -1000000,
-                              INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1};
+    // Every number of up to five digits, and each power of ten from 10^5 on
+    // with its neighbours, both signs, and the ends of the range.
+    std::vector<int32_t> values;
+    for (int32_t v = 0; v < 100000; v++) values.push_back(v);
+    for (int64_t p = 100000; p <= 1000000000; p *= 10)
+        for (int64_t v : {p - 1, p, p + 1, 2 * p + 3, p * 9 / 7})
+            for (int64_t signed_v : {v, -v})
+                if (signed_v >= INT32_MIN && signed_v <= INT32_MAX) values.push_back(static_cast<int32_t>(signed_v));
+    for (int32_t v : {10485760, -7, INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1}) values.push_back(v);
     Buf b;
     std::string want;
     for (int32_t v : values) {

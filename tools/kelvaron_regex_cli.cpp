@@ -1,26 +1,23 @@
 // kelvaron-regex: the command-line host of the library.
 //
 // It talks to the library exactly as any other host does, through the five
-// functions of include/kelvaron_regex.h and nothing else. Each subcommand
-// maps onto one export:
-//
-//   validate PATTERN                   rx_validate
-//   test PATTERN [TEXT]                rx_test
-//   replace PATTERN REPLACEMENT [TEXT] rx_replace_preview
-//   generate EXAMPLE... | --json FILE  rx_generate
+// functions of include/kelvaron_regex.h and nothing else. The subcommands
+// are the rows of kCommands below, which drives dispatch, the usage messages
+// and the help; validate, test, replace and generate each map onto one
+// export, grep runs rx_test on every line of its files (cli_grep.cpp).
 //
 // By default the JSON answer is printed as it came back, followed by a
-// newline. With --human the answer is read back (a small reader for the
-// answer shapes lives below) and shown in a form meant for people.
+// newline. With --human the answer is read back (cli_answers.cpp) and shown
+// in a form meant for people (the marker view is cli_markers.cpp). Patterns
+// that look written for another dialect draw warnings on standard error
+// (cli_warnings.cpp); they never change the answer.
 //
-// Exit status: 0 when the library answered, 1 when it answered NULL (the
-// text of rx_last_error() then goes to standard error), 2 for usage errors
-// and input that cannot be read.
+// Exit status, as grep's: 0 a match (validate, generate: an answer), 1 no
+// match, 2 an error (a refused call, a usage error, unreadable input).
 #include "kelvaron_regex.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,41 +27,100 @@
 #include <io.h>
 #endif
 
+#include "cli_answers.h"
+#include "cli_common.h"
+#include "cli_grep.h"
+#include "cli_markers.h"
+#include "cli_warnings.h"
+
+namespace cli {
 namespace {
 
-const int kExitOk = 0;
-const int kExitNull = 1;
-const int kExitUsage = 2;
+// The options a command takes, as bits.
+enum : unsigned {
+  kOptHuman = 1u,  // -H, --human
+  kOptFile = 2u,   // -f, --file
+  kOptJson = 4u,   // --json
+  kOptColor = 8u,  // --color
+  kOptGrep = 16u,  // grep's -c -o -n -v -H -h
+};
 
-const char kHelp[] =
+struct Options {
+  bool human = false;
+  bool help = false;
+  bool version = false;
+  const char *file = nullptr;  // --file FILE
+  const char *json = nullptr;  // --json FILE
+  GrepOptions grep;            // grep's flags, and --color for every command
+  std::vector<const char *> args;  // the command and its positional arguments
+};
+
+struct Command {
+  const char *name;
+  const char *synopsis;  // after "kelvaron-regex "
+  const char *help;      // lines indented by six spaces
+  unsigned takes;        // kOpt bits
+  int (*run)(const Options &);
+};
+
+int cmd_validate(const Options &opt);
+int cmd_test(const Options &opt);
+int cmd_replace(const Options &opt);
+int cmd_generate(const Options &opt);
+int cmd_grep(const Options &opt);
+
+const Command kCommands[] = {
+    {"validate", "validate PATTERN",
+     "      Is PATTERN acceptable? Prints {\"ok\":true} or\n"
+     "      {\"ok\":false,\"error\":\"...\"}. A rejected pattern is an answer too, so\n"
+     "      the exit status is 0 either way.\n",
+     kOptHuman, cmd_validate},
+    {"test", "test PATTERN [TEXT]",
+     "      Lists every match of PATTERN in TEXT, left to right, with the span and\n"
+     "      text of each match and of each capture group (1 to 16) that took part:\n"
+     "      {\"matches\":[{\"start\":S,\"end\":E,\"text\":\"...\",\"groups\":[\n"
+     "        {\"index\":N,\"start\":S,\"end\":E,\"text\":\"...\"}]}]}\n"
+     "      Exit status 0 when there is a match, 1 when there is none.\n",
+     kOptHuman | kOptFile | kOptColor, cmd_test},
+    {"replace", "replace PATTERN REPLACEMENT [TEXT]",
+     "      Replaces every match of PATTERN in TEXT with REPLACEMENT, taken\n"
+     "      literally (no group references, no escapes):\n"
+     "      {\"result\":\"...\",\"count\":N}\n"
+     "      Exit status 0 when something was replaced, 1 when nothing matched.\n",
+     kOptHuman | kOptFile, cmd_replace},
+    {"generate", "generate EXAMPLE... | generate --json FILE",
+     "      Synthesises an anchored pattern that matches every example:\n"
+     "      {\"pattern\":\"^...$\",\"verbose\":\"(?x)\\n^\\n  ...\\n$\"}\n"
+     "      The EXAMPLE arguments are turned into a JSON array of strings; with\n"
+     "      --json the array is read as it stands from FILE (- for standard\n"
+     "      input). 1 to 64 examples of at most 4096 bytes each; they must be\n"
+     "      valid UTF-8, as JSON text must be.\n",
+     kOptHuman | kOptJson, cmd_generate},
+    {"grep", "grep [-c] [-o] [-n] [-v] [-H|-h] [--color=WHEN] PATTERN [FILE...]",
+     "      Prints the lines of the FILEs (standard input when there is none, or\n"
+     "      for -) that hold a match of PATTERN, as grep does. Each line is one\n"
+     "      text, without its line feed; files of any size are read line by\n"
+     "      line. -c prints the number of selected lines of each file, -o each\n"
+     "      non-empty match on a line of its own, -n the line numbers, -v selects\n"
+     "      the lines without a match; -H puts the file's name before each line,\n"
+     "      -h never does (the default: when there is more than one FILE). Short\n"
+     "      flags may be joined (-cv). A line holding a NUL byte is searched up\n"
+     "      to that byte; a line longer than 10485760 bytes is an error.\n"
+     "      Exit status 0 when a line was selected, 1 when none was, 2 after an\n"
+     "      error (the other files are still searched).\n",
+     kOptColor | kOptGrep, cmd_grep},
+};
+
+const char kHelpIntro[] =
     "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
     "\n"
-    "A command-line host for the kelvaron-regex library. Each command calls one\n"
-    "function of the library and prints its JSON answer on standard output,\n"
-    "followed by a newline.\n"
+    "A command-line host for the kelvaron-regex library. Each command calls the\n"
+    "library and prints its JSON answer on standard output, followed by a\n"
+    "newline (grep prints lines, as grep does).\n"
     "\n"
-    "Commands:\n"
-    "  validate PATTERN\n"
-    "      Is PATTERN acceptable? Prints {\"ok\":true} or\n"
-    "      {\"ok\":false,\"error\":\"...\"}. A rejected pattern is an answer too, so\n"
-    "      the exit status is 0 either way.\n"
-    "  test PATTERN [TEXT]\n"
-    "      Lists every match of PATTERN in TEXT, left to right, with the span and\n"
-    "      text of each match and of each capture group (1 to 16) that took part:\n"
-    "      {\"matches\":[{\"start\":S,\"end\":E,\"text\":\"...\",\"groups\":[\n"
-    "        {\"index\":N,\"start\":S,\"end\":E,\"text\":\"...\"}]}]}\n"
-    "  replace PATTERN REPLACEMENT [TEXT]\n"
-    "      Replaces every match of PATTERN in TEXT with REPLACEMENT, taken\n"
-    "      literally (no group references, no escapes):\n"
-    "      {\"result\":\"...\",\"count\":N}\n"
-    "  generate EXAMPLE...\n"
-    "  generate --json FILE\n"
-    "      Synthesises an anchored pattern that matches every example:\n"
-    "      {\"pattern\":\"^...$\",\"verbose\":\"(?x)\\n^\\n  ...\\n$\"}\n"
-    "      The EXAMPLE arguments are turned into a JSON array of strings; with\n"
-    "      --json the array is read as it stands from FILE (- for standard\n"
-    "      input). 1 to 64 examples of at most 4096 bytes each; they must be\n"
-    "      valid UTF-8, as JSON text must be.\n"
+    "Commands:\n";
+
+const char kHelpRest[] =
     "\n"
     "Where the text comes from (test, replace):\n"
     "  the TEXT argument when it is given; otherwise the file named by --file;\n"
@@ -74,7 +130,8 @@ const char kHelp[] =
     "\n"
     "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
     "TEXT that begins with '-' can follow it):\n"
-    "  -H, --human       show the answer for people instead of the JSON text:\n"
+    "  -H, --human       show the answer for people instead of the JSON text\n"
+    "                    (with grep, -H means: name the file):\n"
     "                      validate  \"ok\" or the reason the pattern is rejected\n"
     "                      test      the lines of the text that hold a match, with\n"
     "                                a marker line under each (^~~ marks a match,\n"
@@ -86,7 +143,9 @@ const char kHelp[] =
     "                                Lines without a match are left out (...).\n"
     "                                Bytes that do not print are shown as \\t \\n\n"
     "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
-    "                                shows as \\n when a match covers it\n"
+    "                                shows as \\n when a match covers it. Markers\n"
+    "                                follow the width a terminal gives each\n"
+    "                                character (2 for wide ones, 0 for combining)\n"
     "                      replace   the resulting text, then the count\n"
     "                      generate  the compact pattern, an empty line, and the\n"
     "                                verbose form line by line\n"
@@ -94,7 +153,20 @@ const char kHelp[] =
     "                    --file=FILE\n"
     "      --json FILE   generate: read the JSON array of examples from FILE\n"
     "                    (- for standard input); also --json=FILE\n"
-    "  -h, --help        show this help and exit\n"
+    "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
+    "                    WHEN is auto (the default: when standard output is a\n"
+    "                    terminal and TERM is not dumb), always or never\n"
+    "      --version     print the library's version and exit\n"
+    "  -h, --help        show this help and exit (with grep, -h means: do not\n"
+    "                    name the file; COMMAND --help shows that command's help)\n"
+    "\n"
+    "Warnings:\n"
+    "  A pattern that looks written for another dialect draws a warning on\n"
+    "  standard error that names the byte offset of the construct and what it\n"
+    "  means here: \\n \\t \\r \\f \\v \\a \\e \\0 are letters and digits, \\1 to \\9\n"
+    "  digits (there are no back-references), \\x \\u \\p letters; inside brackets\n"
+    "  a backslash is a plain byte and [:alpha:] no class; a flag group counts\n"
+    "  only at the very start. Warnings never change the answer.\n"
     "\n"
     "Bytes and limits:\n"
     "  Everything is handled as bytes; offsets are byte offsets. The library\n"
@@ -104,11 +176,13 @@ const char kHelp[] =
     "  on standard error). A text may hold at most 10485760 bytes.\n"
     "\n"
     "Exit status:\n"
-    "  0  the library answered (the answer is on standard output)\n"
-    "  1  the library refused (its reason, as rx_last_error() gives it, is on\n"
-    "     standard error: \"invalid pattern: ...\", \"backtracking limit reached\",\n"
-    "     \"text exceeds 10485760 bytes\", \"invalid JSON\", ...)\n"
-    "  2  usage error, or an input file that cannot be read\n"
+    "  0  test, replace, grep: a match; validate, generate: the library answered\n"
+    "  1  test, replace, grep: no match\n"
+    "  2  an error: the library refused the call (its reason, as rx_last_error()\n"
+    "     gives it, is on standard error after \"kelvaron-regex: \": \"invalid\n"
+    "     pattern: ...\", \"backtracking limit reached\", \"text exceeds 10485760\n"
+    "     bytes\", \"invalid JSON\", ...), a usage error, or an input file that\n"
+    "     cannot be read\n"
     "\n"
     "Examples:\n"
     "  kelvaron-regex validate 'a(b|c'\n"
@@ -116,29 +190,68 @@ const char kHelp[] =
     "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
     "  echo banana | kelvaron-regex replace a o\n"
     "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
+    "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
     "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
+
+const Command *find_command(const char *name) {
+  for (const Command &c : kCommands) {
+    if (name != nullptr && std::strcmp(c.name, name) == 0) return &c;
+  }
+  return nullptr;
+}
+
+std::string command_names() {
+  std::string names;
+  for (const Command &c : kCommands) {
+    if (!names.empty()) names += ", ";
+    names += c.name;
+  }
+  return names;
+}
+
+int show_help(const Command *cmd) {
+  if (cmd != nullptr) {
+    std::printf("Usage: kelvaron-regex %s\n\n%s\nSee 'kelvaron-regex --help' for the options.\n",
+                cmd->synopsis, cmd->help);
+  } else {
+    std::fputs(kHelpIntro, stdout);
+    for (const Command &c : kCommands) std::printf("  %s\n%s", c.synopsis, c.help);
+    std::fputs(kHelpRest, stdout);
+  }
+  return flush_stdout() ? kExitMatch : kExitError;
+}
+
+int usage_error(const char *fmt, const char *arg) {
+  std::fprintf(stderr, "%s: ", kProgram);
+  std::fprintf(stderr, fmt, arg);
+  std::fprintf(stderr, "\nTry '%s --help'.\n", kProgram);
+  return kExitError;
+}
 
 // ---------------------------------------------------------------------------
 // Command line
 
-struct Options {
-  bool human = false;
-  bool help = false;
-  const char *file = nullptr;  // --file FILE
-  const char *json = nullptr;  // --json FILE
-  std::vector<const char *> args;  // the command and its positional arguments
-};
-
-int usage_error(const char *fmt, const char *arg) {
-  std::fputs("kelvaron-regex: ", stderr);
-  std::fprintf(stderr, fmt, arg);
-  std::fputs("\nTry 'kelvaron-regex --help'.\n", stderr);
-  return kExitUsage;
+bool takes_value(const char *a) {
+  return std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
+         std::strcmp(a, "--json") == 0;
 }
 
-// Stores the FILE of an option written "NAME=FILE" (long_name=FILE) or
-// "NAME FILE" (the next argument, past which *i then moves). Returns -1 when
-// taken, otherwise the exit status of the usage error reported.
+// The command word: the first argument that is neither an option nor an
+// option's value. The other options are read knowing it, since -H and -h
+// mean other things to grep.
+const char *command_word(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char *a = argv[i];
+    if (std::strcmp(a, "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
+    if (a[0] != '-' || a[1] == '\0') return a;
+    if (takes_value(a)) ++i;
+  }
+  return nullptr;
+}
+
+// Stores the FILE of an option written "NAME=FILE" or "NAME FILE" (the next
+// argument, past which *i then moves). Returns -1 when taken, otherwise the
+// exit status of the usage error reported.
 int take_file_option(const char *a, const char *long_name, int argc, char **argv, int *i,
                      const char **slot) {
   const size_t n = std::strlen(long_name);
@@ -155,10 +268,66 @@ int take_file_option(const char *a, const char *long_name, int argc, char **argv
   return -1;
 }
 
+// grep's short flags, alone or joined (-c, -cnv); false when a is not that.
+bool take_grep_flags(const char *a, GrepOptions &g) {
+  if (a[0] != '-' || a[1] == '\0' || std::strspn(a + 1, "convHh") != std::strlen(a + 1)) {
+    return false;
+  }
+  for (const char *p = a + 1; *p != '\0'; ++p) {
+    switch (*p) {
+      case 'c': g.count = true; break;
+      case 'o': g.only_matching = true; break;
+      case 'n': g.line_numbers = true; break;
+      case 'v': g.invert = true; break;
+      case 'H': g.with_filename = 1; break;
+      default: g.with_filename = 0; break;
+    }
+  }
+  return true;
+}
+
+// Reads one option a (at argv[*i]) into opt; *bit is set to its kOpt bit
+// (0 for those every command takes). Returns -1 when taken, otherwise the
+// exit status of the usage error reported.
+int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options &opt,
+                unsigned *bit) {
+  *bit = 0;
+  if (grep && take_grep_flags(a, opt.grep)) {
+    *bit = kOptGrep;
+  } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
+    opt.human = true;
+    *bit = kOptHuman;
+  } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
+    opt.help = true;
+  } else if (std::strcmp(a, "--version") == 0) {
+    opt.version = true;
+  } else if (std::strcmp(a, "--color") == 0 || std::strcmp(a, "--colour") == 0) {
+    opt.grep.color = ColorMode::kAuto;
+    *bit = kOptColor;
+  } else if (std::strncmp(a, "--color=", 8) == 0 || std::strncmp(a, "--colour=", 9) == 0) {
+    if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.grep.color)) {
+      return usage_error("%s: WHEN is auto, always or never", a);
+    }
+    *bit = kOptColor;
+  } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
+             std::strncmp(a, "--file=", 7) == 0) {
+    *bit = kOptFile;
+    return take_file_option(a, "--file", argc, argv, i, &opt.file);
+  } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
+    *bit = kOptJson;
+    return take_file_option(a, "--json", argc, argv, i, &opt.json);
+  } else {
+    return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
+  }
+  return -1;
+}
+
 // Reads the options wherever they stand; everything else, and everything
-// after "--", is positional. A lone "-" is positional too. Returns -1 when
-// the line is fine, otherwise the exit status of the usage error reported.
-int parse_command_line(int argc, char **argv, Options &opt) {
+// after "--", is positional. A lone "-" is positional too. An option that
+// the command does not take is a usage error. Returns -1 when the line is
+// fine, otherwise the exit status of the usage error reported.
+int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) {
+  const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     const char *a = argv[i];
@@ -168,19 +337,14 @@ int parse_command_line(int argc, char **argv, Options &opt) {
     }
     if (std::strcmp(a, "--") == 0) {
       options_done = true;
-    } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
-      opt.human = true;
-    } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
-      opt.help = true;
-    } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
-               std::strncmp(a, "--file=", 7) == 0) {
-      int status = take_file_option(a, "--file", argc, argv, &i, &opt.file);
-      if (status >= 0) return status;
-    } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
-      int status = take_file_option(a, "--json", argc, argv, &i, &opt.json);
-      if (status >= 0) return status;
-    } else {
-      return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
+      continue;
+    }
+    unsigned bit = 0;
+    const int st = take_option(a, grep, argc, argv, &i, opt, &bit);
+    if (st >= 0) return st;
+    if (cmd != nullptr && bit != 0 && (cmd->takes & bit) == 0) {
+      std::string what = std::string("'") + a + "' does not go with " + cmd->name;
+      return usage_error("%s", what.c_str());
     }
   }
   return -1;
@@ -207,112 +371,35 @@ bool read_input(const char *path, const char *what, std::string &out) {
   bool from_stdin = std::strcmp(path, "-") == 0;
   std::FILE *f = from_stdin ? stdin : std::fopen(path, "rb");
   if (f == nullptr) {
-    std::fprintf(stderr, "kelvaron-regex: cannot open %s: %s\n", path, std::strerror(errno));
+    error("cannot open %s: %s", path, std::strerror(errno));
     return false;
   }
   bool ok = read_stream(f, out);
   int saved_errno = errno;
   if (!from_stdin) std::fclose(f);
   if (!ok) {
-    std::fprintf(stderr, "kelvaron-regex: cannot read %s: %s\n",
-                 from_stdin ? "standard input" : path, std::strerror(saved_errno));
+    error("cannot read %s: %s", from_stdin ? "standard input" : path, std::strerror(saved_errno));
     return false;
   }
   size_t nul = out.find('\0');
   if (nul != std::string::npos) {
-    std::fprintf(stderr,
-                 "kelvaron-regex: note: the %s holds a NUL byte at offset %zu; "
-                 "only the %zu bytes before it are used\n",
-                 what, nul, nul);
+    error("note: the %s holds a NUL byte at offset %zu; only the %zu bytes before it are used",
+          what, nul, nul);
     out.resize(nul);
   }
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Output helpers
-
-// Write errors are not checked here; finish() looks at the stream's error
-// flag once everything is written.
-void write_bytes(const char *p, size_t n) { std::fwrite(p, 1, n, stdout); }
-
-void write_str(const std::string &s) { write_bytes(s.data(), s.size()); }
-
-// Length of the well-formed UTF-8 sequence that starts at s[i], or 0 when the
-// bytes there are not one (a stray continuation byte, an overlong form, a
-// surrogate, a value above U+10FFFF or a cut-off sequence).
-size_t utf8_sequence_length(const std::string &s, size_t i) {
-  unsigned char b0 = static_cast<unsigned char>(s[i]);
-  size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
+// The text of test and replace: the argument at position index when there is
+// one, else --file, else standard input. Returns -1 when it was read,
+// otherwise the exit status to leave with.
+int take_text(const Options &opt, size_t index, std::string &text) {
+  if (opt.args.size() > index) {
+    if (opt.file != nullptr) return usage_error("%s", "give the TEXT either as an argument or with --file");
+    text = opt.args[index];
+    return -1;
   }
-  if (i + len > s.size()) return 0;
-  unsigned char b1 = static_cast<unsigned char>(s[i + 1]);
-  if (b1 < lo || b1 > hi) return 0;
-  for (size_t k = 2; k < len; ++k) {
-    unsigned char b = static_cast<unsigned char>(s[i + k]);
-    if (b < 0x80 || b > 0xBF) return 0;
-  }
-  return len;
-}
-
-// How one byte is shown to people: printable ASCII as itself, the usual
-// control bytes as \n \r \t, other control bytes and bytes that are not part
-// of well-formed UTF-8 as \xHH, and a backslash doubled so that the escapes
-// stay unambiguous.
-void show_byte(unsigned char b, std::string &out) {
-  static const char hex[] = "0123456789abcdef";
-  switch (b) {
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    case '\\': out += "\\\\"; return;
-    default: break;
-  }
-  if (b >= 0x20 && b < 0x7F) {
-    out += static_cast<char>(b);
-  } else {
-    out += "\\x";
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-}
-
-// A byte string in double quotes for the human view, with the escapes of
-// show_byte, a double quote escaped, and well-formed UTF-8 passed through.
-std::string quote_for_people(const std::string &s) {
-  std::string out = "\"";
-  for (size_t i = 0; i < s.size();) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    if (b >= 0x80) {
-      size_t len = utf8_sequence_length(s, i);
-      if (len > 0) {
-        out.append(s, i, len);
-        i += len;
-        continue;
-      }
-    }
-    if (b == '"') {
-      out += "\\\"";
-    } else {
-      show_byte(b, out);
-    }
-    ++i;
-  }
-  out += '"';
-  return out;
+  return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : kExitError;
 }
 
 // The examples as a JSON array of strings: quote and backslash escaped,
@@ -351,450 +438,51 @@ std::string examples_to_json(const std::vector<const char *> &examples) {
 }
 
 // ---------------------------------------------------------------------------
-// Reading the answers back (human view only)
-//
-// A cursor over one JSON text with just what the answer shapes need:
-// objects are read member by member, unknown members are skipped, strings
-// are decoded to bytes. Any surprise sets ok to false and the reader stops.
+// Commands
 
-struct JsonCursor {
-  const char *p;
-  bool ok = true;
-  int depth = 0;
-
-  explicit JsonCursor(const char *text) : p(text) {}
-
-  void ws() {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
-  }
-
-  bool eat(char c) {
-    ws();
-    if (*p == c) {
-      ++p;
-      return true;
-    }
-    return false;
-  }
-
-  void expect(char c) {
-    if (!eat(c)) ok = false;
-  }
-
-  static int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
-  unsigned read_hex4() {
-    unsigned v = 0;
-    for (int k = 0; k < 4; ++k) {
-      int h = hex_value(p[k]);
-      if (h < 0) {
-        ok = false;
-        return 0;
-      }
-      v = v * 16 + static_cast<unsigned>(h);
-    }
-    p += 4;
-    return v;
-  }
-
-  static void put_utf8(unsigned cp, std::string &out) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  // A string literal, decoded. Raw bytes (UTF-8 or not) are kept as they are.
-  void string(std::string &out) {
-    out.clear();
-    if (!eat('"')) {
-      ok = false;
-      return;
-    }
-    while (ok) {
-      char c = *p;
-      if (c == '\0') {
-        ok = false;
-        return;
-      }
-      ++p;
-      if (c == '"') return;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      char e = *p;
-      if (e == '\0') {
-        ok = false;
-        return;
-      }
-      ++p;
-      switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          unsigned cp = read_hex4();
-          if (cp >= 0xD800 && cp <= 0xDBFF && p[0] == '\\' && p[1] == 'u') {
-            p += 2;
-            unsigned lo = read_hex4();
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-              cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-            } else {
-              ok = false;
-            }
-          }
-          if (ok) put_utf8(cp, out);
-          break;
-        }
-        default: ok = false;
-      }
-    }
-  }
-
-  long long integer() {
-    ws();
-    bool neg = false;
-    if (*p == '-') {
-      neg = true;
-      ++p;
-    }
-    if (*p < '0' || *p > '9') {
-      ok = false;
-      return 0;
-    }
-    long long v = 0;
-    while (*p >= '0' && *p <= '9') {
-      if (v > 100000000000LL) {
-        ok = false;
-        return 0;
-      }
-      v = v * 10 + (*p - '0');
-      ++p;
-    }
-    return neg ? -v : v;
-  }
-
-  void skip_value() {
-    if (++depth > 64) {
-      ok = false;
-      return;
-    }
-    ws();
-    std::string scratch;
-    if (*p == '"') {
-      string(scratch);
-    } else if (*p == '{') {
-      ++p;
-      if (!eat('}')) {
-        do {
-          string(scratch);
-          expect(':');
-          if (ok) skip_value();
-        } while (ok && eat(','));
-        expect('}');
-      }
-    } else if (*p == '[') {
-      ++p;
-      if (!eat(']')) {
-        do {
-          skip_value();
-        } while (ok && eat(','));
-        expect(']');
-      }
-    } else if (std::strncmp(p, "true", 4) == 0) {
-      p += 4;
-    } else if (std::strncmp(p, "false", 5) == 0) {
-      p += 5;
-    } else if (std::strncmp(p, "null", 4) == 0) {
-      p += 4;
-    } else {
-      integer();
-      if (ok && *p == '.') {
-        ++p;
-        while (*p >= '0' && *p <= '9') ++p;
-      }
-    }
-    --depth;
-  }
-
-  // Walks the members of an object, calling on_member(key) for each; the
-  // callback reads the value (or skips it).
-  template <typename F>
-  void object(F on_member) {
-    expect('{');
-    if (!ok || eat('}')) return;
-    std::string key;
-    do {
-      string(key);
-      expect(':');
-      if (!ok) return;
-      on_member(key);
-    } while (ok && eat(','));
-    expect('}');
-  }
-
-  template <typename F>
-  void array(F on_item) {
-    expect('[');
-    if (!ok || eat(']')) return;
-    do {
-      on_item();
-    } while (ok && eat(','));
-    expect(']');
-  }
-
-  bool at_end() {
-    ws();
-    return *p == '\0';
-  }
-};
-
-struct GroupInfo {
-  long long index = 0, start = 0, end = 0;
-  std::string text;
-};
-
-struct MatchInfo {
-  long long start = 0, end = 0;
-  std::string text;
-  std::vector<GroupInfo> groups;
-};
-
-bool read_test_answer(const char *answer, std::vector<MatchInfo> &matches) {
-  JsonCursor c(answer);
-  c.object([&](const std::string &key) {
-    if (key != "matches") {
-      c.skip_value();
-      return;
-    }
-    c.array([&] {
-      MatchInfo m;
-      c.object([&](const std::string &mk) {
-        if (mk == "start") {
-          m.start = c.integer();
-        } else if (mk == "end") {
-          m.end = c.integer();
-        } else if (mk == "text") {
-          c.string(m.text);
-        } else if (mk == "groups") {
-          c.array([&] {
-            GroupInfo g;
-            c.object([&](const std::string &gk) {
-              if (gk == "index") {
-                g.index = c.integer();
-              } else if (gk == "start") {
-                g.start = c.integer();
-              } else if (gk == "end") {
-                g.end = c.integer();
-              } else if (gk == "text") {
-                c.string(g.text);
-              } else {
-                c.skip_value();
-              }
-            });
-            m.groups.push_back(std::move(g));
-          });
-        } else {
-          c.skip_value();
-        }
-      });
-      matches.push_back(std::move(m));
-    });
-  });
-  return c.ok && c.at_end();
+// A call the library refused: its reason on standard error.
+int refused() {
+  error("%s", rx_last_error());
+  return kExitError;
 }
 
-// Reads the string members named in keys (other members are skipped) and
-// the integer member int_key when it is given.
-bool read_flat_answer(const char *answer, const std::vector<std::string> &keys,
-                      std::vector<std::string> &values, const char *int_key,
-                      long long *int_value) {
-  JsonCursor c(answer);
-  values.assign(keys.size(), std::string());
-  c.object([&](const std::string &key) {
-    for (size_t k = 0; k < keys.size(); ++k) {
-      if (key == keys[k]) {
-        c.string(values[k]);
-        return;
-      }
-    }
-    if (int_key != nullptr && key == int_key) {
-      *int_value = c.integer();
-      return;
-    }
-    c.skip_value();
-  });
-  return c.ok && c.at_end();
+// Writes the answer as it came (a copy: the library's buffer is reused),
+// and the note that the human view could not read it when human is set.
+void write_raw(const std::string &answer, bool human) {
+  if (human) error("note: showing the answer as it came");
+  write_str(answer);
+  write_bytes("\n", 1);
 }
 
-// ---------------------------------------------------------------------------
-// Human views
+// The end of every command: status when the output was written, else 2.
+int done(int status) { return flush_stdout() ? status : kExitError; }
 
-// Shows the lines of the text that hold (part of) a match, each followed by
-// a marker line: "^" under the first byte of a match and "~" under the rest
-// of it, "|" for an empty match, under the byte it stands before (or just
-// past the end of the line). A line break that a match covers is shown as
-// \n at the end of its line so that the marker has a place. Runs of lines
-// without a match are elided as "...".
-//
-// Bytes take the width of their shown form (show_byte); a well-formed UTF-8
-// sequence is shown as itself with width 1, unless a match boundary falls
-// inside it, in which case its bytes are shown one by one as \xHH so that the
-// markers can point between them.
-void show_text_with_markers(const std::string &text, const std::vector<MatchInfo> &matches) {
-  const size_t n = text.size();
-  // boundary[i]: some match starts or ends at offset i.
-  std::vector<bool> boundary(n + 1, false);
-  for (const MatchInfo &m : matches) {
-    boundary[static_cast<size_t>(m.start)] = true;
-    boundary[static_cast<size_t>(m.end)] = true;
+int cmd_validate(const Options &opt) {
+  if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
+  warn_dialect_traps(opt.args[1]);
+  const char *answer = rx_validate(opt.args[1]);
+  if (answer == nullptr) return refused();
+  const std::string copy(answer);
+  bool ok = false;
+  std::string reason;
+  if (opt.human && read_validate_answer(copy.c_str(), &ok, &reason)) {
+    write_str(ok ? std::string("ok") : reason);
+    write_bytes("\n", 1);
+  } else {
+    write_raw(copy, opt.human);
   }
-
-  size_t mi = 0;                 // first match not wholly before the line
-  size_t line_no = 0;
-  size_t last_shown = 0;         // number of the last line shown, 0 for none
-  std::string shown, marks;
-  std::vector<size_t> col;       // column of each byte of the line, plus one
-  for (size_t ls = 0; ls <= n;) {
-    ++line_no;
-    size_t le = ls;
-    while (le < n && text[le] != '\n') ++le;
-    const bool has_break = le < n;
-    const size_t next = has_break ? le + 1 : n + 1;
-
-    // Skip the matches that end before this line (an empty match at ls
-    // belongs to this line, a match ending at ls does not).
-    while (mi < matches.size()) {
-      const MatchInfo &m = matches[mi];
-      size_t s = static_cast<size_t>(m.start), e = static_cast<size_t>(m.end);
-      if (e < ls || (e == ls && s < e)) {
-        ++mi;
-      } else {
-        break;
-      }
-    }
-    bool touched = mi < matches.size() && static_cast<size_t>(matches[mi].start) <= le;
-    if (!touched) {
-      ls = next;
-      continue;
-    }
-
-    bool break_covered = false;
-    for (size_t j = mi; j < matches.size() && static_cast<size_t>(matches[j].start) <= le; ++j) {
-      if (has_break && static_cast<size_t>(matches[j].start) <= le &&
-          static_cast<size_t>(matches[j].end) > le) {
-        break_covered = true;
-      }
-    }
-
-    // Lay the line out: shown text and the column of every byte.
-    shown.clear();
-    col.assign(le - ls + 2, 0);
-    size_t c = 0;
-    for (size_t i = ls; i < le;) {
-      col[i - ls] = c;
-      unsigned char b = static_cast<unsigned char>(text[i]);
-      size_t len = b >= 0x80 ? utf8_sequence_length(text, i) : 0;
-      for (size_t k = 1; k < len; ++k) {
-        if (boundary[i + k]) len = 0;
-      }
-      if (len > 0) {
-        // One column for the whole sequence; its continuation bytes take
-        // none (no marker can start or end on them).
-        shown.append(text, i, len);
-        for (size_t k = 1; k < len; ++k) col[i + k - ls] = c + 1;
-        c += 1;
-        i += len;
-        continue;
-      }
-      size_t before = shown.size();
-      show_byte(b, shown);
-      c += shown.size() - before;
-      ++i;
-    }
-    col[le - ls] = c;  // the line break, or the end of the text
-    if (break_covered) {
-      shown += "\\n";
-      c += 2;
-    }
-    col[le - ls + 1] = c;
-
-    marks.assign(col[le - ls + 1] + 1, ' ');
-    for (size_t j = mi; j < matches.size() && static_cast<size_t>(matches[j].start) <= le; ++j) {
-      size_t s = static_cast<size_t>(matches[j].start), e = static_cast<size_t>(matches[j].end);
-      if (s == e) {
-        marks[col[s - ls]] = '|';
-        continue;
-      }
-      size_t from = s > ls ? s : ls;
-      size_t to = e < le + 1 ? e : le + 1;  // bytes [from, to) of this line
-      for (size_t b = from; b < to; ++b) {
-        size_t c0 = col[b - ls], c1 = col[b - ls + 1];
-        for (size_t c = c0; c < c1; ++c) marks[c] = (b == s && c == c0) ? '^' : '~';
-      }
-    }
-    while (!marks.empty() && marks.back() == ' ') marks.pop_back();
-
-    if (line_no > last_shown + 1) write_str("     ...\n");
-    char gutter[32];
-    std::snprintf(gutter, sizeof gutter, "%6zu  ", line_no);
-    write_str(gutter);
-    write_str(shown);
-    write_str("\n        ");
-    write_str(marks);
-    write_str("\n");
-    last_shown = line_no;
-    ls = next;
-  }
-  // The empty line after a final line break is no line of its own unless a
-  // match sits there.
-  size_t lines = line_no;
-  if (n > 0 && text[n - 1] == '\n' && last_shown != line_no) --lines;
-  if (last_shown != 0 && last_shown < lines) write_str("     ...\n");
+  return done(kExitMatch);
 }
 
-bool show_test(const char *answer, const std::string &text) {
-  std::vector<MatchInfo> matches;
-  if (!read_test_answer(answer, matches)) return false;
-  // Spans must lie within the text, in order and without overlap, for the
-  // marker view; anything else is shown as the raw answer instead.
-  long long prev_end = 0;
-  for (const MatchInfo &m : matches) {
-    if (m.start < prev_end || m.end < m.start || m.end > static_cast<long long>(text.size())) {
-      return false;
-    }
-    prev_end = m.end;
-  }
+// The human view of a test answer: the marker view, then the list.
+void show_test(const std::vector<MatchInfo> &matches, const std::string &text, bool color) {
   if (matches.empty()) {
     write_str("no match\n");
-    return true;
+    return;
   }
-  show_text_with_markers(text, matches);
+  show_text_with_markers(text, matches, color);
   char line[160];
-  std::snprintf(line, sizeof line, "%zu match%s\n", matches.size(),
-                matches.size() == 1 ? "" : "es");
+  std::snprintf(line, sizeof line, "%zu match%s\n", matches.size(), matches.size() == 1 ? "" : "es");
   write_str(line);
   for (size_t k = 0; k < matches.size(); ++k) {
     const MatchInfo &m = matches[k];
@@ -809,97 +497,41 @@ bool show_test(const char *answer, const std::string &text) {
       write_str("\n");
     }
   }
+}
+
+// Spans must lie within the text, in order and without overlap.
+bool spans_fit(const std::vector<MatchInfo> &matches, const std::string &text) {
+  long long prev_end = 0;
+  for (const MatchInfo &m : matches) {
+    if (m.start < prev_end || m.end < m.start || m.end > static_cast<long long>(text.size())) {
+      return false;
+    }
+    prev_end = m.end;
+  }
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Commands
-
-// Prints the answer (or the library's reason for refusing) and gives the
-// exit status. show_human returns false, before writing anything, when it
-// cannot read the answer; the raw answer is printed then. Write errors are
-// caught once, at the end, through the stream's error flag.
-template <typename Show>
-int finish(const char *answer, bool human, Show show_human) {
-  if (answer == nullptr) {
-    std::fprintf(stderr, "%s\n", rx_last_error());
-    return kExitNull;
-  }
-  // Copy the answer: it lives in the library's per-thread buffer.
-  std::string copy(answer);
-  if (!human || !show_human(copy.c_str())) {
-    if (human) std::fputs("kelvaron-regex: note: showing the answer as it came\n", stderr);
-    write_str(copy);
-    write_bytes("\n", 1);
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "kelvaron-regex: cannot write the answer: %s\n", std::strerror(errno));
-    return kExitNull;
-  }
-  return kExitOk;
-}
-
-int cmd_validate(const Options &opt) {
-  if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
-  if (opt.file != nullptr || opt.json != nullptr) {
-    return usage_error("%s", "validate takes neither --file nor --json");
-  }
-  return finish(rx_validate(opt.args[1]), opt.human, [](const char *answer) {
-    std::vector<std::string> values;
-    JsonCursor probe(answer);
-    bool is_ok = false;
-    bool seen_ok = false;
-    probe.object([&](const std::string &key) {
-      if (key == "ok") {
-        probe.ws();
-        if (std::strncmp(probe.p, "true", 4) == 0) {
-          is_ok = true;
-          seen_ok = true;
-          probe.p += 4;
-        } else if (std::strncmp(probe.p, "false", 5) == 0) {
-          seen_ok = true;
-          probe.p += 5;
-        } else {
-          probe.ok = false;
-        }
-      } else {
-        probe.skip_value();
-      }
-    });
-    if (!probe.ok || !probe.at_end() || !seen_ok) return false;
-    if (is_ok) {
-      write_str("ok\n");
-      return true;
-    }
-    if (!read_flat_answer(answer, {"error"}, values, nullptr, nullptr)) return false;
-    write_str(values[0]);
-    write_str("\n");
-    return true;
-  });
-}
-
-// The text of test and replace: the argument at position index when there is
-// one, else --file, else standard input. Returns -1 when it was read,
-// otherwise the exit status to leave with.
-int take_text(const Options &opt, size_t index, std::string &text) {
-  if (opt.json != nullptr) return usage_error("%s", "--json belongs to generate");
-  if (opt.args.size() > index) {
-    if (opt.file != nullptr) return usage_error("%s", "give the TEXT either as an argument or with --file");
-    text = opt.args[index];
-    return -1;
-  }
-  return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : kExitUsage;
-}
-
 int cmd_test(const Options &opt) {
-  if (opt.args.size() < 2 || opt.args.size() > 3) {
-    return usage_error("%s", "usage: test PATTERN [TEXT]");
-  }
+  if (opt.args.size() < 2 || opt.args.size() > 3) return usage_error("%s", "usage: test PATTERN [TEXT]");
   std::string text;
-  int st = take_text(opt, 2, text);
+  const int st = take_text(opt, 2, text);
   if (st >= 0) return st;
-  return finish(rx_test(opt.args[1], text.c_str()), opt.human,
-                [&](const char *answer) { return show_test(answer, text); });
+  warn_dialect_traps(opt.args[1]);
+  const char *answer = rx_test(opt.args[1], text.c_str());
+  if (answer == nullptr) return refused();
+  const std::string copy(answer);
+  std::vector<MatchInfo> matches;
+  if (!read_test_answer(copy.c_str(), matches) || !spans_fit(matches, text)) {
+    write_raw(copy, opt.human);
+    error("cannot read the answer of rx_test");
+    return done(kExitError);
+  }
+  if (opt.human) {
+    show_test(matches, text, color_wanted(opt.grep.color));
+  } else {
+    write_raw(copy, false);
+  }
+  return done(matches.empty() ? kExitNone : kExitMatch);
 }
 
 int cmd_replace(const Options &opt) {
@@ -907,48 +539,81 @@ int cmd_replace(const Options &opt) {
     return usage_error("%s", "usage: replace PATTERN REPLACEMENT [TEXT]");
   }
   std::string text;
-  int st = take_text(opt, 3, text);
+  const int st = take_text(opt, 3, text);
   if (st >= 0) return st;
-  return finish(rx_replace_preview(opt.args[1], text.c_str(), opt.args[2]), opt.human,
-                [](const char *answer) {
-                  std::vector<std::string> values;
-                  long long count = -1;
-                  if (!read_flat_answer(answer, {"result"}, values, "count", &count) || count < 0) {
-                    return false;
-                  }
-                  const std::string &r = values[0];
-                  write_str(r);
-                  if (!r.empty() && r.back() != '\n') write_str("\n");
-                  char line[64];
-                  std::snprintf(line, sizeof line, "count: %lld\n", count);
-                  write_str(line);
-                  return true;
-                });
+  warn_dialect_traps(opt.args[1]);
+  const char *answer = rx_replace_preview(opt.args[1], text.c_str(), opt.args[2]);
+  if (answer == nullptr) return refused();
+  const std::string copy(answer);
+  std::string result;
+  long long count = 0;
+  if (!read_replace_answer(copy.c_str(), &result, &count)) {
+    write_raw(copy, opt.human);
+    error("cannot read the answer of rx_replace_preview");
+    return done(kExitError);
+  }
+  if (opt.human) {
+    write_str(result);
+    if (!result.empty() && result.back() != '\n') write_str("\n");
+    char line[64];
+    std::snprintf(line, sizeof line, "count: %lld\n", count);
+    write_str(line);
+  } else {
+    write_raw(copy, false);
+  }
+  return done(count > 0 ? kExitMatch : kExitNone);
 }
 
 int cmd_generate(const Options &opt) {
-  if (opt.file != nullptr) return usage_error("%s", "generate reads examples with --json, not --file");
   std::string json;
   if (opt.json != nullptr) {
     if (opt.args.size() > 1) return usage_error("%s", "give the examples either as arguments or with --json");
-    if (!read_input(opt.json, "JSON input", json)) return kExitUsage;
+    if (!read_input(opt.json, "JSON input", json)) return kExitError;
   } else {
     if (opt.args.size() < 2) return usage_error("%s", "generate needs at least one EXAMPLE (or --json FILE)");
-    std::vector<const char *> examples(opt.args.begin() + 1, opt.args.end());
-    json = examples_to_json(examples);
+    json = examples_to_json(std::vector<const char *>(opt.args.begin() + 1, opt.args.end()));
   }
-  return finish(rx_generate(json.c_str()), opt.human, [](const char *answer) {
-    std::vector<std::string> values;
-    if (!read_flat_answer(answer, {"pattern", "verbose"}, values, nullptr, nullptr)) return false;
-    write_str(values[0]);
+  const char *answer = rx_generate(json.c_str());
+  if (answer == nullptr) return refused();
+  const std::string copy(answer);
+  std::string pattern, verbose;
+  if (opt.human && read_generate_answer(copy.c_str(), &pattern, &verbose)) {
+    write_str(pattern);
     write_str("\n\n");
-    write_str(values[1]);
-    if (values[1].empty() || values[1].back() != '\n') write_str("\n");
-    return true;
-  });
+    write_str(verbose);
+    if (verbose.empty() || verbose.back() != '\n') write_str("\n");
+  } else {
+    write_raw(copy, opt.human);
+  }
+  return done(kExitMatch);
+}
+
+int cmd_grep(const Options &opt) {
+  if (opt.args.size() < 2) return usage_error("%s", "usage: grep [OPTIONS] PATTERN [FILE...]");
+  return run_grep(opt.grep, opt.args[1], std::vector<const char *>(opt.args.begin() + 2, opt.args.end()));
+}
+
+int run(int argc, char **argv) {
+  const char *word = command_word(argc, argv);
+  const Command *cmd = find_command(word);
+  Options opt;
+  const int st = parse_command_line(argc, argv, cmd, opt);
+  if (st >= 0) return st;
+  if (opt.version) {
+    std::printf("%s %s\n", kProgram, KELVARON_REGEX_VERSION_STRING);
+    return done(kExitMatch);
+  }
+  if (opt.help) return show_help(cmd);
+  if (word == nullptr) return usage_error("no command given (%s)", command_names().c_str());
+  if (cmd == nullptr) {
+    std::string what = std::string("unknown command '") + word + "' (" + command_names() + ")";
+    return usage_error("%s", what.c_str());
+  }
+  return cmd->run(opt);
 }
 
 }  // namespace
+}  // namespace cli
 
 int main(int argc, char **argv) {
 #if defined(_WIN32)
@@ -956,18 +621,5 @@ int main(int argc, char **argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  Options opt;
-  int st = parse_command_line(argc, argv, opt);
-  if (st >= 0) return st;
-  if (opt.help) {
-    std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitNull;
-  }
-  if (opt.args.empty()) return usage_error("%s", "no command given (validate, test, replace, generate)");
-  const char *cmd = opt.args[0];
-  if (std::strcmp(cmd, "validate") == 0) return cmd_validate(opt);
-  if (std::strcmp(cmd, "test") == 0) return cmd_test(opt);
-  if (std::strcmp(cmd, "replace") == 0) return cmd_replace(opt);
-  if (std::strcmp(cmd, "generate") == 0) return cmd_generate(opt);
-  return usage_error("unknown command '%s' (validate, test, replace, generate)", cmd);
+  return cli::run(argc, argv);
 }

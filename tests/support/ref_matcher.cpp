@@ -17,24 +17,59 @@
 #endif
 
 /* ---- budget ---------------------------------------------------------------
- * A step is granted while budget is left and no more than RX_DEPTH_LIMIT
- * iterations are in progress. The first refusal sets budget_hit, and from
- * then on every step is refused without touching the budget. */
+ * With a budget, a step is granted while budget is left; the first refusal
+ * sets hit, and from then on every step of the call is refused without
+ * touching the budget. Without one, every step is granted and counted, up
+ * to the give-up mark. */
+int64_t ref_budget_for(uint64_t n, uint64_t nodes) {
+    /* in 128 bits, so that nothing can overflow before the cut */
+    unsigned __int128 b = (unsigned __int128)(8 + nodes) * n + 1000000u;
+    return b > 2147483647u ? 2147483647 : (int64_t)b;
+}
+
+uint64_t ref_count_nodes(const rx_node *tree) {
+    if (!tree) return 0;
+    return 1 + ref_count_nodes(tree->left) + ref_count_nodes(tree->right) +
+           ref_count_nodes(tree->child);
+}
+
+void ref_budget_init(ref_budget *b, int64_t steps) {
+    memset(b, 0, sizeof *b);
+    b->steps_left = steps;
+    b->limited = 1;
+}
+
+void ref_budget_none(ref_budget *b, int64_t give_up) {
+    memset(b, 0, sizeof *b);
+    b->give_up = give_up;
+}
+
 static int spend_step(ref_state *st) {
-    if (st->budget_hit) return -1;
-    if (st->steps_left > 0 && st->depth <= RX_DEPTH_LIMIT) {
-        st->steps_left--;
+    ref_budget *b = st->budget;
+    if (b->hit) return -1;
+    if (!b->limited) {
+        if (b->spent >= b->give_up) {
+            b->gave_up = 1;
+            b->hit = 1;
+            return -1;
+        }
+        b->spent++;
         return 0;
     }
-    st->budget_hit = 1;
+    if (b->steps_left > 0) {
+        b->steps_left--;
+        b->spent++;
+        return 0;
+    }
+    b->hit = 1;
     return -1;
 }
 
 /* ---- capture record and undo log ------------------------------------------ */
 
-void ref_state_init(ref_state *st, int32_t steps) {
+void ref_state_init(ref_state *st, ref_budget *budget) {
     memset(st, 0, sizeof *st);
-    st->steps_left = steps;
+    st->budget = budget;
 }
 
 void ref_state_free(ref_state *st) {
@@ -133,31 +168,25 @@ static int match_quant(ref_state *st, const rx_node *node, const char *text,
             *out_end = p;
             return 1;
         }
-        st->depth++;
         int ok = spend_step(st) == 0 && ref_match_node(st, node->child, text, n, p, &e);
         if (!ok || e == p) {
-            st->depth--;
             caps_undo_to(st, mark);
             *out_end = p;
             return 1;
         }
         int r = match_quant(st, node, text, n, e, out_end, k + 1);
-        st->depth--;
         if (r) return 1;
         caps_undo_to(st, mark);
         *out_end = p;
         return 1;
     }
     if (node->max >= 0 && k >= node->max) return 0;
-    st->depth++;
     int ok = spend_step(st) == 0 && ref_match_node(st, node->child, text, n, p, &e);
     if (!ok) {
-        st->depth--;
         caps_undo_to(st, mark);
         return 0;
     }
     if (e == p) {
-        st->depth--;
         if (node->max >= 0 && node->min > node->max) {
             caps_undo_to(st, mark);
             return 0;
@@ -166,7 +195,6 @@ static int match_quant(ref_state *st, const rx_node *node, const char *text,
         return 1;
     }
     int r = match_quant(st, node, text, n, e, out_end, k + 1);
-    st->depth--;
     if (r) return 1;
     caps_undo_to(st, mark);
     return 0;
@@ -304,59 +332,61 @@ int ref_is_anchored(const char *pattern) {
 }
 
 /* ---- search ----------------------------------------------------------------
- * The budget covers the whole search: n * 8 + 1,000,000 steps, counted in 32
- * bits. Each start position costs one step before its attempt. An attempt
- * that matches counts only when no step was refused during the search;
- * otherwise, like an attempt that fails after a refusal, it ends the search
- * with -1. */
+ * Each start position costs one step before its attempt. An attempt that
+ * matches counts only when no step of the call was refused; otherwise, like
+ * an attempt that fails after a refusal, it ends the search with -1. A call
+ * whose budget was already refused fails at once. */
 int ref_find(const rx_node *tree, const char *pattern, const char *text,
-             uint64_t n, uint64_t start, ref_result *out) {
+             uint64_t n, uint64_t start, ref_budget *budget, ref_result *out) {
     ref_state st;
-    int32_t budget = (int32_t)(uint32_t)((uint32_t)n * 8u + 1000000u);
     ref_state_init(&st, budget);
     memset(out, 0, sizeof *out);
     int result = 0;
     uint64_t e = 0;
     out->anchored = ref_is_anchored(pattern);
     caps_reset(&st);
-    if (out->anchored) {
+    if (budget->hit) {
+        result = -1;
+    } else if (out->anchored) {
         if (start == 0 && spend_step(&st) == 0 && ref_match_node(&st, tree, text, n, 0, &e)) {
-            result = st.budget_hit ? -1 : 1;
+            result = budget->hit ? -1 : 1;
             if (result == 1) {
                 out->start = 0;
                 out->end = e;
             }
         } else {
-            result = st.budget_hit ? -1 : 0;
+            result = budget->hit ? -1 : 0;
         }
     } else {
         for (uint64_t p = start; p <= n; p++) {
             caps_reset(&st);
             if (spend_step(&st) == 0 && ref_match_node(&st, tree, text, n, p, &e)) {
-                result = st.budget_hit ? -1 : 1;
+                result = budget->hit ? -1 : 1;
                 if (result == 1) {
                     out->start = p;
                     out->end = e;
                 }
                 break;
             }
-            if (st.budget_hit) {
+            if (budget->hit) {
                 result = -1;
                 break;
             }
         }
     }
+    if (budget->gave_up) result = -3;
     if (st.log_failed) result = -2;
     out->result = result;
     out->caps = st.caps;
-    out->steps_left = st.steps_left;
-    out->budget_hit = st.budget_hit;
+    out->steps_left = budget->steps_left;
+    out->spent = budget->spent;
+    out->budget_hit = budget->hit;
     ref_state_free(&st);
     return result;
 }
 
 int ref_find_pattern(const char *pattern, const char *text, uint64_t n,
-                     uint64_t start, ref_result *out, int *parsed) {
+                     uint64_t start, int limited, ref_result *out, int *parsed) {
     char err[RX_SEARCH_ERR_SIZE];
     rx_node *tree = parse_pattern(pattern, err, sizeof err);
     memset(out, 0, sizeof *out);
@@ -366,7 +396,12 @@ int ref_find_pattern(const char *pattern, const char *text, uint64_t n,
         return -1;
     }
     *parsed = 1;
-    int r = ref_find(tree, pattern, text, n, start, out);
+    ref_budget budget;
+    if (limited)
+        ref_budget_init(&budget, ref_budget_for(n, ref_count_nodes(tree)));
+    else
+        ref_budget_none(&budget, (int64_t)1 << 40);
+    int r = ref_find(tree, pattern, text, n, start, &budget, out);
     node_free(tree);
     return r;
 }

@@ -1,0 +1,531 @@
+/*
+ * The engine's parser: one left-to-right pass over the bytes of a pattern
+ * that builds the tree of rx_node records, node_free, and the compile check.
+ *
+ * Sequences and alternations are built in loops; nested groups are kept on
+ * an explicit frame stack (a few frames on the machine stack, more on the
+ * heap), so neither parsing nor freeing a tree recurses, whatever the
+ * pattern's length or nesting. Each node is a zero-filled block of its own.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "rx_match_win.h"
+#include "rx_match_win_internal.h"
+
+#define RX_PARSE_ERR_SIZE 128
+
+/* The cursor of one parse. */
+typedef struct rx_parser {
+    const char *pos;              /* next unread byte */
+    const char *end;              /* the terminating NUL */
+    char err[RX_PARSE_ERR_SIZE];  /* first error; empty for an allocation failure */
+    int32_t ngroups;              /* capturing groups opened so far */
+    uint32_t flags;               /* from the leading flag group */
+    uint64_t nodes;               /* nodes made; all of them end up in the tree */
+    uint64_t chains;              /* sequence nodes that extend a chain of plain bytes */
+    uint64_t joins;               /* sequence and alternation nodes */
+} rx_parser;
+
+static rx_node *new_node(rx_parser *p, int32_t kind) {
+    rx_node *node = static_cast<rx_node *>(rx_calloc(1, sizeof(rx_node)));
+    if (node != nullptr) {
+        node->kind = kind;
+        p->nodes++;
+        if (kind == RX_CONCAT || kind == RX_ALT) p->joins++;
+    }
+    return node;
+}
+
+/*
+ * Frees a whole tree without recursion and without allocating. A node uses
+ * either left/right (sequence, alternation) or child (repetition, group),
+ * never both, so its "first" operand is left or child and its second is
+ * right. While the current node has a first operand, rotate it up: the
+ * operand's right slot (unused, or its own second operand, which moves into
+ * the vacated first slot) points back at the node. A node without a first
+ * operand is freed and its right operand becomes current. Every node stays
+ * reachable exactly once, and the walk ends when nothing is left.
+ */
+void node_free(rx_node *node) {
+    while (node != nullptr) {
+        rx_node **first = nullptr;
+        if (node->left != nullptr)
+            first = &node->left;
+        else if (node->child != nullptr)
+            first = &node->child;
+        if (first != nullptr) {
+            rx_node *up = *first;
+            *first = up->right;
+            up->right = node;
+            node = up;
+        } else {
+            rx_node *next = node->right;
+            free(node);
+            node = next;
+        }
+    }
+}
+
+/* The empty sequence: a repetition {0,0} of the byte 0. */
+static rx_node *empty_sequence(rx_parser *p) {
+    rx_node *rep = new_node(p, RX_REPEAT);
+    if (rep == nullptr) return nullptr;
+    rep->child = new_node(p, RX_CHAR);
+    if (rep->child == nullptr) {
+        free(rep);
+        return nullptr;
+    }
+    return rep;
+}
+
+static void set_member(uint8_t *bits, unsigned v) {
+    bits[v >> 3] = static_cast<uint8_t>(bits[v >> 3] | (1u << (v & 7)));
+}
+
+/* Adds "0"-"9", "A"-"Z", "a"-"z" and "_" to a 32-byte set. */
+static void fill_word(uint8_t *bits) {
+    for (unsigned v = '0'; v <= '9'; v++) set_member(bits, v);
+    for (unsigned v = 'A'; v <= 'Z'; v++) set_member(bits, v);
+    for (unsigned v = 'a'; v <= 'z'; v++) set_member(bits, v);
+    set_member(bits, '_');
+}
+
+/*
+ * Bracket class at "[". Inside brackets nothing is special but a "^" in first
+ * place, a "]" in first place (a member), a "]" later (the close) and "-"
+ * between two bytes (a range; hi below lo adds nothing). A "-" that cannot
+ * form a range, and the backslash, are ordinary members.
+ */
+static rx_node *parse_class(rx_parser *p) {
+    p->pos++;
+    rx_node *node = new_node(p, RX_CLASS);
+    if (node == nullptr) return nullptr;
+    node->flags = p->flags & RX_FLAG_I;
+    if (p->pos < p->end && *p->pos == '^') {
+        node->negate = 1;
+        p->pos++;
+    }
+    if (p->pos < p->end && *p->pos == ']') {
+        set_member(node->bits, ']');
+        p->pos++;
+    }
+    for (;;) {
+        if (p->pos >= p->end) break;
+        unsigned lo = static_cast<unsigned char>(*p->pos);
+        p->pos++;
+        if (lo == ']') return node;
+        if (p->pos >= p->end) break;
+        if (*p->pos == '-' && p->pos + 1 < p->end && p->pos[1] != ']') {
+            unsigned hi = static_cast<unsigned char>(p->pos[1]);
+            for (unsigned v = lo; v <= hi; v++) set_member(node->bits, v);
+            p->pos += 2;
+        } else {
+            set_member(node->bits, lo);
+        }
+    }
+    snprintf(p->err, sizeof p->err, "unclosed character class");
+    free(node);
+    return nullptr;
+}
+
+/* Escape at a backslash. A backslash at the very end is a literal backslash;
+ * every byte other than d D s S w W b B stands for itself. */
+static rx_node *parse_escape(rx_parser *p) {
+    if (p->pos + 1 >= p->end) {
+        p->pos++;
+        rx_node *node = new_node(p, RX_CHAR);
+        if (node == nullptr) return nullptr;
+        node->ch = '\\';
+        node->flags = p->flags & RX_FLAG_I;
+        return node;
+    }
+    unsigned char e = static_cast<unsigned char>(p->pos[1]);
+    p->pos += 2;
+    rx_node *node;
+    switch (e) {
+    case 'd': case 'D':
+    case 's': case 'S':
+    case 'w': case 'W':
+        node = new_node(p, RX_CLASS);
+        if (node == nullptr) return nullptr;
+        if (e == 'd' || e == 'D') {
+            for (unsigned v = '0'; v <= '9'; v++) set_member(node->bits, v);
+        } else if (e == 's' || e == 'S') {
+            static const unsigned char space[] = {' ', 9, 10, 13, 12, 11};
+            for (unsigned char v : space) set_member(node->bits, v);
+        } else {
+            fill_word(node->bits);
+        }
+        node->negate = (e == 'D' || e == 'S' || e == 'W') ? 1 : 0;
+        return node;
+    case 'b': case 'B':
+        node = new_node(p, RX_WORDB);
+        if (node == nullptr) return nullptr;
+        node->not_boundary = e == 'B' ? 1 : 0;
+        return node;
+    default:
+        node = new_node(p, RX_CHAR);
+        if (node == nullptr) return nullptr;
+        node->ch = e;
+        node->flags = p->flags & RX_FLAG_I;
+        return node;
+    }
+}
+
+static int is_digit(char c) { return c >= '0' && c <= '9'; }
+
+/* Reads the digits at *q into *value, saturating just above the largest
+ * count so that no amount of digits overflows. */
+static void read_count(const char **q, int64_t *value) {
+    int64_t v = 0;
+    while (is_digit(**q)) {
+        v = v * 10 + (**q - '0');
+        if (v > RX_COUNT_MAX) v = static_cast<int64_t>(RX_COUNT_MAX) + 1;
+        (*q)++;
+    }
+    *value = v;
+}
+
+/*
+ * Reads at most one quantifier after an atom. A counted form must complete
+ * ({n}, {n,}, {n,m}); otherwise nothing is consumed and the "{" is read later
+ * as a literal byte. A completed count above 2147483647 refuses the pattern.
+ * Returns the atom, or a repetition over it, or null with the atom freed.
+ */
+static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
+    if (p->pos >= p->end) return atom;
+    int64_t min, max;
+    const char *q = p->pos + 1;
+    switch (*p->pos) {
+    case '*': min = 0; max = -1; break;
+    case '+': min = 1; max = -1; break;
+    case '?': min = 0; max = 1; break;
+    case '{':
+        if (!is_digit(*q)) return atom;
+        read_count(&q, &min);
+        if (*q == '}') {
+            max = min;
+            q++;
+        } else if (*q == ',') {
+            q++;
+            if (*q == '}') {
+                max = -1;
+                q++;
+            } else if (is_digit(*q)) {
+                read_count(&q, &max);
+                if (*q != '}') return atom;
+                q++;
+            } else {
+                return atom;
+            }
+        } else {
+            return atom;
+        }
+        if (min > RX_COUNT_MAX || max > RX_COUNT_MAX) {
+            snprintf(p->err, sizeof p->err, "repetition count too large");
+            node_free(atom);
+            return nullptr;
+        }
+        break;
+    default:
+        return atom;
+    }
+    rx_node *rep = new_node(p, RX_REPEAT);
+    if (rep == nullptr) {
+        node_free(atom);
+        return nullptr;
+    }
+    rep->min = static_cast<int32_t>(min);
+    rep->max = static_cast<int32_t>(max);
+    rep->child = atom;
+    p->pos = q;
+    if (p->pos < p->end && *p->pos == '?') {
+        rep->lazy = 1;
+        p->pos++;
+    }
+    return rep;
+}
+
+/* Joins item to the end of a sequence; 0, or -1 with the item freed. */
+static int append_item(rx_parser *p, rx_node **seq, rx_node *item) {
+    if (*seq == nullptr) {
+        *seq = item;
+        return 0;
+    }
+    rx_node *cat = new_node(p, RX_CONCAT);
+    if (cat == nullptr) {
+        node_free(item);
+        return -1;
+    }
+    cat->left = *seq;
+    cat->right = item;
+    /* a plain byte after a plain byte or a chain of them extends the chain */
+    if (item->kind == RX_CHAR && (cat->left->kind == RX_CHAR || cat->left->lit_len >= 2) &&
+        cat->left->lit_len < RX_COUNT_MAX) {
+        cat->lit_len = cat->left->kind == RX_CHAR ? 2 : cat->left->lit_len + 1;
+        p->chains++;
+    }
+    *seq = cat;
+    return 0;
+}
+
+/* Why parse_concat stopped. */
+enum { STOP_END, STOP_BAR, STOP_CLOSE, STOP_OPEN, STOP_ERR };
+
+/*
+ * Reads the items of one sequence into *seq (items lean left) until the
+ * sequence ends: at the end of the pattern, at a "|" or ")" (not consumed),
+ * or at a "(" (consumed with its "?:", the group's number in *group: 0 for a
+ * non-capturing group), which parse_alt handles. STOP_ERR on a failure, with
+ * the message in err (empty when an allocation failed).
+ */
+static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
+    for (;;) {
+        if (p->pos >= p->end) return STOP_END;
+        char c = *p->pos;
+        rx_node *item;
+        int quantifiable = 1;
+        switch (c) {
+        case '|':
+            return STOP_BAR;
+        case ')':
+            return STOP_CLOSE;
+        case '(':
+            p->pos++;
+            if (p->pos + 1 < p->end && p->pos[0] == '?' && p->pos[1] == ':') {
+                p->pos += 2;
+                *group = 0;
+            } else {
+                if (p->ngroups < RX_COUNT_MAX) p->ngroups++;
+                *group = p->ngroups;
+            }
+            return STOP_OPEN;
+        case '[':
+            item = parse_class(p);
+            break;
+        case '\\':
+            item = parse_escape(p);
+            break;
+        case '.':
+            p->pos++;
+            item = new_node(p, RX_ANY);
+            if (item != nullptr) item->flags = p->flags & RX_FLAG_S;
+            break;
+        case '^':
+        case '$':
+            p->pos++;
+            quantifiable = 0;
+            item = new_node(p, RX_ANCHOR);
+            if (item != nullptr) {
+                item->anchor = c == '^' ? 1 : 2;
+                item->flags = p->flags & RX_FLAG_M;
+            }
+            break;
+        case '*':
+        case '+':
+        case '?':
+            snprintf(p->err, sizeof p->err, "unexpected '%c'", c);
+            return STOP_ERR;
+        default:
+            p->pos++;
+            item = new_node(p, RX_CHAR);
+            if (item != nullptr) {
+                item->ch = static_cast<uint8_t>(c);
+                item->flags = p->flags & RX_FLAG_I;
+            }
+            break;
+        }
+        if (item == nullptr) return STOP_ERR;
+        if (quantifiable) {
+            item = apply_quant(p, item);
+            if (item == nullptr) return STOP_ERR;
+        }
+        if (append_item(p, seq, item) != 0) return STOP_ERR;
+    }
+}
+
+/* One open level of the alternation: the top level or an open group. */
+typedef struct parse_frame {
+    rx_node *alt;    /* alternatives complete so far, or null */
+    rx_node *seq;    /* the sequence being read, or null */
+    int32_t group;   /* group number; 0 non-capturing; -1 the top level */
+} parse_frame;
+
+#define RX_PARSE_LOCAL_FRAMES 32
+
+/*
+ * Parses an alternation, groups included, without recursion: each "(" pushes
+ * a frame and each ")" pops one and turns the group's alternation into an
+ * item of the enclosing sequence. Alternatives lean left. Stops at the end
+ * of the pattern or at a ")" that closes no group (left for the caller).
+ * *bars_caret is 1 when every top-level "|" is followed by "^".
+ */
+static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
+    parse_frame local[RX_PARSE_LOCAL_FRAMES];
+    parse_frame *frames = local;
+    size_t cap = RX_PARSE_LOCAL_FRAMES, top = 0;
+    frames[0].alt = nullptr;
+    frames[0].seq = nullptr;
+    frames[0].group = -1;
+    *bars_caret = 1;
+    rx_node *root = nullptr;
+
+    for (;;) {
+        int32_t group = 0;
+        int stop = parse_concat(p, &frames[top].seq, &group);
+        if (stop == STOP_ERR) goto fail;
+        if (stop == STOP_OPEN) {
+            if (top + 1 == cap) {
+                parse_frame *grown;
+                if (frames == local) {
+                    grown = static_cast<parse_frame *>(rx_malloc(2 * cap * sizeof *grown));
+                    if (grown != nullptr) memcpy(grown, local, sizeof local);
+                } else {
+                    grown = static_cast<parse_frame *>(rx_realloc(frames, 2 * cap * sizeof *grown));
+                }
+                if (grown == nullptr) goto fail;
+                frames = grown;
+                cap *= 2;
+            }
+            top++;
+            frames[top].alt = nullptr;
+            frames[top].seq = nullptr;
+            frames[top].group = group;
+            continue;
+        }
+
+        /* The sequence ends: fold it into the alternation of its level. */
+        rx_node *seq = frames[top].seq;
+        frames[top].seq = nullptr;
+        if (seq == nullptr) {
+            seq = empty_sequence(p);
+            if (seq == nullptr) goto fail;
+        }
+        if (frames[top].alt != nullptr) {
+            rx_node *alt = new_node(p, RX_ALT);
+            if (alt == nullptr) {
+                node_free(seq);
+                goto fail;
+            }
+            alt->left = frames[top].alt;
+            alt->right = seq;
+            frames[top].alt = alt;
+        } else {
+            frames[top].alt = seq;
+        }
+
+        if (stop == STOP_BAR) {
+            p->pos++;
+            if (top == 0 && *p->pos != '^') *bars_caret = 0;
+            continue;
+        }
+        if (top == 0) {
+            root = frames[0].alt;
+            frames[0].alt = nullptr;
+            break;
+        }
+        if (stop == STOP_END) {
+            snprintf(p->err, sizeof p->err, "unclosed group");
+            goto fail;
+        }
+
+        /* ")" closes the group of this frame. */
+        p->pos++;
+        rx_node *inside = frames[top].alt;
+        int32_t number = frames[top].group;
+        frames[top].alt = nullptr;
+        top--;
+        if (number >= 1 && number <= RX_MAX_GROUPS) {
+            rx_node *node = new_node(p, RX_GROUP);
+            if (node == nullptr) {
+                node_free(inside);
+                goto fail;
+            }
+            node->group = number;
+            node->child = inside;
+            inside = node;
+        }
+        inside = apply_quant(p, inside);
+        if (inside == nullptr) goto fail;
+        if (append_item(p, &frames[top].seq, inside) != 0) goto fail;
+    }
+    if (frames != local) free(frames);
+    return root;
+
+fail:
+    for (size_t i = 0; i <= top; i++) {
+        node_free(frames[i].alt);
+        node_free(frames[i].seq);
+    }
+    if (frames != local) free(frames);
+    return nullptr;
+}
+
+/* Writes a message into a caller's buffer, cut as snprintf cuts, when there
+ * is a buffer at all. */
+static void put_message(char *err, uint64_t err_size, const char *format, int byte) {
+    if (err == nullptr || err_size == 0) return;
+    size_t size = err_size > 0x7fffffffu ? 0x7fffffffu : static_cast<size_t>(err_size);
+    snprintf(err, size, format, byte);
+}
+
+rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
+    rx_parser p;
+    p.pos = pattern;
+    p.end = pattern + strlen(pattern);
+    p.err[0] = '\0';
+    p.ngroups = 0;
+    p.flags = 0;
+    p.nodes = 0;
+    p.chains = 0;
+    p.joins = 0;
+    p.pos += rx_parse_leading_flags(pattern, &p.flags);
+
+    int bars_caret = 0;
+    rx_node *root = parse_alt(&p, &bars_caret);
+    if (info != nullptr) info->out_of_memory = root == nullptr && p.err[0] == '\0';
+    if (root == nullptr) {
+        if (err != nullptr && err_size != 0) {
+            size_t size = err_size > 0x7fffffffu ? 0x7fffffffu : static_cast<size_t>(err_size);
+            snprintf(err, size, "%s", p.err[0] != '\0' ? p.err : "parse error");
+        }
+        return nullptr;
+    }
+    if (p.pos != p.end) {
+        put_message(err, err_size, "trailing junk at '%c'", *p.pos);
+        node_free(root);
+        return nullptr;
+    }
+    if (info != nullptr) {
+        info->anchored = pattern[0] == '^' && bars_caret;
+        info->nodes = p.nodes;
+        info->chains = p.chains;
+        info->joins = p.joins;
+    }
+    return root;
+}
+
+rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size) {
+    if (pattern == nullptr) return nullptr;
+    return rx_parse_tree(pattern, err, err_size, nullptr);
+}
+
+/* ---- compile check ---------------------------------------------------------- */
+
+static int compile_check(const char *pattern, char *err, uint64_t err_size) {
+    rx_node *root = parse_pattern(pattern, err, err_size);
+    if (root == nullptr) return -1;
+    node_free(root);
+    if (err != nullptr && err_size != 0) err[0] = '\0';
+    return 0;
+}
+
+int rx_engine_compile_ok(const char *pattern, char *err, uint64_t err_size) {
+    return compile_check(pattern, err, err_size);
+}
+
+int rx_nfa_compile_ok(const char *pattern, char *err, uint64_t err_size) {
+    return compile_check(pattern, err, err_size);
+}

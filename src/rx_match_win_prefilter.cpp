@@ -1,0 +1,320 @@
+/*
+ * The engine's prefilters: which start positions a search may rule out
+ * without an attempt, for one step each, and how to find the next one it
+ * must try: the literal every match begins with (memmem, or memchr on both
+ * cases of its first byte under the case flag), the bytes that may begin a
+ * match (memchr for a single byte, a table otherwise), and a guard anchor or
+ * word boundary at the front.
+ */
+#include <stdlib.h>
+#include <string.h>
+
+#include "rx_match_win.h"
+#include "rx_match_win_internal.h"
+#include "rx_platform.h"
+
+/*
+ * Hopeless start positions. When every way into the tree first
+ * passes (through sequences, groups, alternations and repetitions with a
+ * minimum of at least one) a byte-consuming leaf, an attempt at a position
+ * whose byte no such leaf accepts, or at the end of the text, cannot match.
+ * Such positions are ruled out without an attempt, for one step each (an
+ * attempt would have cost at least that: the search's own step).
+ *
+ * One more shape is common enough to deserve it: a sequence that begins with
+ * an anchor or a word boundary (the guard), as in \bword\b. A position is
+ * then ruled out where the guard fails, or where it holds but the byte
+ * cannot begin the rest.
+ *
+ * The analysis walks at most a few thousand nodes and gives up on anything
+ * else.
+ */
+#define RX_FIRST_VISITS 4096
+#define RX_FIRST_LEVELS 32
+
+/* Adds the first bytes of node to acc; 0 when node may begin otherwise (or
+ * the walk gets too big). */
+static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) {
+    for (;;) {
+        if (++*visits > RX_FIRST_VISITS) return 0;
+        switch (node->kind) {
+        case RX_CONCAT:
+            node = node->left;
+            continue;
+        case RX_GROUP:
+            node = node->child;
+            continue;
+        case RX_CHAR:
+        case RX_ANY:
+        case RX_CLASS:
+            for (unsigned b = 0; b < 256; b++) {
+                uint8_t byte = static_cast<uint8_t>(b);
+                uint64_t e;
+                if (leaf_match(node, &byte, 1, 0, &e)) acc[b] = 1;
+            }
+            return 1;
+        case RX_ALT:
+            if (level >= RX_FIRST_LEVELS) return 0;
+            if (!first_set(node->left, acc, level + 1, visits)) return 0;
+            node = node->right;
+            continue;
+        case RX_REPEAT:
+            if (node->min < 1) return 0;
+            if (node->max == 0) return 1; /* min above max: never matches */
+            node = node->child;
+            continue;
+        default:
+            return 0;
+        }
+    }
+}
+
+/* The node through groups, the first item of sequences included when
+ * first_item is set. */
+static const rx_node *unwrap(const rx_node *node, int first_item);
+
+/*
+ * The second bytes of a match that begins with an alternation of literal
+ * chains and single bytes (as apple|banana|cherry): for each first byte, the
+ * bytes that may follow it. A single-byte alternative lets anything follow.
+ * Null when the tree has no such shape or memory ran out (nothing is lost
+ * but speed).
+ */
+static uint8_t *second_bytes(const rx_node *root) {
+    const rx_node *alt = unwrap(root, 1);
+    if (alt->kind != RX_ALT || alt->pick == nullptr) return nullptr;
+    uint8_t *second = static_cast<uint8_t *>(rx_calloc(256, 32));
+    if (second == nullptr) return nullptr;
+    for (int32_t i = 0; i < alt->flat_len; i++) {
+        const rx_node *op = alt->flat[i];
+        for (unsigned b = 0; b < 256; b++) {
+            uint8_t byte = static_cast<uint8_t>(b);
+            uint64_t e;
+            if (op->kind != RX_CONCAT) {
+                if (leaf_match(op, &byte, 1, 0, &e)) memset(second + 32 * b, 0xFF, 32);
+                continue;
+            }
+            const int fold = (op->right->flags & RX_FLAG_I) != 0;
+            if (fold ? fold_byte(byte) != fold_byte(op->lit[0]) : byte != op->lit[0]) continue;
+            for (unsigned c = 0; c < 256; c++) {
+                uint8_t next = static_cast<uint8_t>(c);
+                if (fold ? fold_byte(next) == fold_byte(op->lit[1]) : next == op->lit[1])
+                    second[32 * b + (c >> 3)] = static_cast<uint8_t>(second[32 * b + (c >> 3)] | (1u << (c & 7)));
+            }
+        }
+    }
+    return second;
+}
+
+int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
+    memset(fb->accept, 0, sizeof fb->accept);
+    fb->guard = nullptr;
+    fb->second = nullptr;
+    int visits = 0;
+    /* A guard at the bottom of the left spine of sequences and groups. */
+    const rx_node *node = root;
+    while ((node->kind == RX_CONCAT || node->kind == RX_GROUP) && visits < RX_FIRST_VISITS) {
+        visits++;
+        if (node->kind == RX_GROUP) {
+            node = node->child;
+            continue;
+        }
+        if (node->left->kind == RX_ANCHOR || node->left->kind == RX_WORDB) {
+            if (!first_set(node->right, fb->accept, 0, &visits)) return 0;
+            fb->guard = node->left;
+            break;
+        }
+        node = node->left;
+    }
+    if (fb->guard == nullptr) {
+        visits = 0;
+        if (!first_set(root, fb->accept, 0, &visits)) return 0;
+    }
+    int count = 0;
+    fb->single = -1;
+    for (int b = 0; b < 256; b++) {
+        if (fb->accept[b]) {
+            count++;
+            fb->single = b;
+        }
+    }
+    if (count != 1) fb->single = -1;
+    if (fb->guard == nullptr && fb->single < 0) fb->second = second_bytes(root);
+    return count < 256 || fb->guard != nullptr;
+}
+
+/* First position at or after p (below n) whose byte may begin a match; n
+ * when there is none. */
+static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+    if (fb->single >= 0) {
+        const void *hit = memchr(t + p, fb->single, static_cast<size_t>(n - p));
+        return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
+    }
+    if (fb->second == nullptr) {
+        while (p < n && !fb->accept[t[p]]) p++;
+        return p;
+    }
+    /* the byte before the last may be tried with no second byte in view */
+    for (; p + 1 < n; p++) {
+        const uint8_t b = t[p], c = t[p + 1];
+        if (fb->accept[b] && ((fb->second[32 * b + (c >> 3)] >> (c & 7)) & 1)) return p;
+    }
+    return p < n && fb->accept[t[p]] ? p : n;
+}
+
+/* First position q at or after p where the bytes of the literal chain lit
+ * begin (letters folded under the case flag), or n + 1 when there is none. */
+static uint64_t next_literal(const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p) {
+    const uint64_t m = static_cast<uint64_t>(lit->lit_len);
+    if (n < m || p > n - m) return n + 1;
+    if (!(lit->right->flags & RX_FLAG_I)) {
+        const void *hit = rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m));
+        return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
+    }
+    /* both cases of the first byte, each found with memchr */
+    const uint8_t lower = fold_byte(lit->lit[0]);
+    const uint8_t upper = lower >= 'a' && lower <= 'z' ? static_cast<uint8_t>(lower - 32) : lower;
+    const uint64_t last = n - m;
+    uint64_t next_lower = p, next_upper = upper == lower ? n + 1 : p;
+    for (;;) {
+        if (next_lower <= last && t[next_lower] != lower) {
+            const void *h = memchr(t + next_lower, lower, static_cast<size_t>(last - next_lower + 1));
+            next_lower = h != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(h) - t) : n + 1;
+        }
+        if (next_upper <= last && t[next_upper] != upper) {
+            const void *h = memchr(t + next_upper, upper, static_cast<size_t>(last - next_upper + 1));
+            next_upper = h != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(h) - t) : n + 1;
+        }
+        uint64_t q = next_lower < next_upper ? next_lower : next_upper;
+        if (q > last) return n + 1;
+        int32_t matched;
+        if (same_bytes(t + q, lit->lit, lit->lit_len, 1, &matched)) return q;
+        if (q == next_lower) next_lower++;
+        if (q == next_upper) next_upper++;
+    }
+}
+
+/* Charges one step for each position from p on where the required literal
+ * does not begin, and returns the first where it does (n + 1 when none is
+ * left). When the budget runs out on the way, sets the flag as a refused
+ * step would and returns n + 1. */
+uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p) {
+    uint64_t q = next_literal(lit, t, n, p);
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}
+
+/* 1 when an attempt at p must really be made (the guard holds there and the
+ * byte may begin the rest). */
+static int guard_admits(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+    uint64_t e;
+    return p < n && fb->accept[t[p]] && leaf_match(fb->guard, t, n, p, &e);
+}
+
+/*
+ * Rules out the hopeless positions from p on, one step each, and returns the
+ * first position that must really be tried (n + 1 when none is left). When
+ * the budget runs out on the way, sets the flag as a refused step would and
+ * returns n + 1.
+ */
+uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n,
+                                 uint64_t p) {
+    uint64_t q;
+    if (fb->guard == nullptr) {
+        q = next_candidate(fb, t, n, p);
+        if (q == n) q = n + 1; /* the end of the text never begins a match here */
+    } else {
+        q = p;
+        while (q <= n && !guard_admits(fb, t, n, q)) q = q < n ? next_candidate(fb, t, n, q + 1) : n + 1;
+    }
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}
+
+/* The literal chain that begins the first item of the first item ... of
+ * the compiled tree, through groups: every match begins with its bytes.
+ * Null when there is none. */
+const rx_node *rx_prefilter_literal(const rx_node *node) {
+    for (int hops = 0; hops < 4096; hops++) {
+        if (node->kind == RX_CONCAT && node->lit != nullptr) return node;
+        if (node->kind == RX_CONCAT)
+            node = node->flat[0];
+        else if (node->kind == RX_GROUP)
+            node = node->child;
+        else
+            return nullptr;
+    }
+    return nullptr;
+}
+
+/* The node through groups, the first item of sequences included when
+ * first_item is set. */
+static const rx_node *unwrap(const rx_node *node, int first_item) {
+    for (int hops = 0; hops < 4096; hops++) {
+        if (node->kind == RX_GROUP)
+            node = node->child;
+        else if (first_item && node->kind == RX_CONCAT && node->lit == nullptr)
+            node = node->flat[0];
+        else
+            return node;
+    }
+    return node;
+}
+
+/*
+ * A sequence whose first item is a greedy unbounded repetition (minimum at
+ * least 1) of a byte leaf X, followed by an item that begins with a byte
+ * leaf Y. The repetition commits to the whole run of X bytes from the start
+ * position, so an attempt can match only where Y takes the byte after that
+ * run; every start inside one run of X ends its run at the same place.
+ */
+void rx_prefilter_run(rx_prog *prog) {
+    const rx_node *seq = unwrap(prog->root, 0);
+    if (seq->kind != RX_CONCAT || seq->lit != nullptr) return;
+    const rx_node *rep = unwrap(seq->flat[0], 0);
+    if (rep->kind != RX_REPEAT || rep->min < 1 || rep->max != -1 || rep->lazy || !is_byte_leaf(rep->child))
+        return;
+    const rx_node *next = unwrap(seq->flat[1], 1);
+    while (next->kind == RX_CONCAT && next->lit != nullptr) next = next->left; /* a literal's first byte */
+    if (!is_byte_leaf(next)) return;
+    prog->run = rep->child;
+    prog->run_next = next;
+}
+
+/* Charges one step for each position from p on where the run cannot be
+ * followed by its next byte, and returns the first where it can (n + 1 when
+ * none is left; the flag set when the budget ran out on the way). */
+uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    uint64_t q = p, e;
+    while (q < n) {
+        if (!leaf_match(prog->run, t, n, q, &e)) {
+            q++;
+            continue;
+        }
+        uint64_t r = q + 1;
+        while (r < n && leaf_match(prog->run, t, n, r, &e)) r++;
+        if (leaf_match(prog->run_next, t, n, r, &e)) break;
+        q = r; /* every start in this run ends it at r */
+    }
+    if (q >= n) q = n + 1; /* the run needs a byte */
+    uint64_t hopeless = q - p;
+    if (hopeless > static_cast<uint64_t>(ms->steps)) {
+        ms->steps = 0;
+        ms->hit = 1;
+        return n + 1;
+    }
+    ms->steps -= static_cast<int32_t>(hopeless);
+    return q;
+}

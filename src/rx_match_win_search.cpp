@@ -1,0 +1,218 @@
+/*
+ * The engine's search face: a prepared pattern (parse, compile), the step
+ * budget of a call, the loop over start positions, and the entry points of
+ * both name families with the query of the last failure's reason.
+ *
+ * A search loads the call's budget and the thread's matcher blocks into a
+ * record on its own stack, runs, and stores them back, so the hot loop does
+ * not touch thread-local storage. What the last search on a thread left
+ * (steps, refusal, memory failure) stays in thread-local variables for
+ * rx_engine_last_error and the tests.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "rx_match_win.h"
+#include "rx_match_win_internal.h"
+#include "rx_platform.h"
+
+/* What the last search on this thread left, and its active record. */
+static RX_THREAD_LOCAL int32_t g_steps_left;     /* steps of the call's budget left */
+static RX_THREAD_LOCAL int32_t g_budget_hit;     /* a step was refused in the call */
+static RX_THREAD_LOCAL int32_t g_out_of_memory;  /* the work stack or log could not grow */
+static RX_THREAD_LOCAL rx_caps *g_caps;          /* active capture record, or null */
+
+int32_t rx_engine_budget(uint64_t n, uint64_t nodes) {
+    const uint64_t room = RX_STEPS_MAX - RX_STEPS_BASE;
+    uint64_t per_byte = RX_STEPS_PER_BYTE + nodes;
+    if (nodes > room || (n != 0 && per_byte > room / n)) return RX_STEPS_MAX;
+    return static_cast<int32_t>(per_byte * n + RX_STEPS_BASE);
+}
+
+/*
+ * Tries the start positions from start on: 1 with the first match's span, 0
+ * when there is none, -1 when a step was refused (or memory ran out). The
+ * analysis of hopeless positions is made only once a couple of attempts have
+ * failed, so that searches that match at once do not pay for it, and the
+ * prog keeps it for its later searches.
+ */
+static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t start,
+                          uint64_t *found, uint64_t *end) {
+    int skip = prog->first_state > 0, failures = 0;
+    uint64_t p = start;
+    while (p <= n) {
+        if (prog->prefix != nullptr) {
+            p = rx_prefilter_skip_literal(ms, prog->prefix, t, n, p);
+            if (ms->hit) return -1;
+            if (p > n) break;
+        } else if (prog->run != nullptr) {
+            p = rx_prefilter_skip_run(ms, prog, t, n, p);
+            if (ms->hit) return -1;
+            if (p > n) break;
+        } else if (skip) {
+            p = rx_prefilter_skip_bytes(ms, &prog->first, t, n, p);
+            if (ms->hit) return -1;
+            if (p > n) break;
+        }
+        caps_reset(ms);
+        if (rx_spend_step(ms) == 0) {
+            int m = rx_match_node(ms, prog->root, t, n, p, end);
+            if (m < 0) return -1;
+            if (m > 0) {
+                *found = p;
+                return ms->hit ? -1 : 1;
+            }
+        }
+        if (ms->hit) return -1;
+        if (!skip && prog->prefix == nullptr && prog->run == nullptr && ++failures == 2 && n - p >= 8) {
+            if (prog->first_state == 0) prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
+            skip = prog->first_state > 0;
+        }
+        p++;
+    }
+    return 0;
+}
+
+/*
+ * One search of a prepared pattern, drawing on the prog's budget: 1 with the
+ * match's span, 0 none, -1 when a step was refused in this call (or memory
+ * ran out). A match found while some step of the call was refused is no
+ * match: the search fails instead. With the prog anchored only offset 0 is
+ * tried. The active record is installed for the call and the previous one
+ * put back on every way out.
+ */
+static int run_search(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                      uint64_t *out_end, rx_caps *caps) {
+    const uint8_t *t = reinterpret_cast<const uint8_t *>(text);
+    if (!prog->armed) rx_engine_arm(prog, n);
+    mstate ms;
+    ms.steps = prog->steps_left;
+    ms.hit = prog->budget_hit;
+    ms.caps = caps;
+    rx_match_begin(&ms);
+    rx_caps *saved = g_caps;
+    g_caps = caps;
+    caps_reset(&ms);
+
+    int result = 0;
+    uint64_t end = 0, found = 0;
+    if (ms.hit) {
+        result = -1;
+    } else if (prog->anchored) {
+        if (start == 0 && rx_spend_step(&ms) == 0) {
+            int m = rx_match_node(&ms, prog->root, t, n, 0, &end);
+            if (m < 0)
+                result = -1;
+            else if (m > 0)
+                result = ms.hit ? -1 : 1;
+        }
+        if (result == 0 && ms.hit) result = -1;
+    } else {
+        result = scan_positions(&ms, prog, t, n, start, &found, &end);
+    }
+    g_caps = saved;
+    rx_match_end(&ms);
+    prog->steps_left = ms.steps;
+    prog->budget_hit = ms.hit;
+    g_steps_left = ms.steps;
+    g_budget_hit = ms.hit;
+    g_out_of_memory = ms.oom;
+    if (ms.oom) result = RX_OUT_OF_MEMORY;
+    if (result == 1) {
+        *out_start = found;
+        *out_end = end;
+    }
+    return result;
+}
+
+/* Parse, arm a budget of its own, search, free. The error buffer receives
+ * the parser's message, or the reason of a failed search. */
+static int nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                    uint64_t *out_end, rx_caps *caps, char *err) {
+    rx_prog prog;
+    if (rx_engine_prepare(pattern, &prog, err, RX_SEARCH_ERR_SIZE) != 0) return -1;
+    int r = run_search(&prog, text, n, start, out_start, out_end, caps);
+    rx_engine_release(&prog);
+    if (r < 0) snprintf(err, RX_SEARCH_ERR_SIZE, "%s", rx_engine_last_error());
+    return r;
+}
+
+int rx_engine_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                   uint64_t *out_end) {
+    char err[RX_SEARCH_ERR_SIZE];
+    return nfa_find(pattern, text, n, start, out_start, out_end, nullptr, err);
+}
+
+int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start,
+                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
+    char err[RX_SEARCH_ERR_SIZE];
+    return nfa_find(pattern, text, n, start, out_start, out_end, caps, err);
+}
+
+int rx_nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                uint64_t *out_end) {
+    char err[RX_SEARCH_ERR_SIZE];
+    return nfa_find(pattern, text, n, start, out_start, out_end, nullptr, err);
+}
+
+int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                     uint64_t *out_end, rx_caps *caps) {
+    char err[RX_SEARCH_ERR_SIZE];
+    return nfa_find(pattern, text, n, start, out_start, out_end, caps, err);
+}
+
+const char *rx_engine_last_error(void) {
+    if (g_out_of_memory) return "out of memory";
+    if (g_budget_hit) return "backtracking limit reached";
+    return "match engine error";
+}
+
+int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t err_size) {
+    if (prog == nullptr) return -1;
+    memset(prog, 0, sizeof *prog);
+    if (pattern == nullptr) return -1;
+    rx_parse_info info;
+    prog->root = rx_parse_tree(pattern, err, err_size, &info);
+    if (prog->root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
+    prog->anchored = info.anchored;
+    prog->nodes = info.nodes;
+    if (rx_compile_tree(prog, &info) != 0) {
+        rx_engine_release(prog);
+        if (err != nullptr && err_size != 0) snprintf(err, static_cast<size_t>(err_size < 128 ? err_size : 128), "parse error");
+        return RX_OUT_OF_MEMORY;
+    }
+    prog->prefix = rx_prefilter_literal(prog->root);
+    if (prog->prefix == nullptr) rx_prefilter_run(prog);
+    return 0;
+}
+
+void rx_engine_arm(rx_prog *prog, uint64_t n) {
+    prog->steps_left = rx_engine_budget(n, prog->nodes);
+    prog->budget_hit = 0;
+    prog->armed = 1;
+}
+
+void rx_engine_release(rx_prog *prog) {
+    if (prog == nullptr) return;
+    node_free(prog->root);
+    prog->root = nullptr;
+    free(prog->flats); /* the literal bytes share its block */
+    prog->flats = nullptr;
+    prog->lits = nullptr;
+    free(prog->picks);
+    prog->picks = nullptr;
+    free(prog->first.second);
+    prog->first.second = nullptr;
+    prog->prefix = nullptr;
+    prog->run = nullptr;
+    prog->run_next = nullptr;
+}
+
+int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start,
+                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
+    if (prog == nullptr || prog->root == nullptr) return -1;
+    return run_search(prog, text, n, start, out_start, out_end, caps);
+}
+
+int32_t rx_engine_steps_left(void) { return g_steps_left; }

@@ -1,0 +1,53 @@
+// What every part of the command-line host shares: exit statuses, messages
+// on standard error under the program's name, writing to standard output,
+// and the --color rule.
+#ifndef KRX_CLI_COMMON_H
+#define KRX_CLI_COMMON_H
+
+#include <cstddef>
+#include <string>
+
+namespace cli {
+
+// Exit statuses, as grep has them: 0 a match (or an answer), 1 no match,
+// 2 an error (usage, unreadable input, a call the library refused).
+const int kExitMatch = 0;
+const int kExitNone = 1;
+const int kExitError = 2;
+
+extern const char kProgram[];  // "kelvaron-regex", the prefix of every message
+
+// "kelvaron-regex: <message>\n" on standard error.
+// (mingw-w64's C++ standard I/O is its own, which knows %zu and %llu.)
+void error(const char *fmt, ...)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Write errors are not checked on each write; callers look at the stream's
+// error flag once everything is written (flush_stdout).
+void write_bytes(const char *p, size_t n);
+void write_str(const std::string &s);
+// Flushes standard output; false (after a message) when writing failed.
+bool flush_stdout();
+
+enum class ColorMode { kAuto, kAlways, kNever };
+
+// Reads the value of --color=WHEN (auto, always, never); false for others.
+bool parse_color_mode(const char *value, ColorMode *mode);
+// auto: colour when standard output is a terminal and TERM is not "dumb".
+bool color_wanted(ColorMode mode);
+
+// SGR sequences of the colours used (those of grep's defaults).
+extern const char kSgrMatch[];     // bold red: matched text
+extern const char kSgrFile[];      // magenta: file names
+extern const char kSgrLine[];      // green: line numbers
+extern const char kSgrSep[];       // cyan: the ':' separators
+extern const char kSgrReset[];
+
+}  // namespace cli
+
+#endif
