@@ -5,7 +5,6 @@
 //   /usr/bin/time -v build/bench/bench_slow --benchmark_filter='BM_literal_1mb'
 // Mind what an entry may cost before running it, and never run them all
 // unfiltered on a shared machine: as these lines are written,
-// BM_empty_after_million over 10 MiB would take hours, and
 // BM_sixteen_groups answers 9.3 GB of JSON at a peak of about 18 GB.
 // Entries:
 //   BM_empty_after_million/N  (?:(?:b|b|...|.){0,2000}c)? with 150 "b|" over
