@@ -1,5 +1,6 @@
 # Compiler flags shared by every target of the project.
-#   krx_flags      warnings as errors (and sanitizers when KRX_SANITIZE is on)
+#   krx_flags      warnings as errors (and sanitizers when KRX_SANITIZE or
+#                  KRX_TSAN is on)
 #   krx_lib_flags  what the library itself is built with: no exceptions, no RTTI
 add_library(krx_flags INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
@@ -8,6 +9,13 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(krx_flags INTERFACE
       -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(krx_flags INTERFACE -fsanitize=address,undefined)
+  endif()
+  if(KRX_TSAN)
+    if(KRX_SANITIZE)
+      message(FATAL_ERROR "KRX_TSAN and KRX_SANITIZE cannot be combined; use two build folders")
+    endif()
+    target_compile_options(krx_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(krx_flags INTERFACE -fsanitize=thread)
   endif()
 endif()
 

@@ -107,7 +107,11 @@ RX_API const char *rx_generate(const char *examples_json);
 
 /*
  * The text of the most recent failure, or "" when the last call succeeded.
- * Never NULL; it is not cleared by reading it. One text for the process.
+ * Never NULL; it is not cleared by reading it. One text for the process:
+ * every call on any thread clears or sets it. A multi-threaded host that
+ * reads it must serialise its calls, holding one lock of its own over each
+ * call and the read that follows, on every thread; otherwise it may read
+ * another thread's text, or one half overwritten.
  */
 RX_API const char *rx_last_error(void);
 

@@ -39,7 +39,7 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
          googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
          python3-pytest python3-pip python3-setuptools python3-wheel \
-         mono-mcs mono-runtime; do
+         mono-mcs mono-runtime clang-14 libclang-rt-14-dev; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then

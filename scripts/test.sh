@@ -4,8 +4,12 @@
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build-asan/), tested with CTest; leaks are failures;
 #   3. the Windows DLL cross-built with mingw-w64 and its suite run under
-#      Wine (scripts/build-windows.sh).
-# Set KRX_LONG=1 for the long mode of the generated tests.
+#      Wine (scripts/build-windows.sh);
+#   4. the thread tests under ThreadSanitizer (scripts/tsan.sh, build-tsan/);
+#   5. every fuzz target for a fixed time, 60 s each (scripts/fuzz.sh,
+#      build-fuzz/; a failing input is left in build-fuzz/artifacts/).
+# Set KRX_LONG=1 for the long mode of the generated tests (and hours of
+# fuzzing).
 # Installs missing dependencies first (a no-op when all are present).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,4 +32,9 @@ if [ -x scripts/build-windows.sh ]; then
   echo "== windows build under wine"
   scripts/build-windows.sh --test
 fi
+echo "== thread sanitizer build"
+scripts/tsan.sh
+
+echo "== fuzzing"
+scripts/fuzz.sh
 echo "== all suites passed"

@@ -18,13 +18,22 @@
 /* ---- allocation seam ------------------------------------------------------ */
 
 #if defined(RX_ALLOC_SEAM)
-/* Allocation number that fails (0: none) and allocations counted since the
- * seam was last armed, both for the calling thread only. */
+/* Allocation number that fails (0: none), whether every later one fails
+ * too, and allocations counted since the seam was last armed, all for the
+ * calling thread only. */
 static RX_THREAD_LOCAL long t_fail_at;
+static RX_THREAD_LOCAL int t_fail_rest;
 static RX_THREAD_LOCAL long t_alloc_count;
 
 void rx_alloc_fail_at(long k) {
     t_fail_at = k;
+    t_fail_rest = 0;
+    t_alloc_count = 0;
+}
+
+void rx_alloc_fail_from(long k) {
+    t_fail_at = k;
+    t_fail_rest = 1;
     t_alloc_count = 0;
 }
 
@@ -33,7 +42,8 @@ long rx_alloc_count(void) { return t_alloc_count; }
 /* 1 when the allocation about to be made must fail. */
 static int seam_refuses(void) {
     t_alloc_count++;
-    return t_fail_at > 0 && t_alloc_count == t_fail_at;
+    if (t_fail_at <= 0) return 0;
+    return t_fail_rest ? t_alloc_count >= t_fail_at : t_alloc_count == t_fail_at;
 }
 #else
 static inline int seam_refuses(void) { return 0; }

@@ -34,7 +34,7 @@
  * Every block the library allocates comes from these and is released with
  * free (rx_free is free). In a build with RX_ALLOC_SEAM defined, a test can
  * make the k-th allocation from now on, counted on the calling thread, fail
- * (and every later one while armed with rx_alloc_fail_from). */
+ * (rx_alloc_fail_at), or the k-th and every later one (rx_alloc_fail_from). */
 void *rx_malloc(size_t size);
 void *rx_calloc(size_t count, size_t size);
 void *rx_realloc(void *block, size_t size);
@@ -43,9 +43,14 @@ void rx_free(void *block);
 
 #if defined(RX_ALLOC_SEAM)
 /* Fail the k-th allocation (k >= 1) made on this thread from now on, and
- * only that one; k = 0 disarms. */
+ * only that one; k = 0 disarms either mode. */
 void rx_alloc_fail_at(long k);
-/* Number of allocations made on this thread since the last arm/disarm. */
+/* Fail the k-th allocation (k >= 1) made on this thread from now on and
+ * every one after it, as a process that has run out of memory for good
+ * would see; k = 0 disarms either mode. */
+void rx_alloc_fail_from(long k);
+/* Number of allocations made on this thread since the last arm/disarm,
+ * the refused ones included. */
 long rx_alloc_count(void);
 #endif
 
