@@ -34,8 +34,9 @@ static void node_stack_free(node_stack *st) {
 static int node_stack_push(node_stack *st, rx_node *node) {
     if (st->top == st->cap) {
         size_t cap = st->cap * 2;
-        rx_node **grown = static_cast<rx_node **>(
-            st->items == st->local ? rx_malloc(cap * sizeof *grown) : rx_realloc(st->items, cap * sizeof *grown));
+        const size_t size = cap * sizeof(rx_node *);
+        rx_node **grown =
+            static_cast<rx_node **>(st->items == st->local ? rx_malloc(size) : rx_realloc(st->items, size));
         if (grown == nullptr) return -1;
         if (st->items == st->local) memcpy(grown, st->local, sizeof st->local);
         st->items = grown;
@@ -76,11 +77,10 @@ static void first_bytes_of(const rx_node *op, uint8_t *set) {
         return;
     }
     const uint8_t c = op->lit[0];
-    set[c >> 3] = static_cast<uint8_t>(set[c >> 3] | (1u << (c & 7)));
+    set_add(set, c);
     if ((op->right->flags & RX_FLAG_I) && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
-        const uint8_t lower = fold_byte(c), upper = static_cast<uint8_t>(lower - 32);
-        set[lower >> 3] = static_cast<uint8_t>(set[lower >> 3] | (1u << (lower & 7)));
-        set[upper >> 3] = static_cast<uint8_t>(set[upper >> 3] | (1u << (upper & 7)));
+        set_add(set, fold_byte(c));
+        set_add(set, fold_byte(c) - 32u);
     }
 }
 
@@ -170,7 +170,8 @@ int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
             node->flat = ops;
             node->flat_len = k;
             flats_used += static_cast<size_t>(k);
-            if (node->kind == RX_ALT && all_pick_by_first_byte(node) && node_stack_push(&picked, node) != 0) failed = 1;
+            if (node->kind == RX_ALT && all_pick_by_first_byte(node) && node_stack_push(&picked, node) != 0)
+                failed = 1;
             for (int32_t i = k - 1; i >= 0 && !failed; i--) failed = node_stack_push(&st, ops[i]) != 0;
         } else if (node->child != nullptr) {
             failed = node_stack_push(&st, node->child) != 0;

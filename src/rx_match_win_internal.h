@@ -30,6 +30,8 @@ typedef struct rx_parse_info {
 
 /* parse_pattern, also filling *info (when given), on failure too. */
 rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info);
+/* Writes the message of a parse that ran out of memory into err. */
+void rx_parse_out_of_memory(char *err, uint64_t err_size);
 
 /* ---- compile ---------------------------------------------------------------- */
 
@@ -116,22 +118,28 @@ static inline int is_byte_leaf(const rx_node *node) {
     return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
 }
 
+/* Adds b to a set of bytes held as 32 bytes of bits (value v is bit v % 8
+ * of byte v / 8, as in_bits reads them). */
+static inline void set_add(uint8_t *set, unsigned b) {
+    set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7)));
+}
+
 /* The bytes a byte leaf takes, as bits of a 32-byte set (added to it). */
 static inline void leaf_set(const rx_node *node, uint8_t *set) {
     for (unsigned b = 0; b < 256; b++) {
+        const int letter = (b | 32u) >= 'a' && (b | 32u) <= 'z'; /* either case */
+        const int fold = (node->flags & RX_FLAG_I) != 0;
         int in;
         if (node->kind == RX_CHAR) {
-            in = b == node->ch ||
-                 ((node->flags & RX_FLAG_I) && (b | 32u) == (node->ch | 32u) && (b | 32u) >= 'a' && (b | 32u) <= 'z');
+            in = b == node->ch || (fold && letter && (b | 32u) == (node->ch | 32u));
         } else if (node->kind == RX_ANY) {
             in = b != '\n' || (node->flags & RX_FLAG_S);
         } else {
-            in = (node->bits[b >> 3] >> (b & 7)) & 1;
-            if (!in && (node->flags & RX_FLAG_I) && (b | 32u) >= 'a' && (b | 32u) <= 'z')
-                in = (node->bits[(b ^ 32u) >> 3] >> ((b ^ 32u) & 7)) & 1;
+            in = in_bits(node->bits, static_cast<uint8_t>(b));
+            if (!in && fold && letter) in = in_bits(node->bits, static_cast<uint8_t>(b ^ 32u));
             in = in != (node->negate != 0);
         }
-        if (in) set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7)));
+        if (in) set_add(set, b);
     }
 }
 

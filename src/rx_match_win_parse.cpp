@@ -490,6 +490,8 @@ static void parse_message(int32_t error, char byte, char *err, uint64_t err_size
     }
 }
 
+void rx_parse_out_of_memory(char *err, uint64_t err_size) { parse_message(PE_MEMORY, 0, err, err_size); }
+
 rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
     rx_parser p;
     p.pos = pattern;

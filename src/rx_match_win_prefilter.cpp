@@ -117,8 +117,8 @@ static uint8_t *second_bytes(const rx_node *root) {
             if (fold ? fold_byte(byte) != fold_byte(op->lit[0]) : byte != op->lit[0]) continue;
             for (unsigned c = 0; c < 256; c++) {
                 uint8_t next = static_cast<uint8_t>(c);
-                if (fold ? fold_byte(next) == fold_byte(op->lit[1]) : next == op->lit[1])
-                    second[32 * b + (c >> 3)] = static_cast<uint8_t>(second[32 * b + (c >> 3)] | (1u << (c & 7)));
+                const int takes = fold ? fold_byte(next) == fold_byte(op->lit[1]) : next == op->lit[1];
+                if (takes) set_add(second + 32 * b, c);
             }
         }
     }
@@ -167,7 +167,8 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
     if (fb->second != nullptr && fb->few > 0) {
         uint8_t any[32] = {}; /* the bytes that may come second after any first */
         for (int k = 0; k < fb->few; k++)
-            for (int w = 0; w < 32; w++) any[w] = static_cast<uint8_t>(any[w] | fb->second[32 * fb->few_bytes[k] + w]);
+            for (int w = 0; w < 32; w++)
+                any[w] = static_cast<uint8_t>(any[w] | fb->second[32 * fb->few_bytes[k] + w]);
         int count = 0;
         for (int b = 0; b < 256; b++)
             if ((any[b >> 3] >> (b & 7)) & 1) count++;
@@ -190,7 +191,8 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
             /* both bytes at once up to the byte before the last */
             const int pair = fb->few2 > 0 && p + 1 < n;
             size_t room = static_cast<size_t>(n - p - (pair ? 1 : 0));
-            size_t at = rx_find_any_of(t + p, room, fb->few_bytes, fb->few, fb->few2_bytes, pair ? fb->few2 : 0);
+            size_t at =
+                rx_find_any_of(t + p, room, fb->few_bytes, fb->few, fb->few2_bytes, pair ? fb->few2 : 0);
             p += at;
             if (at == room) {
                 if (p == n) return n;
@@ -366,8 +368,6 @@ uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t
 
 /* ---- the fixed-width lead ------------------------------------------------------ */
 
-static void set_add(uint8_t *set, unsigned b) { set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7))); }
-static int set_has(const uint8_t *set, uint8_t b) { return (set[b >> 3] >> (b & 7)) & 1; }
 
 /* Appends the positions of node to the lead while their widths are fixed;
  * 1 when node was fixed-width to its end (the next item may follow). */
@@ -447,13 +447,13 @@ static int set_weight(const uint8_t *set) {
 static int32_t single_byte(const uint8_t *set, int32_t *fold) {
     int count = 0, only = -1;
     for (unsigned b = 0; b < 256; b++)
-        if (set_has(set, static_cast<uint8_t>(b))) {
+        if (in_bits(set, static_cast<uint8_t>(b))) {
             count++;
             only = static_cast<int>(b);
         }
     *fold = 0;
     if (count == 1) return only;
-    if (count == 2 && only >= 'a' && only <= 'z' && set_has(set, static_cast<uint8_t>(only - 32))) {
+    if (count == 2 && only >= 'a' && only <= 'z' && in_bits(set, static_cast<uint8_t>(only - 32))) {
         *fold = 1;
         return only;
     }
@@ -495,7 +495,7 @@ void rx_prefilter_lead(rx_prog *prog) {
 /* 1 when the lead's positions all take their bytes at p (p + len <= n). */
 static int lead_holds(const rx_lead *lead, const uint8_t *t, uint64_t p) {
     for (int32_t i = 0; i < lead->len; i++)
-        if (!set_has(lead->set[i], t[p + static_cast<uint64_t>(i)])) return 0;
+        if (!in_bits(lead->set[i], t[p + static_cast<uint64_t>(i)])) return 0;
     return 1;
 }
 
@@ -507,7 +507,8 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
     while (p <= last) {
         uint64_t q; /* the next start whose anchor position takes its byte */
         if (lead->second >= 0) {
-            rx_byte_at one = {static_cast<size_t>(at), static_cast<unsigned char>(lead->anchor_byte), lead->fold};
+            rx_byte_at one = {static_cast<size_t>(at), static_cast<unsigned char>(lead->anchor_byte),
+                              lead->fold};
             rx_byte_at two = {static_cast<size_t>(lead->second), static_cast<unsigned char>(lead->second_byte),
                               lead->second_fold};
             size_t count = static_cast<size_t>(last - p + 1);
@@ -517,13 +518,13 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
         } else if (lead->anchor_byte >= 0) {
             const uint8_t *from = t + p + at;
             size_t room = static_cast<size_t>(last - p + 1);
-            const void *hit = lead->fold ? rx_find_byte_folded(from, room, static_cast<uint8_t>(lead->anchor_byte))
-                                         : memchr(from, lead->anchor_byte, room);
+            const uint8_t b = static_cast<uint8_t>(lead->anchor_byte);
+            const void *hit = lead->fold ? rx_find_byte_folded(from, room, b) : memchr(from, b, room);
             if (hit == nullptr) return n + 1;
             q = static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) - at;
         } else {
             q = p;
-            while (q <= last && !set_has(lead->set[at], t[q + at])) q++;
+            while (q <= last && !in_bits(lead->set[at], t[q + at])) q++;
             if (q > last) return n + 1;
         }
         if (lead_holds(lead, t, q)) return q;

@@ -71,7 +71,8 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
         if (ms->hit) return -1;
         if (!skip && prog->prefix == nullptr && prog->lead.len < 2 && prog->run == nullptr && ++failures == 2 &&
             n - p >= 8) {
-            if (prog->first_state == 0) prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
+            if (prog->first_state == 0)
+                prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
             skip = prog->first_state > 0;
         }
         p++;
@@ -185,7 +186,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     prog->groups = info.groups;
     if (rx_compile_tree(prog, &info) != 0) {
         rx_engine_release(prog);
-        if (err != nullptr && err_size != 0) snprintf(err, static_cast<size_t>(err_size < 128 ? err_size : 128), "parse error");
+        rx_parse_out_of_memory(err, err_size); /* as a parse that ran out of memory */
         return RX_OUT_OF_MEMORY;
     }
     /* a literal in one case is found with memchr and memcmp; otherwise the

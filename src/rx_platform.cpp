@@ -274,7 +274,8 @@ static inline int byte_is(unsigned char c, rx_byte_at at) {
 size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byte_at two) {
     size_t i = 0;
 #if defined(__SSE2__)
-    const __m128i want1 = _mm_set1_epi8(static_cast<char>(one.b)), want2 = _mm_set1_epi8(static_cast<char>(two.b));
+    const __m128i want1 = _mm_set1_epi8(static_cast<char>(one.b));
+    const __m128i want2 = _mm_set1_epi8(static_cast<char>(two.b));
     const __m128i bit1 = _mm_set1_epi8(one.fold ? 0x20 : 0), bit2 = _mm_set1_epi8(two.fold ? 0x20 : 0);
     for (; i + 16 <= count; i += 16) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + one.offset));
@@ -313,9 +314,10 @@ size_t rx_find_any_of(const unsigned char *t, size_t n, const unsigned char *byt
     for (int k = 0; k < count2; k++) want2[k] = _mm_set1_epi8(static_cast<char>(bytes2[k]));
     for (; i + 16 <= n; i += 16) {
         __m128i hits = any_of(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i)), want, count);
-        if (count2 > 0)
-            hits = _mm_and_si128(hits, any_of(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + 1)), want2,
-                                              count2));
+        if (count2 > 0) {
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + i + 1));
+            hits = _mm_and_si128(hits, any_of(next, want2, count2));
+        }
         int mask = _mm_movemask_epi8(hits);
         if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
