@@ -424,8 +424,8 @@ static constexpr byte_weights make_weights() {
         t.w[static_cast<unsigned char>(common[i])] = 30 - i;
         t.w[static_cast<unsigned char>(common[i] - 32)] = 28 - i;
     }
-    t.w[' '] = 40;
-    t.w['\n'] = 40;
+    t.w[static_cast<unsigned char>(' ')] = 40;
+    t.w[static_cast<unsigned char>('\n')] = 40;
     return t;
 }
 
