@@ -153,8 +153,7 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes);
 /* The bytes that may begin a match. */
 typedef struct rx_first_bytes {
     uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
-    int single;             /* -1, or the only byte accepted */
-    int few;                /* 0, or how many bytes are accepted when 2 to 8 */
+    int few;                /* 0, or how many bytes are accepted when 1 to 8 */
     uint8_t few_bytes[8];   /* those bytes */
     int few2;               /* 0, or how many bytes may come second when 1 to
                                8 (with second) */
@@ -180,6 +179,16 @@ typedef struct rx_lead {
     uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
 } rx_lead;
 
+/* Which prefilter a prepared pattern uses. */
+enum {
+    RX_FILTER_NONE,      /* none: every position is tried */
+    RX_FILTER_UNKNOWN,   /* the bytes that may begin a match, not analysed yet */
+    RX_FILTER_BYTES,     /* those bytes, analysed (prog->first) */
+    RX_FILTER_LITERAL,   /* prog->prefix */
+    RX_FILTER_LEAD,      /* prog->lead */
+    RX_FILTER_RUN        /* prog->run and prog->run_next */
+};
+
 typedef struct rx_prog {
     /* the pattern */
     rx_node *root;         /* the parse tree, owned */
@@ -195,16 +204,16 @@ typedef struct rx_prog {
     void *picks;           /* byte tables of the alternations, owned */
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
+    int filter;            /* RX_FILTER_*: which of them */
     const rx_node *prefix; /* null, or the literal chain (one case) every
-                              match begins with */
+                              match begins with ... */
+    size_t prefix_rare;    /* ... and the index of its least common byte */
     rx_lead lead;          /* the bytes of fixed-width first items */
     const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
                               run (minimum 1) every match begins with ... */
     const rx_node *run_next; /* ... and the byte leaf that must follow it */
-    int first_state;       /* the bytes that may begin a match, analysed after
-                              a search's first failed attempts: 0 not yet, 1
-                              made and usable, -1 made and of no use */
-    rx_first_bytes first;  /* that analysis, kept for the next searches */
+    rx_first_bytes first;  /* the bytes that may begin a match, analysed once
+                              a search's first attempts fail and kept */
     /* the step budget of the call */
     int armed;             /* 1 once a budget was armed for this prog */
     int32_t steps_left;    /* what is left of it */

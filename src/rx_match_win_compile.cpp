@@ -76,12 +76,7 @@ static void first_bytes_of(const rx_node *op, uint8_t *set) {
         leaf_set(op, set);
         return;
     }
-    const uint8_t c = op->lit[0];
-    set_add(set, c);
-    if ((op->right->flags & RX_FLAG_I) && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
-        set_add(set, fold_byte(c));
-        set_add(set, fold_byte(c) - 32u);
-    }
+    set_add_literal(set, op->lit[0], (op->right->flags & RX_FLAG_I) != 0);
 }
 
 /* What op spends failing at its first byte: nothing for a byte, each

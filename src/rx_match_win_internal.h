@@ -82,9 +82,9 @@ static inline int rx_spend_step(mstate *ms) {
     return -1;
 }
 
-/* Charges c steps at once, the steps a chain of c sequence or alternation
- * nodes spends on the way down to its first operand: -1 (with the flag set,
- * as a refused step leaves it) when fewer are left. */
+/* Charges c steps at once (work whose steps the rules would spend one by
+ * one): -1, with the flag set as a refused step leaves it, when fewer are
+ * left. */
 static inline int charge_steps(mstate *ms, int64_t c) {
     if (ms->hit) return -1;
     if (ms->steps < c) {
@@ -122,6 +122,18 @@ static inline int is_byte_leaf(const rx_node *node) {
  * of byte v / 8, as in_bits reads them). */
 static inline void set_add(uint8_t *set, unsigned b) {
     set[b >> 3] = static_cast<uint8_t>(set[b >> 3] | (1u << (b & 7)));
+}
+
+static inline uint8_t fold_byte(uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<uint8_t>(b + 32) : b; }
+
+/* Adds the byte c of a literal to a set, and its other case when fold is
+ * set and c is a letter. */
+static inline void set_add_literal(uint8_t *set, uint8_t c, int fold) {
+    set_add(set, c);
+    if (fold && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
+        set_add(set, fold_byte(c));
+        set_add(set, fold_byte(c) - 32u);
+    }
 }
 
 /* The bytes a byte leaf takes, as bits of a 32-byte set (added to it). */
@@ -201,8 +213,6 @@ static inline int leaf_match(const rx_node *node, const uint8_t *t, uint64_t n, 
     }
 }
 
-static inline uint8_t fold_byte(uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<uint8_t>(b + 32) : b; }
-
 /* 1 when the m bytes at s equal lit, letters folded when fold is set. */
 static inline int same_bytes(const uint8_t *s, const uint8_t *lit, int32_t m, int fold, int32_t *matched) {
     int32_t j = 0;
@@ -226,12 +236,14 @@ static inline int same_bytes(const uint8_t *s, const uint8_t *lit, int32_t m, in
 int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb);
 /* The literal chain every match of the compiled tree begins with, or null. */
 const rx_node *rx_prefilter_literal(const rx_node *root);
+/* The index of the least common byte of a literal chain. */
+size_t rx_prefilter_rare_byte(const rx_node *lit);
 /* Rule out the hopeless positions from p on, one step each, and return the
  * first that must be tried; n + 1 (with the flag set when the budget ran
  * out on the way) when none is left. */
 uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n,
                                  uint64_t p);
-uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
 /* A run and the byte after it every match begins with, as in (\w+)@: sets
  * prog->run and prog->run_next when the compiled tree has that shape. */
 void rx_prefilter_run(rx_prog *prog);

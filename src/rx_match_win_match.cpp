@@ -151,16 +151,11 @@ static int literal_match(mstate *ms, const rx_node *node, const uint8_t *t, uint
     const int fold = (node->right->flags & RX_FLAG_I) != 0;
     uint64_t room = n - p;
     int32_t avail = room < static_cast<uint64_t>(m) ? static_cast<int32_t>(room) : m;
-    int32_t matched = 0;
-    int ok = avail == m ? same_bytes(t + p, node->lit, m, fold, &matched)
-                        : (same_bytes(t + p, node->lit, avail, fold, &matched), 0);
-    int64_t cost = ok ? 2 * static_cast<int64_t>(m - 1) : static_cast<int64_t>(m - 1) + matched;
-    if (ms->hit || ms->steps < cost) {
-        ms->steps = 0;
-        ms->hit = 1;
+    int32_t matched = 0; /* bytes that agree before the first that does not */
+    same_bytes(t + p, node->lit, avail, fold, &matched);
+    const int ok = matched == m;
+    if (charge_steps(ms, ok ? 2 * static_cast<int64_t>(m - 1) : static_cast<int64_t>(m - 1) + matched) != 0)
         return 0;
-    }
-    ms->steps -= static_cast<int32_t>(cost);
     if (ok) *e = p + static_cast<uint64_t>(m);
     return ok;
 }

@@ -22,14 +22,7 @@
  * returns q; when fewer steps are left, sets the flag as a refused step
  * would and returns n + 1. */
 static uint64_t charge_hopeless(mstate *ms, uint64_t n, uint64_t p, uint64_t q) {
-    uint64_t hopeless = q - p;
-    if (hopeless > static_cast<uint64_t>(ms->steps)) {
-        ms->steps = 0;
-        ms->hit = 1;
-        return n + 1;
-    }
-    ms->steps -= static_cast<int32_t>(hopeless);
-    return q;
+    return charge_steps(ms, static_cast<int64_t>(q - p)) == 0 ? q : n + 1;
 }
 
 /*
@@ -90,7 +83,17 @@ static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) 
 
 /* The node through groups, the first item of sequences included when
  * first_item is set. */
-static const rx_node *unwrap(const rx_node *node, int first_item);
+static const rx_node *unwrap(const rx_node *node, int first_item) {
+    for (int hops = 0; hops < 4096; hops++) {
+        if (node->kind == RX_GROUP)
+            node = node->child;
+        else if (first_item && node->kind == RX_CONCAT && node->lit == nullptr)
+            node = node->flat[0];
+        else
+            return node;
+    }
+    return node;
+}
 
 /*
  * The second bytes of a match that begins with an alternation of literal
@@ -106,21 +109,20 @@ static uint8_t *second_bytes(const rx_node *root) {
     if (second == nullptr) return nullptr;
     for (int32_t i = 0; i < alt->flat_len; i++) {
         const rx_node *op = alt->flat[i];
-        for (unsigned b = 0; b < 256; b++) {
-            uint8_t byte = static_cast<uint8_t>(b);
-            uint64_t e;
-            if (op->kind != RX_CONCAT) {
-                if (leaf_match(op, &byte, 1, 0, &e)) memset(second + 32 * b, 0xFF, 32);
-                continue;
-            }
+        uint8_t first[32] = {}, then[32]; /* its first bytes, and what may follow them */
+        if (op->kind == RX_CONCAT) {
             const int fold = (op->right->flags & RX_FLAG_I) != 0;
-            if (fold ? fold_byte(byte) != fold_byte(op->lit[0]) : byte != op->lit[0]) continue;
-            for (unsigned c = 0; c < 256; c++) {
-                uint8_t next = static_cast<uint8_t>(c);
-                const int takes = fold ? fold_byte(next) == fold_byte(op->lit[1]) : next == op->lit[1];
-                if (takes) set_add(second + 32 * b, c);
-            }
+            set_add_literal(first, op->lit[0], fold);
+            memset(then, 0, sizeof then);
+            set_add_literal(then, op->lit[1], fold);
+        } else {
+            leaf_set(op, first);
+            memset(then, 0xFF, sizeof then);
         }
+        for (unsigned b = 0; b < 256; b++)
+            if (in_bits(first, static_cast<uint8_t>(b)))
+                for (unsigned w = 0; w < 32; w++)
+                    second[32 * b + w] = static_cast<uint8_t>(second[32 * b + w] | then[w]);
     }
     return second;
 }
@@ -150,19 +152,13 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
         if (!first_set(root, fb->accept, 0, &visits)) return 0;
     }
     int count = 0;
-    fb->single = -1;
-    for (int b = 0; b < 256; b++) {
-        if (fb->accept[b]) {
-            count++;
-            fb->single = b;
-        }
-    }
-    if (count != 1) fb->single = -1;
     fb->few = 0;
-    if (count >= 2 && count <= 8)
-        for (int b = 0; b < 256; b++)
-            if (fb->accept[b]) fb->few_bytes[fb->few++] = static_cast<uint8_t>(b);
-    if (fb->guard == nullptr && fb->single < 0) fb->second = second_bytes(root);
+    for (int b = 0; b < 256; b++) {
+        if (!fb->accept[b]) continue;
+        if (count++ < 8) fb->few_bytes[fb->few++] = static_cast<uint8_t>(b);
+    }
+    if (count > 8) fb->few = 0;
+    if (fb->guard == nullptr && count > 1) fb->second = second_bytes(root);
     fb->few2 = 0;
     if (fb->second != nullptr && fb->few > 0) {
         uint8_t any[32] = {}; /* the bytes that may come second after any first */
@@ -182,8 +178,8 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
 /* First position at or after p (below n) whose byte may begin a match; n
  * when there is none. */
 static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
-    if (fb->single >= 0) {
-        const void *hit = memchr(t + p, fb->single, static_cast<size_t>(n - p));
+    if (fb->few == 1) {
+        const void *hit = memchr(t + p, fb->few_bytes[0], static_cast<size_t>(n - p));
         return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n;
     }
     for (; p < n; p++) {
@@ -210,44 +206,21 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
 }
 
 /* First position q at or after p where the bytes of the literal chain lit
- * begin (letters folded under the case flag), or n + 1 when there is none. */
-static uint64_t next_literal(const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p) {
+ * begin, or n + 1 when there is none; rare is the index of its least common
+ * byte, the one memchr looks for. */
+static uint64_t next_literal(const rx_node *lit, size_t rare, const uint8_t *t, uint64_t n, uint64_t p) {
     const uint64_t m = static_cast<uint64_t>(lit->lit_len);
     if (n < m || p > n - m) return n + 1;
-    if (!(lit->right->flags & RX_FLAG_I)) {
-        const void *hit = rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m));
-        return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
-    }
-    /* both cases of the first byte, each found with memchr */
-    const uint8_t lower = fold_byte(lit->lit[0]);
-    const uint8_t upper = lower >= 'a' && lower <= 'z' ? static_cast<uint8_t>(lower - 32) : lower;
-    const uint64_t last = n - m;
-    uint64_t next_lower = p, next_upper = upper == lower ? n + 1 : p;
-    for (;;) {
-        if (next_lower <= last && t[next_lower] != lower) {
-            const void *h = memchr(t + next_lower, lower, static_cast<size_t>(last - next_lower + 1));
-            next_lower = h != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(h) - t) : n + 1;
-        }
-        if (next_upper <= last && t[next_upper] != upper) {
-            const void *h = memchr(t + next_upper, upper, static_cast<size_t>(last - next_upper + 1));
-            next_upper = h != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(h) - t) : n + 1;
-        }
-        uint64_t q = next_lower < next_upper ? next_lower : next_upper;
-        if (q > last) return n + 1;
-        int32_t matched;
-        if (same_bytes(t + q, lit->lit, lit->lit_len, 1, &matched)) return q;
-        if (q == next_lower) next_lower++;
-        if (q == next_upper) next_upper++;
-    }
+    const void *hit = rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m), rare);
+    return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
 }
 
 /* Charges one step for each position from p on where the required literal
  * does not begin, and returns the first where it does (n + 1 when none is
  * left). When the budget runs out on the way, sets the flag as a refused
  * step would and returns n + 1. */
-uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_node *lit, const uint8_t *t, uint64_t n, uint64_t p) {
-    uint64_t q = next_literal(lit, t, n, p);
-    return charge_hopeless(ms, n, p, q);
+uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    return charge_hopeless(ms, n, p, next_literal(prog->prefix, prog->prefix_rare, t, n, p));
 }
 
 /* 1 when an attempt at p must really be made (the guard holds there and the
@@ -279,31 +252,9 @@ uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uin
 /* The literal chain that begins the first item of the first item ... of
  * the compiled tree, through groups: every match begins with its bytes.
  * Null when there is none. */
-const rx_node *rx_prefilter_literal(const rx_node *node) {
-    for (int hops = 0; hops < 4096; hops++) {
-        if (node->kind == RX_CONCAT && node->lit != nullptr) return node;
-        if (node->kind == RX_CONCAT)
-            node = node->flat[0];
-        else if (node->kind == RX_GROUP)
-            node = node->child;
-        else
-            return nullptr;
-    }
-    return nullptr;
-}
-
-/* The node through groups, the first item of sequences included when
- * first_item is set. */
-static const rx_node *unwrap(const rx_node *node, int first_item) {
-    for (int hops = 0; hops < 4096; hops++) {
-        if (node->kind == RX_GROUP)
-            node = node->child;
-        else if (first_item && node->kind == RX_CONCAT && node->lit == nullptr)
-            node = node->flat[0];
-        else
-            return node;
-    }
-    return node;
+const rx_node *rx_prefilter_literal(const rx_node *root) {
+    const rx_node *first = unwrap(root, 1);
+    return first->kind == RX_CONCAT && first->lit != nullptr ? first : nullptr;
 }
 
 /*
@@ -383,13 +334,7 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
         const int fold = (node->right->flags & RX_FLAG_I) != 0;
         for (int32_t i = 0; i < node->lit_len; i++) {
             if (lead->len == RX_LEAD_MAX) return 0;
-            uint8_t c = node->lit[i];
-            set_add(lead->set[lead->len], c);
-            if (fold && fold_byte(c) >= 'a' && fold_byte(c) <= 'z') {
-                set_add(lead->set[lead->len], fold_byte(c));
-                set_add(lead->set[lead->len], static_cast<unsigned>(fold_byte(c) - 32));
-            }
-            lead->len++;
+            set_add_literal(lead->set[lead->len++], node->lit[i], fold);
         }
         return 1;
     }
@@ -408,8 +353,7 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
     return node->kind == RX_ANCHOR || node->kind == RX_WORDB;
 }
 
-/* How common each byte is in prose, logs and code, roughly (see
- * rx_find_bytes): letters by their frequency in English, capitals a little
+/* How common each byte is in prose, logs and code, roughly: letters by their frequency in English, capitals a little
  * rarer, digits in between, space and line feed the most common. */
 struct byte_weights {
     int w[256];
@@ -430,6 +374,13 @@ static constexpr byte_weights make_weights() {
 }
 
 static constexpr byte_weights kWeights = make_weights();
+
+size_t rx_prefilter_rare_byte(const rx_node *lit) {
+    size_t rare = 0;
+    for (int32_t i = 1; i < lit->lit_len; i++)
+        if (kWeights.w[lit->lit[i]] < kWeights.w[lit->lit[rare]]) rare = static_cast<size_t>(i);
+    return rare;
+}
 
 /* The sum of the weights of a set's bytes, so that a single rare byte wins. */
 static int set_weight(const uint8_t *set) {
@@ -537,6 +488,5 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
  * hold, and returns the first where it does (n + 1 when none is left; the
  * flag set when the budget ran out on the way). */
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
-    uint64_t q = next_lead(lead, t, n, p);
-    return charge_hopeless(ms, n, p, q);
+    return charge_hopeless(ms, n, p, next_lead(lead, t, n, p));
 }

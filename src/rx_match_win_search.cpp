@@ -30,35 +30,33 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes) {
     return static_cast<int32_t>(per_byte * n + RX_STEPS_BASE);
 }
 
+/* Rules out the hopeless positions from p on, one step each, by the prog's
+ * prefilter, and returns the first that must be tried (n + 1 when none is
+ * left, the flag set when the budget ran out on the way). */
+static uint64_t skip_hopeless(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    switch (prog->filter) {
+    case RX_FILTER_LITERAL: return rx_prefilter_skip_literal(ms, prog, t, n, p);
+    case RX_FILTER_LEAD: return rx_prefilter_skip_lead(ms, &prog->lead, t, n, p);
+    case RX_FILTER_RUN: return rx_prefilter_skip_run(ms, prog, t, n, p);
+    case RX_FILTER_BYTES: return rx_prefilter_skip_bytes(ms, &prog->first, t, n, p);
+    default: return p;
+    }
+}
+
 /*
  * Tries the start positions from start on: 1 with the first match's span, 0
  * when there is none, -1 when a step was refused (or memory ran out). The
- * analysis of hopeless positions is made only once a couple of attempts have
- * failed, so that searches that match at once do not pay for it, and the
- * prog keeps it for its later searches.
+ * analysis of the bytes that may begin a match is made only once a couple of
+ * attempts have failed, so that searches that match at once do not pay for
+ * it, and the prog keeps it for its later searches.
  */
 static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t start,
                           uint64_t *found, uint64_t *end) {
-    int skip = prog->first_state > 0, failures = 0;
-    uint64_t p = start;
-    while (p <= n) {
-        if (prog->prefix != nullptr) {
-            p = rx_prefilter_skip_literal(ms, prog->prefix, t, n, p);
-            if (ms->hit) return -1;
-            if (p > n) break;
-        } else if (prog->lead.len >= 2) {
-            p = rx_prefilter_skip_lead(ms, &prog->lead, t, n, p);
-            if (ms->hit) return -1;
-            if (p > n) break;
-        } else if (prog->run != nullptr) {
-            p = rx_prefilter_skip_run(ms, prog, t, n, p);
-            if (ms->hit) return -1;
-            if (p > n) break;
-        } else if (skip) {
-            p = rx_prefilter_skip_bytes(ms, &prog->first, t, n, p);
-            if (ms->hit) return -1;
-            if (p > n) break;
-        }
+    int failures = 0;
+    for (uint64_t p = start; p <= n; p++) {
+        p = skip_hopeless(ms, prog, t, n, p);
+        if (ms->hit) return -1;
+        if (p > n) break;
         caps_reset(ms);
         if (rx_spend_step(ms) == 0) {
             int m = rx_match_node(ms, prog->root, t, n, p, end);
@@ -69,13 +67,8 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             }
         }
         if (ms->hit) return -1;
-        if (!skip && prog->prefix == nullptr && prog->lead.len < 2 && prog->run == nullptr && ++failures == 2 &&
-            n - p >= 8) {
-            if (prog->first_state == 0)
-                prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
-            skip = prog->first_state > 0;
-        }
-        p++;
+        if (prog->filter == RX_FILTER_UNKNOWN && ++failures == 2 && n - p >= 8)
+            prog->filter = rx_prefilter_analyse(prog->root, &prog->first) ? RX_FILTER_BYTES : RX_FILTER_NONE;
     }
     return 0;
 }
@@ -174,6 +167,29 @@ const char *rx_engine_last_error(void) {
     return "match engine error";
 }
 
+/* A literal in one case is found with memchr and memcmp; otherwise the
+ * fixed-width lead, or the run and its next byte, or (once attempts fail)
+ * the bytes that may begin a match. A pattern tried at offset 0 alone needs
+ * none. */
+static void choose_filter(rx_prog *prog) {
+    prog->filter = RX_FILTER_NONE;
+    if (prog->anchored) return;
+    const rx_node *lit = rx_prefilter_literal(prog->root);
+    if (lit != nullptr && !(lit->right->flags & RX_FLAG_I)) {
+        prog->prefix = lit;
+        prog->prefix_rare = rx_prefilter_rare_byte(lit);
+        prog->filter = RX_FILTER_LITERAL;
+        return;
+    }
+    rx_prefilter_lead(prog);
+    if (prog->lead.len >= 2) {
+        prog->filter = RX_FILTER_LEAD;
+        return;
+    }
+    rx_prefilter_run(prog);
+    prog->filter = prog->run != nullptr ? RX_FILTER_RUN : RX_FILTER_UNKNOWN;
+}
+
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t err_size) {
     if (prog == nullptr) return -1;
     memset(prog, 0, sizeof *prog);
@@ -189,14 +205,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
         rx_parse_out_of_memory(err, err_size); /* as a parse that ran out of memory */
         return RX_OUT_OF_MEMORY;
     }
-    /* a literal in one case is found with memchr and memcmp; otherwise the
-     * fixed-width lead, or the run and its next byte; a pattern tried at
-     * offset 0 alone needs none */
-    if (prog->anchored) return 0;
-    prog->prefix = rx_prefilter_literal(prog->root);
-    if (prog->prefix != nullptr && (prog->prefix->right->flags & RX_FLAG_I)) prog->prefix = nullptr;
-    if (prog->prefix == nullptr) rx_prefilter_lead(prog);
-    if (prog->prefix == nullptr && prog->lead.len < 2) rx_prefilter_run(prog);
+    choose_filter(prog);
     return 0;
 }
 

@@ -191,19 +191,6 @@ void rx_error_unlock(void) {
     g_error_lock.clear(std::memory_order_release);
 }
 
-/* How common a byte is in prose, logs and code, roughly: 0 rare, 9 common.
- * The search for a string looks for its least common byte with memchr. */
-static int byte_rank(unsigned char b) {
-    static const char kLetters[] = "etaoinsrhldcumfpgwybvkxjqz"; /* most common first */
-    if (b == ' ' || b == '\n') return 9;
-    unsigned char lower = b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
-    for (int i = 0; kLetters[i] != '\0'; i++)
-        if (kLetters[i] == lower) return 8 - i * 8 / 26 - (lower != b ? 1 : 0);
-    if (b >= '0' && b <= '9') return 5;
-    if (b >= 0x80) return 2;
-    return 3;
-}
-
 /* The C library's memmem where there is one; elsewhere memchr and memcmp. */
 static const void *find_bytes_slow(const unsigned char *h, size_t n, const unsigned char *k, size_t m) {
 #if defined(__GLIBC__)
@@ -224,18 +211,15 @@ static const void *find_bytes_slow(const unsigned char *h, size_t n, const unsig
 }
 
 /*
- * memchr finds the needle's least common byte, memcmp checks the rest. When
- * the candidates come too thick (a needle of common bytes, or a text of
- * repeats) the rest of the hay goes to find_bytes_slow, whose time is
- * linear.
+ * memchr finds the needle's byte at index at (the caller's choice: its least
+ * common), memcmp checks the rest. When the candidates come too thick (a
+ * needle of common bytes, or a text of repeats) the rest of the hay goes to
+ * find_bytes_slow, whose time is linear.
  */
-const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m) {
+const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m, size_t at) {
     const unsigned char *h = static_cast<const unsigned char *>(hay);
     const unsigned char *k = static_cast<const unsigned char *>(needle);
     if (m == 0 || n < m) return m == 0 ? hay : nullptr;
-    size_t at = 0;
-    for (size_t i = 1; i < m; i++)
-        if (byte_rank(k[i]) < byte_rank(k[at])) at = i;
     size_t pos = 0, tried = 0; /* pos: first start not yet ruled out */
     while (pos <= n - m) {
         const void *hit = memchr(h + pos + at, k[at], n - m - pos + 1);

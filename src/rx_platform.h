@@ -39,8 +39,9 @@ void rx_error_lock(void);
 void rx_error_unlock(void);
 
 /* The first occurrence of the m bytes of needle (m >= 1) in the n bytes of
- * hay, or null. */
-const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m);
+ * hay, or null; at (below m) is the index of the needle's byte that memchr
+ * looks for, best its least common. */
+const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m, size_t at);
 
 /* The first byte of the n at hay that is the lower-case letter lower or its
  * capital, or null. */

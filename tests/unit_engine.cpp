@@ -480,9 +480,12 @@ TEST(Search, FindBytes) {
         {rep('a', 3000) + "b", rep('a', 100) + "b", 2900},
     };
     for (const Row &r : rows) {
-        const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size());
-        long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
-        EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20);
+        // whichever byte of the needle memchr looks for
+        for (size_t rare = 0; rare < r.needle.size(); rare++) {
+            const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size(), rare);
+            long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
+            EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20) << " by " << rare;
+        }
     }
     // The byte searches behind the other prefilters, sixteen bytes at a time
     // and then byte by byte: hits inside the first block, across its end,
