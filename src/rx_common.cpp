@@ -249,20 +249,8 @@ const char *rx_tls_printf_json(const char *format, ...) {
 
 /* ---- rx_buf ------------------------------------------------------------------ */
 
-/* Makes room for at least one more byte after the text: the capacity
- * doubles (64 to start) while it is not above length + 1. -1 leaves the
- * buffer as it was. */
-static int buf_grow(char **data, uint64_t *length, uint64_t *capacity) {
-    uint64_t cap = *capacity != 0 ? *capacity * 2 : 64;
-    while (cap <= *length + 1) cap *= 2;
-    if (cap > SIZE_MAX) return -1;
-    char *block = static_cast<char *>(rx_realloc(*data, static_cast<size_t>(cap)));
-    if (block == nullptr) return -1;
-    *data = block;
-    *capacity = cap;
-    return 0;
-}
-
+/* The capacity doubles (64 to start) until it is above length + count; -1
+ * leaves the buffer as it was. */
 int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
                         uint64_t count) {
     uint64_t cap = *capacity != 0 ? *capacity * 2 : 64;
@@ -282,7 +270,7 @@ int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
 int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
                      const char *bytes, uint64_t count) {
     while (count > 0) {
-        if (!(*length + 1 < *capacity) && buf_grow(data, length, capacity) != 0)
+        if (!(*length + 1 < *capacity) && rx_buf_reserve_grow(data, length, capacity, 1) != 0)
             return -1;
         uint64_t room = *capacity - 1 - *length;
         uint64_t take = room < count ? room : count;

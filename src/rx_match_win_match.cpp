@@ -43,7 +43,8 @@ enum {
 };
 
 /* A pending node of the machine: what the recursive rules keep in a call's
- * frame. For a repetition, one frame per iteration in progress. */
+ * frame. For a repetition, one frame per iteration below its minimum and
+ * one for the iteration under way (see quant_enter). */
 typedef struct mframe {
     const rx_node *node;
     uint64_t pos;    /* where the node (or the iteration) started */
@@ -52,7 +53,6 @@ typedef struct mframe {
                         sequence, alternation: the operand under way */
     int32_t tag;     /* F_* */
 } mframe;
-
 
 /* The thread's matcher blocks, kept and reused from one search to the next:
  * plain pointers and counts (no thread-local arrays). */
@@ -294,14 +294,19 @@ static inline int simple_match(mstate *ms, const rx_node *node, const uint8_t *t
  * abandoned). This is the recursive matcher run on an explicit stack:
  *
  *   sequence     mark; step, first operand; step, second operand from its
- *                end; on any failure take back to mark and fail;
- *   alternation  mark; step, first operand; else take back, step, second;
+ *                end; on any failure take back to mark and fail (a chain
+ *                of sequences is one node with its operands in a list: the
+ *                steps down the chain are charged at once, then a step
+ *                before each operand after the first);
+ *   alternation  mark; step, first operand; else take back, step, second
+ *                (a chain likewise, or straight to the alternative its
+ *                byte table names);
  *   group        mark; step, inside; on success record the group;
- *   repetition   match_quant below, one frame per iteration in progress.
+ *   repetition   match_quant below.
  *
  * A refused step counts as a failure of the node that needed it. Frames are
- * skipped where the recursive call would be the node's last act (a second
- * operand with nothing to take back, an alternation's second operand, a
+ * skipped where the recursive call would be the node's last act (a last
+ * operand with nothing to take back, an alternation's last alternative, a
  * group when no record is active).
  */
 int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
