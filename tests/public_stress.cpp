@@ -122,9 +122,11 @@ size_t call_index(int id, size_t k, size_t n) {
 const int kThreads = krx_test::long_mode() ? 8 : 4;
 const int kRounds = krx_test::long_mode() ? 2000 : 20;
 
-TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
-    const std::vector<Call> calls = all_calls();
-    const std::vector<Outcome> expected = single_threaded(calls);
+// Every thread makes every call kRounds times, each time judged by
+// same(call index, answer); the number of calls judged different, and the
+// first of them.
+template <typename Same>
+void expect_all_same(const std::vector<Call> &calls, Same same) {
     std::atomic<int> bad{0};
     std::atomic<int> first_bad{-1};
     on_threads(kThreads, [&](int id) {
@@ -132,10 +134,7 @@ TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
         for (int round = 0; round < kRounds; ++round) {
             for (size_t k = 0; k < n; ++k) {
                 const size_t at = call_index(id, k, n);
-                const char *answer = make(calls[at]);
-                const bool same = expected[at].null ? answer == nullptr
-                                                    : answer != nullptr && expected[at].answer == answer;
-                if (!same) {
+                if (!same(at)) {
                     bad++;
                     int none = -1;
                     first_bad.compare_exchange_strong(none, static_cast<int>(at));
@@ -146,27 +145,23 @@ TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
     EXPECT_EQ(bad.load(), 0) << "first differing call: #" << first_bad.load();
 }
 
+TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
+    const std::vector<Call> calls = all_calls();
+    const std::vector<Outcome> expected = single_threaded(calls);
+    expect_all_same(calls, [&](size_t at) {
+        const char *answer = make(calls[at]);
+        return expected[at].null ? answer == nullptr : answer != nullptr && expected[at].answer == answer;
+    });
+}
+
 TEST(Stress, SerialisedCallsReadTheirOwnErrorText) {
     const std::vector<Call> calls = all_calls();
     const std::vector<Outcome> expected = single_threaded(calls);
     std::mutex host_lock;
-    std::atomic<int> bad{0};
-    std::atomic<int> first_bad{-1};
-    on_threads(kThreads, [&](int id) {
-        const size_t n = calls.size();
-        for (int round = 0; round < kRounds; ++round) {
-            for (size_t k = 0; k < n; ++k) {
-                const size_t at = call_index(id, k, n);
-                std::lock_guard<std::mutex> hold(host_lock);
-                if (!same_outcome(outcome_of(make(calls[at])), expected[at])) {
-                    bad++;
-                    int none = -1;
-                    first_bad.compare_exchange_strong(none, static_cast<int>(at));
-                }
-            }
-        }
+    expect_all_same(calls, [&](size_t at) {
+        std::lock_guard<std::mutex> hold(host_lock);
+        return same_outcome(outcome_of(make(calls[at])), expected[at]);
     });
-    EXPECT_EQ(bad.load(), 0) << "first differing call: #" << first_bad.load();
 }
 
 }  // namespace
