@@ -242,7 +242,7 @@ static int walk_begin(match_walk *w, const char *pattern, const char *text) {
         return -1;
     }
     w->text = text;
-    w->n = strlen(text);
+    w->n = rx_engine_measure(&w->prog, text, RX_TEXT_LIMIT);
     w->offset = 0;
     w->done = 0;
     if (w->n > RX_TEXT_LIMIT) {

@@ -179,6 +179,9 @@ typedef struct rx_lead {
     uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
 } rx_lead;
 
+/* Occurrences of a literal prefix's least common byte a prog notes. */
+#define RX_SEEN_MAX 64
+
 /* Which prefilter a prepared pattern uses. */
 enum {
     RX_FILTER_NONE,      /* none: every position is tried */
@@ -214,6 +217,13 @@ typedef struct rx_prog {
     const rx_node *run_next; /* ... and the byte leaf that must follow it */
     rx_first_bytes first;  /* the bytes that may begin a match, analysed once
                               a search's first attempts fail and kept */
+    /* where the prefix's least common byte occurs in the text, noted while
+     * rx_engine_measure measured it: every occurrence below seen_until is
+     * one of the seen_count offsets, in increasing order (seen_until 0: none
+     * noted) */
+    uint32_t seen[RX_SEEN_MAX];
+    int32_t seen_count;
+    uint64_t seen_until;
     /* the step budget of the call */
     int armed;             /* 1 once a budget was armed for this prog */
     int32_t steps_left;    /* what is left of it */
@@ -225,8 +235,15 @@ typedef struct rx_prog {
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err,
                       uint64_t err_size);
 void rx_engine_release(rx_prog *prog);
-/* Arms a fresh budget on the prog for searches of a text of n bytes. */
+/* Arms a fresh budget on the prog for searches of a text of n bytes (and
+ * forgets what rx_engine_measure noted of another text). */
 void rx_engine_arm(rx_prog *prog, uint64_t n);
+/* The length of a NUL-terminated text, or limit + 1 when it is longer than
+ * limit, with the prog armed for it. A prog with a literal prefix notes on
+ * the way where the literal's least common byte occurs, so that its
+ * searches of this text need not read it again to find them; its searches
+ * must then be of this text. */
+uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit);
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n,
                         uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);

@@ -244,6 +244,9 @@ size_t rx_prefilter_rare_byte(const rx_node *lit);
 uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n,
                                  uint64_t p);
 uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+/* The length of a NUL-terminated text (limit + 1 when longer than limit),
+ * noting in prog->seen where the literal prefix's least common byte occurs. */
+uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit);
 /* A run and the byte after it every match begins with, as in (\w+)@: sets
  * prog->run and prog->run_next when the compiled tree has that shape. */
 void rx_prefilter_run(rx_prog *prog);

@@ -14,6 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "rx_match_win.h"
 #include "rx_match_win_internal.h"
 #include "rx_platform.h"
@@ -205,12 +207,26 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
     return n;
 }
 
-/* First position q at or after p where the bytes of the literal chain lit
- * begin, or n + 1 when there is none; rare is the index of its least common
- * byte, the one memchr looks for. */
-static uint64_t next_literal(const rx_node *lit, size_t rare, const uint8_t *t, uint64_t n, uint64_t p) {
-    const uint64_t m = static_cast<uint64_t>(lit->lit_len);
+/* First position q at or after p where the prefix's bytes begin, or n + 1
+ * when there is none. Its least common byte (at index rare) is looked up
+ * among the occurrences noted while the text was measured, and found with
+ * memchr beyond them. */
+static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    const rx_node *lit = prog->prefix;
+    const uint64_t m = static_cast<uint64_t>(lit->lit_len), rare = prog->prefix_rare;
     if (n < m || p > n - m) return n + 1;
+    if (p + rare < prog->seen_until) {
+        const uint32_t *end = prog->seen + prog->seen_count;
+        for (const uint32_t *o = std::lower_bound(prog->seen, end, p + rare); o < end; o++) {
+            const uint64_t q = *o - rare;
+            if (q > n - m) return n + 1;
+            if (memcmp(t + q, lit->lit, static_cast<size_t>(m)) == 0) return q;
+        }
+        /* no start whose rare byte lies below seen_until is left */
+        if (prog->seen_until >= n) return n + 1;
+        p = prog->seen_until - rare;
+        if (p > n - m) return n + 1;
+    }
     const void *hit = rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m), rare);
     return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
 }
@@ -220,7 +236,26 @@ static uint64_t next_literal(const rx_node *lit, size_t rare, const uint8_t *t, 
  * left). When the budget runs out on the way, sets the flag as a refused
  * step would and returns n + 1. */
 uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
-    return charge_hopeless(ms, n, p, next_literal(prog->prefix, prog->prefix_rare, t, n, p));
+    return charge_hopeless(ms, n, p, next_literal(prog, t, n, p));
+}
+
+/* The search hops from one occurrence of the rare byte to the next and stops at
+ * the terminator, so the text is read once for both its length and the
+ * occurrences; after RX_SEEN_MAX of them the rest is only measured. */
+uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
+    const char rare = static_cast<char>(prog->prefix->lit[prog->prefix_rare]);
+    if (rare == '\0') return strnlen(text, static_cast<size_t>(limit + 1)); /* no text holds it */
+    for (const char *p = text;;) {
+        const char *q = rx_find_byte_or_end(p, rare);
+        const uint64_t at = static_cast<uint64_t>(q - text);
+        if (at > limit) return limit + 1;
+        if (*q == '\0' || prog->seen_count == RX_SEEN_MAX) {
+            prog->seen_until = at;
+            return *q == '\0' ? at : at + strnlen(q, static_cast<size_t>(limit + 1 - at));
+        }
+        prog->seen[prog->seen_count++] = static_cast<uint32_t>(at);
+        p = q + 1;
+    }
 }
 
 /* 1 when an attempt at p must really be made (the guard holds there and the

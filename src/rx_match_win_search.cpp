@@ -209,10 +209,25 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     return 0;
 }
 
-void rx_engine_arm(rx_prog *prog, uint64_t n) {
+static void arm_budget(rx_prog *prog, uint64_t n) {
     prog->steps_left = rx_engine_budget(n, prog->nodes);
     prog->budget_hit = 0;
     prog->armed = 1;
+}
+
+void rx_engine_arm(rx_prog *prog, uint64_t n) {
+    arm_budget(prog, n);
+    prog->seen_count = 0;
+    prog->seen_until = 0;
+}
+
+uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
+    prog->seen_count = 0;
+    prog->seen_until = 0;
+    uint64_t n = prog->filter == RX_FILTER_LITERAL ? rx_prefilter_measure(prog, text, limit)
+                                                   : strnlen(text, static_cast<size_t>(limit + 1));
+    arm_budget(prog, n);
+    return n;
 }
 
 void rx_engine_release(rx_prog *prog) {

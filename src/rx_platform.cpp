@@ -232,6 +232,17 @@ const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t 
     return nullptr;
 }
 
+/* glibc's strchrnul reads the text once; elsewhere strchr, and strlen when
+ * the byte is not there. */
+const char *rx_find_byte_or_end(const char *text, char c) {
+#if defined(__GLIBC__)
+    return strchrnul(text, c);
+#else
+    const char *q = strchr(text, c);
+    return q != nullptr ? q : text + strlen(text);
+#endif
+}
+
 /* Sixteen bytes at a time where SSE2 is there: setting the 0x20 bit makes
  * both cases of a letter equal to the lower one. */
 const void *rx_find_byte_folded(const void *hay, size_t n, unsigned char lower) {

@@ -9,7 +9,8 @@
  *   - release of a thread's heap blocks when the thread ends;
  *   - the lock that serialises writes to the process-wide error slot;
  *   - searches for a byte string, and for a letter in either case, in a
- *     block (SSE2 where the target has it).
+ *     block (SSE2 where the target has it), and for a byte in a
+ *     NUL-terminated text.
  * The DLL entry point lives in rx_platform.cpp and does nothing but
  * report success.
  */
@@ -42,6 +43,9 @@ void rx_error_unlock(void);
  * hay, or null; at (below m) is the index of the needle's byte that memchr
  * looks for, best its least common. */
 const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t m, size_t at);
+
+/* The first byte c at or after text, or its terminating NUL. */
+const char *rx_find_byte_or_end(const char *text, char c);
 
 /* The first byte of the n at hay that is the lower-case letter lower or its
  * capital, or null. */
