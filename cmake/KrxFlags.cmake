@@ -23,6 +23,12 @@ add_library(krx_lib_flags INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(krx_lib_flags INTERFACE
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  # Per-thread variables of a shared library are reached through a call per
+  # function; with TLS descriptors that call is a load when the loader has
+  # room for them, as it usually has.
+  if(NOT WIN32 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+    target_compile_options(krx_lib_flags INTERFACE -mtls-dialect=gnu2)
+  endif()
 endif()
 
 # Platform details of the shared library itself.

@@ -179,8 +179,9 @@ typedef struct rx_lead {
     uint8_t set[RX_LEAD_MAX][32]; /* the bytes each position may hold */
 } rx_lead;
 
-/* Occurrences of a literal prefix's least common byte a prog notes. */
-#define RX_SEEN_MAX 64
+/* Occurrences of a literal prefix's least common byte a prog notes, at
+ * most. */
+#define RX_SEEN_MAX 65536
 
 /* Which prefilter a prepared pattern uses. */
 enum {
@@ -221,8 +222,9 @@ typedef struct rx_prog {
      * rx_engine_measure measured it: every occurrence below seen_until is
      * one of the seen_count offsets, in increasing order (seen_until 0: none
      * noted) */
-    uint32_t seen[RX_SEEN_MAX];
-    int32_t seen_count;
+    uint32_t *seen;        /* heap, owned; room for seen_room offsets */
+    uint32_t seen_count;
+    uint32_t seen_room;
     uint64_t seen_until;
     /* the step budget of the call */
     int armed;             /* 1 once a budget was armed for this prog */

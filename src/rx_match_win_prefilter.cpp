@@ -216,8 +216,8 @@ static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, 
     const uint64_t m = static_cast<uint64_t>(lit->lit_len), rare = prog->prefix_rare;
     if (n < m || p > n - m) return n + 1;
     if (p + rare < prog->seen_until) {
-        const uint32_t *end = prog->seen + prog->seen_count;
-        for (const uint32_t *o = std::lower_bound(prog->seen, end, p + rare); o < end; o++) {
+        const uint32_t *begin = prog->seen, *end = prog->seen + prog->seen_count;
+        for (const uint32_t *o = std::lower_bound(begin, end, p + rare); o < end; o++) {
             const uint64_t q = *o - rare;
             if (q > n - m) return n + 1;
             if (memcmp(t + q, lit->lit, static_cast<size_t>(m)) == 0) return q;
@@ -239,9 +239,23 @@ uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_
     return charge_hopeless(ms, n, p, next_literal(prog, t, n, p));
 }
 
-/* The search hops from one occurrence of the rare byte to the next and stops at
- * the terminator, so the text is read once for both its length and the
- * occurrences; after RX_SEEN_MAX of them the rest is only measured. */
+/* Room for one more noted occurrence: 0, or -1 when the list is full
+ * (RX_SEEN_MAX) or cannot grow. */
+static int seen_grow(rx_prog *prog) {
+    if (prog->seen_count < prog->seen_room) return 0;
+    if (prog->seen_room >= RX_SEEN_MAX) return -1;
+    uint32_t room = prog->seen_room == 0 ? 64 : 2 * prog->seen_room;
+    void *block = rx_realloc(prog->seen, room * sizeof *prog->seen);
+    if (block == nullptr) return -1;
+    prog->seen = static_cast<uint32_t *>(block);
+    prog->seen_room = room;
+    return 0;
+}
+
+/* The measuring hops from one occurrence of the rare byte to the next and
+ * stops at the terminator, so the text is read once for both its length and
+ * the occurrences. Once no more can be noted (there are RX_SEEN_MAX, or
+ * memory ran out: only speed is lost) the rest is only measured. */
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
     const char rare = static_cast<char>(prog->prefix->lit[prog->prefix_rare]);
     if (rare == '\0') return strnlen(text, static_cast<size_t>(limit + 1)); /* no text holds it */
@@ -249,7 +263,7 @@ uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
         const char *q = rx_find_byte_or_end(p, rare);
         const uint64_t at = static_cast<uint64_t>(q - text);
         if (at > limit) return limit + 1;
-        if (*q == '\0' || prog->seen_count == RX_SEEN_MAX) {
+        if (*q == '\0' || seen_grow(prog) != 0) {
             prog->seen_until = at;
             return *q == '\0' ? at : at + strnlen(q, static_cast<size_t>(limit + 1 - at));
         }

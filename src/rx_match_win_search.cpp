@@ -241,6 +241,11 @@ void rx_engine_release(rx_prog *prog) {
     prog->picks = nullptr;
     free(prog->first.second);
     prog->first.second = nullptr;
+    free(prog->seen);
+    prog->seen = nullptr;
+    prog->seen_room = 0;
+    prog->seen_count = 0;
+    prog->seen_until = 0;
     prog->prefix = nullptr;
     prog->run = nullptr;
     prog->run_next = nullptr;
