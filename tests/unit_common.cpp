@@ -302,7 +302,9 @@ TEST(Buffer, PutIntWritesWhatPercentDWrites) {
         for (int64_t v : {p - 1, p, p + 1, 2 * p + 3, p * 9 / 7})
             for (int64_t signed_v : {v, -v})
                 if (signed_v >= INT32_MIN && signed_v <= INT32_MAX) values.push_back(static_cast<int32_t>(signed_v));
-    for (int32_t v : {10485760, -7, INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1}) values.push_back(v);
+    for (int32_t v : {10485760, 12345678, -98765432, 10203040, 90000009, -7, INT32_MAX, INT32_MAX - 1, INT32_MIN,
+                      INT32_MIN + 1})
+        values.push_back(v);
     Buf b;
     std::string want;
     for (int32_t v : values) {
