@@ -110,6 +110,19 @@ TEST(RxTest, ManyMatchesGrowTheLists) {
         for (int i = 0; i < n; ++i) ms.push_back(match_obj(i, i + 1, "a"));
         EXPECT_TRUE(krx_test::same_long_text(test_answer("a", std::string(n, 'a')), answer_of(ms))) << n;
     }
+    // A literal's matches are found through the offsets of its least common
+    // byte noted while the text is measured, and beyond the first 65,536 of
+    // them; an offset before the search's start begins no match.
+    for (int n : {1, 64, 65, 70000}) {
+        std::string text;
+        std::vector<std::string> ms;
+        for (int i = 0; i < n; ++i) {
+            text += "zab";
+            ms.push_back(match_obj(3 * i + 1, 3 * i + 3, "ab"));
+        }
+        EXPECT_TRUE(krx_test::same_long_text(test_answer("ab", text), answer_of(ms))) << n;
+    }
+    EXPECT_EQ(test_answer("eez", "z eez zeez"), answer_of({match_obj(2, 5, "eez"), match_obj(7, 10, "eez")}));
     // An empty match at every offset, the last one at the end of the text.
     std::vector<std::string> empties;
     for (int i = 0; i <= 100; ++i) empties.push_back(match_obj(i, i, ""));
@@ -430,9 +443,13 @@ TEST(RxTest, TextLimit) {
     text[kLimit - 1] = 'c';
     EXPECT_EQ(test_answer("c", text),
               R"({"matches":[{"start":10485759,"end":10485760,"text":"c","groups":[]}]})");
+    EXPECT_EQ(test_answer("bc", text),
+              R"({"matches":[{"start":10485758,"end":10485760,"text":"bc","groups":[]}]})");
     text += "c";
-    EXPECT_EQ(test_answer("c", text), "null: text exceeds 10485760 bytes");
-    EXPECT_EQ(test_answer("z", text), "null: text exceeds 10485760 bytes");
+    // "bb" and "zz" are measured by their least common byte, which occurs
+    // everywhere or nowhere.
+    for (const char *pattern : {"c", "z", "bc", "bb", "zz"})
+        EXPECT_EQ(test_answer(pattern, text), "null: text exceeds 10485760 bytes") << pattern;
     // The pattern is checked before the text is measured.
     EXPECT_EQ(test_answer("*", text), "null: invalid pattern: unexpected '*'");
 }
