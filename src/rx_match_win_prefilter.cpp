@@ -258,7 +258,6 @@ static int seen_grow(rx_prog *prog) {
  * memory ran out: only speed is lost) the rest is only measured. */
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
     const char rare = static_cast<char>(prog->prefix->lit[prog->prefix_rare]);
-    if (rare == '\0') return strnlen(text, static_cast<size_t>(limit + 1)); /* no text holds it */
     for (const char *p = text;;) {
         const char *q = rx_find_byte_or_end(p, rare);
         const uint64_t at = static_cast<uint64_t>(q - text);

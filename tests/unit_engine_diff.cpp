@@ -965,9 +965,20 @@ TEST(EngineDiff, GeneratedLongTexts) {
     });
 }
 
+/* Two or three bytes put before a pattern, so that every match begins with
+ * a literal: the library's enumeration then measures the text by the
+ * literal's least common byte and looks its offsets up. */
+std::string with_literal_prefix(pg_rng *rng, const std::string &p) {
+    static const char bytes[] = "abcx";
+    std::string literal;
+    for (uint32_t k = 2 + pg_below(rng, 2); k > 0; k--) literal += bytes[pg_below(rng, 4)];
+    return literal + "(?:" + p + ")";
+}
+
 /* The main generated set: small patterns, short texts, assorted start
  * offsets and entry points; every fourth case also compares whole
- * enumerations. */
+ * enumerations, and so does every case given a literal prefix (one in
+ * ten), over a text without NUL bytes as the library's are. */
 TEST(EngineDiff, GeneratedCases) {
     on_big_stack([] {
         int cases = long_mode() ? 150000 : 20000;
@@ -978,7 +989,10 @@ TEST(EngineDiff, GeneratedCases) {
             pg_rng rng;
             pg_seed(&rng, base_seed() * 1000003u + (uint64_t)i);
             std::string p = pg_pattern(&rng, &opt);
+            const bool literal = pg_chance(&rng, 10);
+            if (literal) p = with_literal_prefix(&rng, p);
             std::string t = pg_text(&rng, p, 24);
+            if (literal) t.erase(std::remove(t.begin(), t.end(), '\0'), t.end());
             uint64_t start = pg_chance(&rng, 75) ? 0 : pg_below(&rng, (uint32_t)t.size() + 2);
             engine_api api = API_ENGINE_CAPS;
             uint32_t r = pg_below(&rng, 100);
@@ -988,7 +1002,7 @@ TEST(EngineDiff, GeneratedCases) {
             else if (r < 30) api = API_PROG;
             std::string d = diff_one(p, t, start, api);
             if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
-            if (i % 4 == 0) {
+            if (i % 4 == 0 || literal) {
                 d = diff_enumeration(p, t);
                 if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
             }
