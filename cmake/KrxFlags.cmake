@@ -25,9 +25,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   # Per-thread variables of a shared library are reached through a call per
   # function; with TLS descriptors that call is a load when the loader has
-  # room for them, as it usually has.
-  if(NOT WIN32 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-    target_compile_options(krx_lib_flags INTERFACE -mtls-dialect=gnu2)
+  # room for them, as it usually has. (GCC has them on x86-64; clang 14
+  # does not know the option.)
+  include(CheckCXXCompilerFlag)
+  if(NOT WIN32)
+    check_cxx_compiler_flag(-mtls-dialect=gnu2 KRX_HAS_TLS_DESCRIPTORS)
+    if(KRX_HAS_TLS_DESCRIPTORS)
+      target_compile_options(krx_lib_flags INTERFACE -mtls-dialect=gnu2)
+    endif()
   endif()
 endif()
 
