@@ -113,7 +113,7 @@ TEST_P(OutOfMemory, Validate) {
 TEST_P(OutOfMemory, Test) {
     EXPECT_GT(sweep([] { return rx_test("a(b|c)", "ab ac"); }, GetParam().arm, kOom), 0);
     EXPECT_GT(sweep([] { return rx_test("z", "abc"); }, GetParam().arm, kOom), 0);
-    std::string literals; /* the noted offsets of the literal's rare byte grow twice */
+    std::string literals; // the noted offsets of the literal's rare byte grow twice
     for (int i = 0; i < 200; i++) literals += "ab ";
     EXPECT_GT(sweep([&] { return rx_test("ab", literals.c_str()); }, GetParam().arm, kOom), 0);
     // More than eight matches grow the match arrays twice.
