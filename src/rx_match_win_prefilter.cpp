@@ -254,15 +254,16 @@ static int seen_grow(rx_prog *prog) {
 
 /* The measuring hops from one occurrence of the rare byte to the next and
  * stops at the terminator, so the text is read once for both its length and
- * the occurrences. Once no more can be noted (there are RX_SEEN_MAX, or
- * memory ran out: only speed is lost) the rest is only measured. */
+ * the occurrences. Once no more can be noted (there are RX_SEEN_MAX, an
+ * offset does not fit 32 bits, or memory ran out: only speed is lost) the
+ * rest is only measured. */
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
     const char rare = static_cast<char>(prog->prefix->lit[prog->prefix_rare]);
     for (const char *p = text;;) {
         const char *q = rx_find_byte_or_end(p, rare);
         const uint64_t at = static_cast<uint64_t>(q - text);
         if (at > limit) return limit + 1;
-        if (*q == '\0' || seen_grow(prog) != 0) {
+        if (*q == '\0' || at > UINT32_MAX || seen_grow(prog) != 0) {
             prog->seen_until = at;
             return *q == '\0' ? at : at + strnlen(q, static_cast<size_t>(limit + 1 - at));
         }
