@@ -67,14 +67,22 @@ static RX_THREAD_LOCAL size_t g_work_cap;     /* frames allocated */
 #define RX_WORK_KEEP (static_cast<size_t>(1) << 16)
 #define RX_CAPLOG_KEEP (1 << 16)
 
-static void engine_thread_cleanup(void) {
+static void release_work(void) {
     free(g_work);
     g_work = nullptr;
     g_work_cap = 0;
+}
+
+static void release_caplog(void) {
     free(g_caplog);
     g_caplog = nullptr;
     g_caplog_cap = 0;
     g_caplog_n = 0;
+}
+
+static void engine_thread_cleanup(void) {
+    release_work();
+    release_caplog();
 }
 
 /* Takes back the recordings made since the log held mark entries, newest
@@ -612,15 +620,6 @@ void rx_match_begin(mstate *ms) {
 
 void rx_match_end(const mstate *ms) {
     g_caplog_n = ms->logn;
-    if (g_work_cap > RX_WORK_KEEP) {
-        free(g_work);
-        g_work = nullptr;
-        g_work_cap = 0;
-    }
-    if (g_caplog_cap > RX_CAPLOG_KEEP) {
-        free(g_caplog);
-        g_caplog = nullptr;
-        g_caplog_cap = 0;
-        g_caplog_n = 0;
-    }
+    if (g_work_cap > RX_WORK_KEEP) release_work();
+    if (g_caplog_cap > RX_CAPLOG_KEEP) release_caplog();
 }

@@ -60,13 +60,13 @@ static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) 
             continue;
         case RX_CHAR:
         case RX_ANY:
-        case RX_CLASS:
-            for (unsigned b = 0; b < 256; b++) {
-                uint8_t byte = static_cast<uint8_t>(b);
-                uint64_t e;
-                if (leaf_match(node, &byte, 1, 0, &e)) acc[b] = 1;
-            }
+        case RX_CLASS: {
+            uint8_t set[32] = {};
+            leaf_set(node, set);
+            for (unsigned b = 0; b < 256; b++)
+                if (in_bits(set, static_cast<uint8_t>(b))) acc[b] = 1;
             return 1;
+        }
         case RX_ALT:
             if (level >= RX_FIRST_LEVELS) return 0;
             if (!first_set(node->left, acc, level + 1, visits)) return 0;
@@ -368,7 +368,6 @@ uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t
 
 /* ---- the fixed-width lead ------------------------------------------------------ */
 
-
 /* Appends the positions of node to the lead while their widths are fixed;
  * 1 when node was fixed-width to its end (the next item may follow). */
 static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
@@ -402,8 +401,9 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
     return node->kind == RX_ANCHOR || node->kind == RX_WORDB;
 }
 
-/* How common each byte is in prose, logs and code, roughly: letters by their frequency in English, capitals a little
- * rarer, digits in between, space and line feed the most common. */
+/* How common each byte is in prose, logs and code, roughly: letters by
+ * their frequency in English, capitals a little rarer, digits in between,
+ * space and line feed the most common. */
 struct byte_weights {
     int w[256];
 };

@@ -125,40 +125,31 @@ static int run_search(rx_prog *prog, const char *text, uint64_t n, uint64_t star
     return result;
 }
 
-/* Parse, arm a budget of its own, search, free. The error buffer receives
- * the parser's message, or the reason of a failed search. */
-static int nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
-                    uint64_t *out_end, rx_caps *caps, char *err) {
+/* Parse, arm a budget of its own, search, free. The other three entry
+ * points are this one. */
+int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start,
+                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
+    char err[RX_SEARCH_ERR_SIZE]; /* the parser's message, which a search does not report */
     rx_prog prog;
-    if (rx_engine_prepare(pattern, &prog, err, RX_SEARCH_ERR_SIZE) != 0) return -1;
+    if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) return -1;
     int r = run_search(&prog, text, n, start, out_start, out_end, caps);
     rx_engine_release(&prog);
-    if (r < 0) snprintf(err, RX_SEARCH_ERR_SIZE, "%s", rx_engine_last_error());
     return r;
 }
 
 int rx_engine_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                    uint64_t *out_end) {
-    char err[RX_SEARCH_ERR_SIZE];
-    return nfa_find(pattern, text, n, start, out_start, out_end, nullptr, err);
-}
-
-int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start,
-                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
-    char err[RX_SEARCH_ERR_SIZE];
-    return nfa_find(pattern, text, n, start, out_start, out_end, caps, err);
+    return rx_engine_find_caps(pattern, text, n, start, out_start, out_end, nullptr);
 }
 
 int rx_nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                 uint64_t *out_end) {
-    char err[RX_SEARCH_ERR_SIZE];
-    return nfa_find(pattern, text, n, start, out_start, out_end, nullptr, err);
+    return rx_engine_find_caps(pattern, text, n, start, out_start, out_end, nullptr);
 }
 
 int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                      uint64_t *out_end, rx_caps *caps) {
-    char err[RX_SEARCH_ERR_SIZE];
-    return nfa_find(pattern, text, n, start, out_start, out_end, caps, err);
+    return rx_engine_find_caps(pattern, text, n, start, out_start, out_end, caps);
 }
 
 const char *rx_engine_last_error(void) {
@@ -215,15 +206,19 @@ static void arm_budget(rx_prog *prog, uint64_t n) {
     prog->armed = 1;
 }
 
-void rx_engine_arm(rx_prog *prog, uint64_t n) {
-    arm_budget(prog, n);
+/* Drops the offsets noted of a text (the block stays for the next). */
+static void forget_seen(rx_prog *prog) {
     prog->seen_count = 0;
     prog->seen_until = 0;
 }
 
+void rx_engine_arm(rx_prog *prog, uint64_t n) {
+    arm_budget(prog, n);
+    forget_seen(prog);
+}
+
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
-    prog->seen_count = 0;
-    prog->seen_until = 0;
+    forget_seen(prog);
     uint64_t n = prog->filter == RX_FILTER_LITERAL ? rx_prefilter_measure(prog, text, limit)
                                                    : strnlen(text, static_cast<size_t>(limit + 1));
     arm_budget(prog, n);
@@ -244,8 +239,7 @@ void rx_engine_release(rx_prog *prog) {
     free(prog->seen);
     prog->seen = nullptr;
     prog->seen_room = 0;
-    prog->seen_count = 0;
-    prog->seen_until = 0;
+    forget_seen(prog);
     prog->prefix = nullptr;
     prog->run = nullptr;
     prog->run_next = nullptr;
