@@ -1,8 +1,8 @@
-// The worst calls the step budget has to stop, each over 10 MiB: how long a
-// host waits for the answer or for "backtracking limit reached". Each call
-// runs a few times only (they take up to seconds); select with
-// --benchmark_filter. Run with
-//   build/bench/bench_budget --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+/* The worst calls the step budget has to stop, each over 10 MiB: how long a
+ * host waits for the answer or for "backtracking limit reached". Each call
+ * runs a few times only (they take up to seconds); select with
+ * --benchmark_filter. Run with
+ *   build/bench/bench_budget --benchmark_repetitions=3 --benchmark_report_aggregates_only=true */
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -11,9 +11,9 @@
 
 namespace {
 
-const size_t kTenMiB = 10485760;
+const size_t TEN_MIB = 10485760;
 
-// Prose-like text of the given size: words from a small vocabulary.
+/* Prose-like text of the given size: words from a small vocabulary. */
 std::string prose(size_t bytes) {
     static const char *words[] = {"the ", "of ", "and ", "a ", "to ", "in ", "is ", "was ", "that ",
                                   "with ", "for ", "holmes ", "said ", "which ", "this.\n"};
@@ -35,16 +35,16 @@ struct Worst {
 
 const Worst &worst(int index) {
     static const Worst cases[] = {
-        {"optional_run", "(?:a{1,2000}b)?", std::string(kTenMiB, 'a')},
-        {"star_then_missing", "a*b", std::string(kTenMiB, 'a')},
-        {"nested_alternation", "(?:a|aa)*c", std::string(kTenMiB, 'a')},
-        {"literal_64k", std::string(65536, 'e'), prose(kTenMiB)},
-        {"literal_64k_words", prose(65536), prose(kTenMiB)},
+        {"optional_run", "(?:a{1,2000}b)?", std::string(TEN_MIB, 'a')},
+        {"star_then_missing", "a*b", std::string(TEN_MIB, 'a')},
+        {"nested_alternation", "(?:a|aa)*c", std::string(TEN_MIB, 'a')},
+        {"literal_64k", std::string(65536, 'e'), prose(TEN_MIB)},
+        {"literal_64k_words", prose(65536), prose(TEN_MIB)},
         {"alternatives_150", [] {
              std::string p = "(?:(?:";
              for (int i = 0; i < 150; i++) p += "b|";
              return p + ".){0,2000}c)?";
-         }(), std::string(kTenMiB, 'x')},
+         }(), std::string(TEN_MIB, 'x')},
     };
     return cases[index];
 }
@@ -61,6 +61,6 @@ void BM_worst_call(benchmark::State &state) {
 }
 BENCHMARK(BM_worst_call)->DenseRange(0, 5)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} /* namespace */
 
 BENCHMARK_MAIN();

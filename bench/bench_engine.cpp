@@ -1,10 +1,10 @@
-// Speed of one search through the engine's entry points: the one-shot
-// search (parse, search, free) and the search of a pattern parsed once, on
-// typical patterns (a literal, class runs, an alternation, captures) over
-// texts from 1 KiB to 1 MiB whose only match sits near the end, so every
-// search scans the whole text. Run with --benchmark_repetitions=N to get
-// medians; each benchmark also reports the result code it saw, so a search
-// that ran out of budget is visible instead of looking fast.
+/* Speed of one search through the engine's entry points: the one-shot
+ * search (parse, search, free) and the search of a pattern parsed once, on
+ * typical patterns (a literal, class runs, an alternation, captures) over
+ * texts from 1 KiB to 1 MiB whose only match sits near the end, so every
+ * search scans the whole text. Run with --benchmark_repetitions=N to get
+ * medians; each benchmark also reports the result code it saw, so a search
+ * that ran out of budget is visible instead of looking fast. */
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -18,10 +18,10 @@ namespace {
 struct Case {
     const char *name;
     const char *pattern;
-    const char *tail;  // placed near the end of the text: the one match
+    const char *tail; /* placed near the end of the text: the one match */
 };
 
-const Case kCases[] = {
+const Case CASES[] = {
     {"literal", "needle", "needle"},
     {"literal_i", "(?i)needle", "NeEdLe"},
     {"class_run", "[0-9]+-[0-9]+", "2024-0612"},
@@ -32,8 +32,8 @@ const Case kCases[] = {
     {"bracketed", "<([^>]*)>", "<tag>"},
 };
 
-// Words of lower-case letters separated by spaces (no digits, no "@", no
-// "<"), then the case's tail, then a few more words.
+/* Words of lower-case letters separated by spaces (no digits, no "@", no
+ * "<"), then the case's tail, then a few more words. */
 std::string make_text(size_t size, const char *tail) {
     static const char *const words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog",
                                         "lorem", "ipsum", "dolor", "sit", "amet", "server", "request"};
@@ -50,7 +50,7 @@ std::string make_text(size_t size, const char *tail) {
 }
 
 void BM_find_caps(benchmark::State &state) {
-    const Case &c = kCases[state.range(0)];
+    const Case &c = CASES[state.range(0)];
     std::string text = make_text(static_cast<size_t>(state.range(1)), c.tail);
     state.SetLabel(c.name);
     int last = 0;
@@ -65,7 +65,7 @@ void BM_find_caps(benchmark::State &state) {
 }
 
 void BM_find_prog(benchmark::State &state) {
-    const Case &c = kCases[state.range(0)];
+    const Case &c = CASES[state.range(0)];
     std::string text = make_text(static_cast<size_t>(state.range(1)), c.tail);
     state.SetLabel(c.name);
     rx_prog prog;
@@ -78,7 +78,7 @@ void BM_find_prog(benchmark::State &state) {
     for (auto _ : state) {
         uint64_t s = 0, e = 0;
         rx_caps caps;
-        rx_engine_arm(&prog, text.size());  // each search a call of its own
+        rx_engine_arm(&prog, text.size()); /* each search a call of its own */
         last = rx_engine_find_prog(&prog, text.data(), text.size(), 0, &s, &e, &caps);
         benchmark::DoNotOptimize(e);
     }
@@ -87,8 +87,8 @@ void BM_find_prog(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
-// Enumeration as a host sees it: every match of a short pattern, one prepared
-// search after another.
+/* Enumeration as a host sees it: every match of a short pattern, one prepared
+ * search after another. */
 void BM_enumerate_words(benchmark::State &state) {
     std::string text = make_text(static_cast<size_t>(state.range(0)), "end");
     rx_prog prog;
@@ -102,7 +102,7 @@ void BM_enumerate_words(benchmark::State &state) {
         uint64_t off = 0, s = 0, e = 0;
         matches = 0;
         rx_caps caps;
-        rx_engine_arm(&prog, text.size());  // one budget for the enumeration
+        rx_engine_arm(&prog, text.size()); /* one budget for the enumeration */
         while (off <= text.size() && rx_engine_find_prog(&prog, text.data(), text.size(), off, &s, &e, &caps) == 1) {
             matches++;
             off = e == s ? e + 1 : e;
@@ -115,7 +115,7 @@ void BM_enumerate_words(benchmark::State &state) {
 }
 
 void sizes(benchmark::internal::Benchmark *b) {
-    for (int64_t c = 0; c < static_cast<int64_t>(sizeof kCases / sizeof *kCases); c++)
+    for (int64_t c = 0; c < static_cast<int64_t>(sizeof CASES / sizeof *CASES); c++)
         for (int64_t size : {int64_t(1) << 10, int64_t(1) << 14, int64_t(1) << 17, int64_t(1) << 20})
             b->Args({c, size});
 }
@@ -124,6 +124,6 @@ BENCHMARK(BM_find_caps)->Apply(sizes);
 BENCHMARK(BM_find_prog)->Apply(sizes);
 BENCHMARK(BM_enumerate_words)->Arg(1 << 10)->Arg(1 << 14)->Arg(1 << 17);
 
-}  // namespace
+} /* namespace */
 
 BENCHMARK_MAIN();

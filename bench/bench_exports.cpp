@@ -1,7 +1,7 @@
-// What a host pays per call: the exports on typical inputs (a pattern typed
-// into an editor run against a log-sized text), beside std::regex on the
-// same inputs as a baseline in the same process. Run with
-//   build/bench/bench_exports --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+/* What a host pays per call: the exports on typical inputs (a pattern typed
+ * into an editor run against a log-sized text), beside std::regex on the
+ * same inputs as a baseline in the same process. Run with
+ *   build/bench/bench_exports --benchmark_repetitions=5 --benchmark_report_aggregates_only=true */
 #include <benchmark/benchmark.h>
 
 #include <regex>
@@ -11,7 +11,7 @@
 
 namespace {
 
-// A log-like text: words, numbers, dates and e-mail addresses.
+/* A log-like text: words, numbers, dates and e-mail addresses. */
 std::string make_text(size_t bytes) {
     static const char *pieces[] = {"2024-01-15 ", "user_42 ", "logged in from ", "10.0.0.7 ",
                                    "mail ann@example.org ", "status=200 ", "took 35ms\n"};
@@ -25,7 +25,7 @@ struct Input {
     const char *name;
     const char *pattern;
 };
-const Input kInputs[] = {
+const Input INPUTS[] = {
     {"literal", "status"},
     {"date", "\\d{4}-\\d{2}-\\d{2}"},
     {"email", "(\\w+)@(\\w+)\\.org"},
@@ -34,7 +34,7 @@ const Input kInputs[] = {
 };
 
 void BM_rx_test(benchmark::State &state) {
-    const Input &in = kInputs[state.range(0)];
+    const Input &in = INPUTS[state.range(0)];
     std::string text = make_text(static_cast<size_t>(state.range(1)));
     for (auto _ : state) {
         const char *answer = rx_test(in.pattern, text.c_str());
@@ -45,9 +45,9 @@ void BM_rx_test(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(1));
 }
 
-// Baseline: std::regex (ECMAScript) finding every match with its groups.
+/* Baseline: std::regex (ECMAScript) finding every match with its groups. */
 void BM_std_regex(benchmark::State &state) {
-    const Input &in = kInputs[state.range(0)];
+    const Input &in = INPUTS[state.range(0)];
     std::string text = make_text(static_cast<size_t>(state.range(1)));
     for (auto _ : state) {
         std::regex re(in.pattern);
@@ -93,6 +93,6 @@ void BM_rx_generate_alternation(benchmark::State &state) {
 }
 BENCHMARK(BM_rx_generate_alternation);
 
-}  // namespace
+} /* namespace */
 
 BENCHMARK_MAIN();

@@ -1,33 +1,33 @@
-// What a host would pick instead of this library: PCRE2 with its JIT plus a
-// few lines of its own that write the same JSON answer. This program times
-// rx_test and rx_replace_preview end to end (answer included) against
-//   - PCRE2-JIT enumerating the same matches and writing the same JSON,
-//   - the PCRE2 interpreter enumerating them and counting only,
-// checks that both sides answer byte for byte the same on every row (a
-// mismatch is printed loudly and makes the exit status 1), and prints the
-// medians in milliseconds (thread CPU time unless --wall) with the ratios
-// peer time / our time (above 1: we are faster) and their geometric means.
-// A last table times rx_validate and rx_generate on ordinary inputs, in
-// microseconds per call. The interpreter's count is no yardstick for
-// rx_replace_preview, which rewrites the whole text, so its table has none.
-//
-//   bench_peers [--size=BYTES] [--reps=N] [--row=WORDS] [--wall] [FILE]
-//     FILE: any text (NUL bytes become spaces), cut to BYTES (4 MiB by
-//     default); without it a deterministic English-and-log-like corpus of
-//     BYTES is built; --row keeps the rows whose name contains WORDS.
-//     scripts/bench-peers.sh runs it on Debian's changelogs.
-//   bench_peers --worst=dot|group [--size=BYTES] [--peer]
-//     one rx_test call (or, with --peer, the PCRE2-JIT side) of "." over a
-//     text of one non-newline byte, or "(\w)" over "a"s, 10 MiB by default;
-//     run it under /usr/bin/time -v for the peak memory.
-//
-// PCRE2 is told to behave as the library does on these rows: no UTF and no
-// Unicode properties (so \w \d \b are ASCII), line feed as the newline, and
-// the library's enumeration rule: after an empty match the next search
-// starts one byte further, and a match may start where a non-empty one
-// ended. Where the two dialects differ (the library commits every node to
-// its first end, PCRE2 backtracks into it) the rows are chosen so that
-// backtracking cannot change the answer.
+/* What a host would pick instead of this library: PCRE2 with its JIT plus a
+ * few lines of its own that write the same JSON answer. This program times
+ * rx_test and rx_replace_preview end to end (answer included) against
+ *   - PCRE2-JIT enumerating the same matches and writing the same JSON,
+ *   - the PCRE2 interpreter enumerating them and counting only,
+ * checks that both sides answer byte for byte the same on every row (a
+ * mismatch is printed loudly and makes the exit status 1), and prints the
+ * medians in milliseconds (thread CPU time unless --wall) with the ratios
+ * peer time / our time (above 1: we are faster) and their geometric means.
+ * A last table times rx_validate and rx_generate on ordinary inputs, in
+ * microseconds per call. The interpreter's count is no yardstick for
+ * rx_replace_preview, which rewrites the whole text, so its table has none.
+ *
+ *   bench_peers [--size=BYTES] [--reps=N] [--row=WORDS] [--wall] [FILE]
+ *     FILE: any text (NUL bytes become spaces), cut to BYTES (4 MiB by
+ *     default); without it a deterministic English-and-log-like corpus of
+ *     BYTES is built; --row keeps the rows whose name contains WORDS.
+ *     scripts/bench-peers.sh runs it on Debian's changelogs.
+ *   bench_peers --worst=dot|group [--size=BYTES] [--peer]
+ *     one rx_test call (or, with --peer, the PCRE2-JIT side) of "." over a
+ *     text of one non-newline byte, or "(\w)" over "a"s, 10 MiB by default;
+ *     run it under /usr/bin/time -v for the peak memory.
+ *
+ * PCRE2 is told to behave as the library does on these rows: no UTF and no
+ * Unicode properties (so \w \d \b are ASCII), line feed as the newline, and
+ * the library's enumeration rule: after an empty match the next search
+ * starts one byte further, and a match may start where a non-empty one
+ * ended. Where the two dialects differ (the library commits every node to
+ * its first end, PCRE2 backtracks into it) the rows are chosen so that
+ * backtracking cannot change the answer. */
 #include <benchmark/benchmark.h>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -51,15 +51,15 @@
 
 namespace {
 
-const size_t kDefaultSize = 4u << 20;
-const size_t kWorstSize = 10u << 20;
-const char kReplacement[] = "<x>";
+const size_t DEFAULT_SIZE = 4u << 20;
+const size_t WORST_SIZE = 10u << 20;
+const char REPLACEMENT[] = "<x>";
 
 struct Row {
     const char *name;
     const char *pattern;
 };
-const Row kRows[] = {
+const Row ROWS[] = {
     {"literal", "zebra"},
     {"literal, case-insensitive", "(?i)holmes"},
     {"word runs", "\\w+"},
@@ -70,9 +70,9 @@ const Row kRows[] = {
     {"captures", "(\\w+)@(\\w+)\\.com"},
 };
 
-// Times are the CPU time of the calling thread (kernel time for its page
-// faults included), so that other work on a shared machine does not count;
-// --wall takes the wall clock instead.
+/* Times are the CPU time of the calling thread (kernel time for its page
+ * faults included), so that other work on a shared machine does not count;
+ * --wall takes the wall clock instead. */
 bool g_wall_clock = false;
 
 double wall_ms() {
@@ -96,10 +96,10 @@ double median(std::vector<double> v) {
     return v.size() % 2 != 0 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
-// ---- corpus -----------------------------------------------------------------
+/* ---- corpus ----------------------------------------------------------------- */
 
-// A small deterministic generator (xorshift64), so every run builds the
-// same corpus.
+/* A small deterministic generator (xorshift64), so every run builds the
+ * same corpus. */
 struct Rng {
     uint64_t s = 0x9E3779B97F4A7C15ull;
     uint64_t next() {
@@ -111,7 +111,7 @@ struct Rng {
     size_t below(size_t n) { return static_cast<size_t>(next() % n); }
 };
 
-const char *const kWords[] = {
+const char *const WORDS[] = {
     "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with", "be",
     "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have",
     "an", "had", "they", "you", "were", "their", "one", "all", "we", "can", "her", "has",
@@ -119,19 +119,19 @@ const char *const kWords[] = {
     "Holmes", "Watson", "street", "window", "letter", "evening", "Baker", "upon", "The",
     "package", "version", "fixed", "upload", "release", "build", "patch", "bug", "other",
     "mother", "theory", "bathe", "then", "them", "these", "x86_64", "v2", "under_score"};
-const char *const kRare[] = {"apple", "banana", "cherry", "grape", "lemon", "HOLMES", "zebra"};
-const char *const kHosts[] = {"alpha", "db01", "mail", "gateway", "worker7"};
-const char *const kUsers[] = {"ann", "bob42", "carol_x", "dave", "root"};
-const char *const kDomains[] = {"example", "mailhost", "corp", "isp"};
+const char *const RARE[] = {"apple", "banana", "cherry", "grape", "lemon", "HOLMES", "zebra"};
+const char *const HOSTS[] = {"alpha", "db01", "mail", "gateway", "worker7"};
+const char *const USERS[] = {"ann", "bob42", "carol_x", "dave", "root"};
+const char *const DOMAINS[] = {"example", "mailhost", "corp", "isp"};
 
 void add_sentence(std::string &t, Rng &r) {
     size_t words = 6 + r.below(12);
     for (size_t i = 0; i < words; i++) {
         if (i > 0) t += r.below(17) == 0 ? ", " : " ";
         if (r.below(60) == 0)
-            t += kRare[r.below(std::size(kRare) - (r.below(20) == 0 ? 0 : 1))];
+            t += RARE[r.below(std::size(RARE) - (r.below(20) == 0 ? 0 : 1))];
         else
-            t += kWords[r.below(std::size(kWords))];
+            t += WORDS[r.below(std::size(WORDS))];
     }
     switch (r.below(8)) {
     case 0: t += " \"so he said\"."; break;
@@ -160,20 +160,20 @@ void add_log_line(std::string &t, Rng &r) {
     t += ':';
     add_number(t, r.below(60), 2);
     t += ' ';
-    t += kHosts[r.below(std::size(kHosts))];
+    t += HOSTS[r.below(std::size(HOSTS))];
     t += " sshd[";
     add_number(t, 100 + r.below(30000), 1);
     t += "]:\taccepted key for ";
-    t += kUsers[r.below(std::size(kUsers))];
+    t += USERS[r.below(std::size(USERS))];
     t += " from 10.0.";
     add_number(t, r.below(256), 1);
     t += '.';
     add_number(t, r.below(256), 1);
     if (r.below(3) == 0) {
         t += " mail ";
-        t += kUsers[r.below(std::size(kUsers))];
+        t += USERS[r.below(std::size(USERS))];
         t += '@';
-        t += kDomains[r.below(std::size(kDomains))];
+        t += DOMAINS[r.below(std::size(DOMAINS))];
         t += r.below(4) == 0 ? ".org" : ".com";
     }
     t += " status=";
@@ -181,7 +181,7 @@ void add_log_line(std::string &t, Rng &r) {
     t += '\n';
 }
 
-// Paragraphs of prose between runs of log lines, until size bytes.
+/* Paragraphs of prose between runs of log lines, until size bytes. */
 std::string build_corpus(size_t size) {
     Rng r;
     std::string t;
@@ -196,7 +196,7 @@ std::string build_corpus(size_t size) {
     return t;
 }
 
-// The file's first size bytes, NUL bytes made spaces; false when unreadable.
+/* The file's first size bytes, NUL bytes made spaces; false when unreadable. */
 bool read_corpus(const char *path, size_t size, std::string *out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -208,11 +208,11 @@ bool read_corpus(const char *path, size_t size, std::string *out) {
     return true;
 }
 
-// ---- the peer: PCRE2 and a few lines of JSON writing --------------------------
+/* ---- the peer: PCRE2 and a few lines of JSON writing -------------------------- */
 
-// Appends the bytes escaped by the library's rules: '"' and '\' take a
-// backslash, LF CR TAB become \n \r \t, other bytes below 0x20 \u00xx in
-// lower-case hex, every other byte (0x7F and 0x80..0xFF too) unchanged.
+/* Appends the bytes escaped by the library's rules: '"' and '\' take a
+ * backslash, LF CR TAB become \n \r \t, other bytes below 0x20 \u00xx in
+ * lower-case hex, every other byte (0x7F and 0x80..0xFF too) unchanged. */
 void put_escaped(std::string &out, const char *p, size_t len) {
     static const char hex[] = "0123456789abcdef";
     size_t run = 0;
@@ -252,7 +252,7 @@ struct Peer {
     pcre2_code *code = nullptr;
     pcre2_match_data *md = nullptr;
     pcre2_compile_context *cc = nullptr;
-    bool single = false;  // a leading "^": one search only, as the library does
+    bool single = false; /* a leading "^": one search only, as the library does */
 };
 
 bool peer_open(Peer *p, const char *pattern) {
@@ -275,8 +275,8 @@ void peer_close(Peer *p) {
     pcre2_compile_context_free(p->cc);
 }
 
-// Calls on_match(ovector, pairs) for every match in the library's order;
-// the number of matches, or a negative PCRE2 error code.
+/* Calls on_match(ovector, pairs) for every match in the library's order;
+ * the number of matches, or a negative PCRE2 error code. */
 template <typename OnMatch>
 long peer_enumerate(const Peer &p, const std::string &text, bool jit, OnMatch on_match) {
     PCRE2_SPTR subject = reinterpret_cast<PCRE2_SPTR>(text.data());
@@ -297,7 +297,7 @@ long peer_enumerate(const Peer &p, const std::string &text, bool jit, OnMatch on
     return count;
 }
 
-// The answer rx_test gives, written from PCRE2's matches.
+/* The answer rx_test gives, written from PCRE2's matches. */
 long peer_test(const Peer &p, const std::string &text, std::string *out) {
     std::string &o = *out;
     o = "{\"matches\":[";
@@ -331,8 +331,8 @@ long peer_test(const Peer &p, const std::string &text, std::string *out) {
     return count;
 }
 
-// The answer rx_replace_preview gives: every match replaced by the literal
-// replacement, the result escaped as it is written.
+/* The answer rx_replace_preview gives: every match replaced by the literal
+ * replacement, the result escaped as it is written. */
 long peer_replace(const Peer &p, const std::string &text, const char *replacement, std::string *out) {
     std::string &o = *out;
     o = "{\"result\":\"";
@@ -355,16 +355,16 @@ long peer_count(const Peer &p, const std::string &text) {
     return peer_enumerate(p, text, false, [](const PCRE2_SIZE *, int) {});
 }
 
-// ---- the rows ---------------------------------------------------------------
+/* ---- the rows --------------------------------------------------------------- */
 
 struct Result {
-    std::vector<double> ours, jit, interp;  // milliseconds, one per run
+    std::vector<double> ours, jit, interp; /* milliseconds, one per run */
     long matches = 0;
-    std::string failure;  // our error text when a call failed
+    std::string failure; /* our error text when a call failed */
     bool same = true;
 };
 
-// Prints where two answers part, loudly.
+/* Prints where two answers part, loudly. */
 void report_mismatch(const char *what, const Row &row, const std::string &ours, const std::string &peer) {
     size_t at = 0;
     while (at < ours.size() && at < peer.size() && ours[at] == peer[at]) at++;
@@ -376,8 +376,8 @@ void report_mismatch(const char *what, const Row &row, const std::string &ours, 
             ours.substr(from, 120).c_str(), peer.substr(from, 120).c_str());
 }
 
-// Records one timed call of ours; its answer is kept from the first run
-// only (the copy is not timed).
+/* Records one timed call of ours; its answer is kept from the first run
+ * only (the copy is not timed). */
 void record_ours(Result *r, const char *answer, double ms, bool first, std::string *keep) {
     r->ours.push_back(ms);
     if (answer == nullptr) r->failure = rx_last_error();
@@ -419,12 +419,12 @@ Result run_replace_row(const Row &row, const std::string &text, int reps, const 
     std::string ours, theirs;
     for (int i = 0; i < reps; i++) {
         double t0 = now_ms();
-        const char *answer = rx_replace_preview(row.pattern, text.c_str(), kReplacement);
+        const char *answer = rx_replace_preview(row.pattern, text.c_str(), REPLACEMENT);
         double t1 = now_ms();
         benchmark::DoNotOptimize(answer);
         record_ours(&r, answer, t1 - t0, i == 0, &ours);
         t0 = now_ms();
-        r.matches = peer_replace(peer, text, kReplacement, &theirs);
+        r.matches = peer_replace(peer, text, REPLACEMENT, &theirs);
         r.jit.push_back(now_ms() - t0);
     }
     if (r.failure.empty() && ours != theirs) {
@@ -434,7 +434,7 @@ Result run_replace_row(const Row &row, const std::string &text, int reps, const 
     return r;
 }
 
-// The pattern as a Markdown table cell.
+/* The pattern as a Markdown table cell. */
 std::string cell(const char *pattern) {
     std::string c = "`";
     for (const char *p = pattern; *p != '\0'; p++) c += *p == '|' ? std::string("\\|") : std::string(1, *p);
@@ -451,13 +451,13 @@ struct Geo {
     double mean() const { return rows > 0 ? std::exp(log_sum / rows) : 0; }
 };
 
-// Runs every row of one export and prints its table; false on a mismatch.
+/* Runs every row of one export and prints its table; false on a mismatch. */
 bool table(bool replace, const std::string &text, int reps, const std::string &only) {
     if (replace)
         printf("\nrx_replace_preview (replacement \"%s\"), medians of %d runs, ms of %s\n\n"
                "| row | pattern | matches | rx_replace_preview | PCRE2-JIT + substitution + JSON | ratio |\n"
                "|---|---|---:|---:|---:|---:|\n",
-               kReplacement, reps, clock_name());
+               REPLACEMENT, reps, clock_name());
     else
         printf("\nrx_test, medians of %d runs, ms of %s\n\n"
                "| row | pattern | matches | rx_test | PCRE2-JIT + JSON | ratio | PCRE2 interpreter, count only | ratio |\n"
@@ -465,7 +465,7 @@ bool table(bool replace, const std::string &text, int reps, const std::string &o
                reps, clock_name());
     bool all_same = true;
     Geo jit, interp;
-    for (const Row &row : kRows) {
+    for (const Row &row : ROWS) {
         if (std::string(row.name).find(only) == std::string::npos) continue;
         Peer peer;
         if (!peer_open(&peer, row.pattern)) {
@@ -506,14 +506,14 @@ bool table(bool replace, const std::string &text, int reps, const std::string &o
     return all_same;
 }
 
-// ---- validation and generation ---------------------------------------------------
+/* ---- validation and generation --------------------------------------------------- */
 
 struct Call {
     const char *name;
     const char *input;
     bool generate;
 };
-const Call kCalls[] = {
+const Call CALLS[] = {
     {"rx_validate", "zebra", false},
     {"rx_validate", "(\\w+)@(\\w+)\\.com", false},
     {"rx_validate", "^(\\w+)@([a-z0-9-]+)(\\.[a-z]{2,})+$", false},
@@ -526,19 +526,19 @@ const Call kCalls[] = {
     {"rx_generate", "[\"GET /index.html 200\",\"POST /api/v1/items 201\",\"GET /favicon.ico 404\"]", true},
 };
 
-// 1 when the call failed.
+/* 1 when the call failed. */
 int call_once(const Call &c) {
     const char *answer = c.generate ? rx_generate(c.input) : rx_validate(c.input);
     benchmark::DoNotOptimize(answer);
     return answer != nullptr ? 0 : 1;
 }
 
-// Microseconds per call: batches of about 20 ms, the median of reps.
+/* Microseconds per call: batches of about 20 ms, the median of reps. */
 void small_calls(int reps) {
     printf("\nrx_validate and rx_generate, medians of %d batches, microseconds of %s per call\n\n"
            "| call | input | us per call |\n|---|---|---:|\n",
            reps, clock_name());
-    for (const Call &c : kCalls) {
+    for (const Call &c : CALLS) {
         long batch = 0, failed = 0;
         double t0 = now_ms();
         while (now_ms() - t0 < 20) {
@@ -556,7 +556,7 @@ void small_calls(int reps) {
     }
 }
 
-// ---- the worst case: every byte a match ----------------------------------------------
+/* ---- the worst case: every byte a match ---------------------------------------------- */
 
 int worst_case(const std::string &which, size_t size, bool peer_side) {
     bool group = which == "group";
@@ -592,7 +592,7 @@ int worst_case(const std::string &which, size_t size, bool peer_side) {
     return 0;
 }
 
-// A byte count with an optional k or m suffix (KiB, MiB); 0 when malformed.
+/* A byte count with an optional k or m suffix (KiB, MiB); 0 when malformed. */
 size_t parse_size(const char *s) {
     char *end = nullptr;
     unsigned long long v = strtoull(s, &end, 10);
@@ -602,7 +602,7 @@ size_t parse_size(const char *s) {
     return *end == '\0' ? static_cast<size_t>(v) : 0;
 }
 
-}  // namespace
+} /* namespace */
 
 int main(int argc, char **argv) {
     size_t size = 0;
@@ -633,8 +633,8 @@ int main(int argc, char **argv) {
             file = argv[i];
         }
     }
-    if (!worst.empty()) return worst_case(worst, size != 0 ? size : kWorstSize, peer_side);
-    if (size == 0) size = kDefaultSize;
+    if (!worst.empty()) return worst_case(worst, size != 0 ? size : WORST_SIZE, peer_side);
+    if (size == 0) size = DEFAULT_SIZE;
 
     std::string text;
     if (file != nullptr) {

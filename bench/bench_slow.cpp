@@ -1,22 +1,22 @@
-// The slowest and most memory-hungry calls of rx_test we know of, each made
-// once (a single call may take many seconds): how long a host waits before
-// the answer or the failure, and the process's peak memory after the call.
-// Not a test and not run in CI. Run one entry at a time to read its peak:
-//   /usr/bin/time -v build/bench/bench_slow --benchmark_filter='BM_literal_1mb'
-// Mind what an entry may cost before running it, and never run them all
-// unfiltered on a shared machine: as these lines are written,
-// BM_sixteen_groups answers 9.3 GB of JSON at a peak of about 18 GB.
-// Entries:
-//   BM_empty_after_million/N  (?:(?:b|b|...|.){0,2000}c)? with 150 "b|" over
-//                             N bytes of "x": every search matches the empty
-//                             string after about a million steps
-//   BM_alternation_64k        a 64 KiB alternation of words over 10 MiB of
-//                             text that starts each word but holds none
-//   BM_literal_1mb            a 1,000,000-byte literal over 10 MiB that
-//                             holds all of it but its last byte, everywhere
-//   BM_sixteen_groups         16 groups around (?:) over 10 MiB: an empty
-//                             match with 16 groups at every byte
-//   BM_dot                    "." over 10 MiB: a match at every byte
+/* The slowest and most memory-hungry calls of rx_test we know of, each made
+ * once (a single call may take many seconds): how long a host waits before
+ * the answer or the failure, and the process's peak memory after the call.
+ * Not a test and not run in CI. Run one entry at a time to read its peak:
+ *   /usr/bin/time -v build/bench/bench_slow --benchmark_filter='BM_literal_1mb'
+ * Mind what an entry may cost before running it, and never run them all
+ * unfiltered on a shared machine: as these lines are written,
+ * BM_sixteen_groups answers 9.3 GB of JSON at a peak of about 18 GB.
+ * Entries:
+ *   BM_empty_after_million/N  (?:(?:b|b|...|.){0,2000}c)? with 150 "b|" over
+ *                             N bytes of "x": every search matches the empty
+ *                             string after about a million steps
+ *   BM_alternation_64k        a 64 KiB alternation of words over 10 MiB of
+ *                             text that starts each word but holds none
+ *   BM_literal_1mb            a 1,000,000-byte literal over 10 MiB that
+ *                             holds all of it but its last byte, everywhere
+ *   BM_sixteen_groups         16 groups around (?:) over 10 MiB: an empty
+ *                             match with 16 groups at every byte
+ *   BM_dot                    "." over 10 MiB: a match at every byte */
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -26,10 +26,10 @@
 
 namespace {
 
-const size_t kTenMiB = 10485760;
+const size_t TEN_MIB = 10485760;
 
-// Makes one call and labels the run with its outcome; peak_rss_MiB is the
-// process's peak resident size so far, so read it from a run of one entry.
+/* Makes one call and labels the run with its outcome; peak_rss_MiB is the
+ * process's peak resident size so far, so read it from a run of one entry. */
 void run_once(benchmark::State &state, const std::string &pattern, const std::string &text) {
     std::string outcome;
     for (auto _ : state) {
@@ -49,10 +49,10 @@ void BM_empty_after_million(benchmark::State &state) {
     pattern += ".){0,2000}c)?";
     run_once(state, pattern, std::string(static_cast<size_t>(state.range(0)), 'x'));
 }
-BENCHMARK(BM_empty_after_million)->Arg(3700)->Arg(10000)->Arg(kTenMiB)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_empty_after_million)->Arg(3700)->Arg(10000)->Arg(TEN_MIB)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Words of six letters from a counter, "qa" first, so each starts with the
-// text's first byte and fails on its second.
+/* Words of six letters from a counter, "qa" first, so each starts with the
+ * text's first byte and fails on its second. */
 void BM_alternation_64k(benchmark::State &state) {
     std::string pattern;
     for (int i = 0; pattern.size() < 65536; ++i) {
@@ -61,28 +61,28 @@ void BM_alternation_64k(benchmark::State &state) {
         for (int k = 0, v = i; k < 4; ++k, v /= 26) pattern += static_cast<char>('a' + v % 26);
     }
     std::string text;
-    while (text.size() < kTenMiB) text += "qb qc qd ";
-    text.resize(kTenMiB);
+    while (text.size() < TEN_MIB) text += "qb qc qd ";
+    text.resize(TEN_MIB);
     run_once(state, pattern, text);
 }
 BENCHMARK(BM_alternation_64k)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_literal_1mb(benchmark::State &state) {
     const std::string pattern = std::string(999999, 'a') + "b";
-    run_once(state, pattern, std::string(kTenMiB, 'a'));
+    run_once(state, pattern, std::string(TEN_MIB, 'a'));
 }
 BENCHMARK(BM_literal_1mb)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_sixteen_groups(benchmark::State &state) {
     std::string pattern;
     for (int i = 0; i < 16; ++i) pattern += "((?:))";
-    run_once(state, pattern, std::string(kTenMiB, 'x'));
+    run_once(state, pattern, std::string(TEN_MIB, 'x'));
 }
 BENCHMARK(BM_sixteen_groups)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_dot(benchmark::State &state) { run_once(state, ".", std::string(kTenMiB, 'x')); }
+void BM_dot(benchmark::State &state) { run_once(state, ".", std::string(TEN_MIB, 'x')); }
 BENCHMARK(BM_dot)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} /* namespace */
 
 BENCHMARK_MAIN();

@@ -422,12 +422,12 @@ static constexpr byte_weights make_weights() {
     return t;
 }
 
-static constexpr byte_weights kWeights = make_weights();
+static constexpr byte_weights WEIGHTS = make_weights();
 
 size_t rx_prefilter_rare_byte(const rx_node *lit) {
     size_t rare = 0;
     for (int32_t i = 1; i < lit->lit_len; i++)
-        if (kWeights.w[lit->lit[i]] < kWeights.w[lit->lit[rare]]) rare = static_cast<size_t>(i);
+        if (WEIGHTS.w[lit->lit[i]] < WEIGHTS.w[lit->lit[rare]]) rare = static_cast<size_t>(i);
     return rare;
 }
 
@@ -437,7 +437,7 @@ static int set_weight(const uint8_t *set) {
     for (unsigned i = 0; i < 32; i++) {
         if (set[i] == 0) continue;
         for (unsigned bit = 0; bit < 8; bit++)
-            if ((set[i] >> bit) & 1) weight += kWeights.w[8 * i + bit];
+            if ((set[i] >> bit) & 1) weight += WEIGHTS.w[8 * i + bit];
     }
     return weight;
 }

@@ -1,6 +1,6 @@
-// rx_generate as a host sees it: the four shapes with exact compact and
-// verbose answers, the reader's strictness, every message with its index,
-// and the limits on the number and size of the examples.
+/* rx_generate as a host sees it: the four shapes with exact compact and
+ * verbose answers, the reader's strictness, every message with its index,
+ * and the limits on the number and size of the examples. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,8 +10,8 @@
 
 namespace {
 
-// The JSON answer for a compact pattern and verbose lines, both written
-// plainly (the helper quotes them as the library must).
+/* The JSON answer for a compact pattern and verbose lines, both written
+ * plainly (the helper quotes them as the library must). */
 std::string quote(const std::string &s) {
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -53,16 +53,16 @@ struct Case {
 
 TEST(Generate, Shapes) {
     const Case cases[] = {
-        // empty
+        /* empty */
         {R"j([""])j", "^$", {"(?x)", "^", "  ", "$"}},
         {R"j(["",""])j", "^$", {"(?x)", "^", "  ", "$"}},
-        // single-byte run
+        /* single-byte run */
         {R"j(["1","11"])j", "^1{1,2}$", {"(?x)", "^", "  1{1,2}", "$"}},
         {R"j(["aa","a","aaa"])j", "^a{1,3}$", {"(?x)", "^", "  a{1,3}", "$"}},
         {R"j(["aaa"])j", "^a{3}$", {"(?x)", "^", "  a{3}", "$"}},
         {R"j(["..","."])j", "^\\.{1,2}$", {"(?x)", "^", "  \\.{1,2}", "$"}},
         {R"j(["x","x"])j", "^x$", {"(?x)", "^", "  x", "$"}},
-        // aligned
+        /* aligned */
         {R"j(["2023-12-01","2024-01-15"])j", "^\\d{4}-\\d{2}-\\d{2}$",
          {"(?x)", "^", "  \\d{4}-\\d{2}-\\d{2}", "$"}},
         {R"j(["555-12","555-98"])j", "^555-\\d{2}$", {"(?x)", "^", "  555-\\d{2}", "$"}},
@@ -77,35 +77,35 @@ TEST(Generate, Shapes) {
         {R"j(["(1)","(22)"])j", "^\\(\\d{1,2}\\)$", {"(?x)", "^", "  \\(\\d{1,2}\\)", "$"}},
         {R"j(["a.b"])j", "^a\\.b$", {"(?x)", "^", "  a\\.b", "$"}},
         {R"j(["12","345"])j", "^\\d{2,3}$", {"(?x)", "^", "  \\d{2,3}", "$"}},
-        // A backslash and the byte after it are laid out as one literal unit.
+        /* A backslash and the byte after it are laid out as one literal unit. */
         {R"j(["$1","$22"])j", "^\\$\\d{1,2}$", {"(?x)", "^", "  \\$\\d{1,2}", "$"}},
         {R"j(["(1","(2"])j", "^\\(\\d$", {"(?x)", "^", "  \\(\\d", "$"}},
         {R"j(["a|1","b|2"])j", "^[A-Za-z_]\\|\\d$", {"(?x)", "^", "  [A-Za-z_]\\|\\d", "$"}},
         {R"j(["^1","^22"])j", "^\\^\\d{1,2}$", {"(?x)", "^", "  \\^\\d{1,2}", "$"}},
-        // White space and "#" from the examples are escaped in the verbose form.
+        /* White space and "#" from the examples are escaped in the verbose form. */
         {R"j(["a #1","a #22"])j", "^a #\\d{1,2}$", {"(?x)", "^", "  a\\ \\#\\d{1,2}", "$"}},
         {"[\"a\\tb\"]", "^a\tb$", {"(?x)", "^", "  a\\\tb", "$"}},
-        // alternation
+        /* alternation */
         {R"j(["id-7.txt","id-x-9.txt"])j", "^id-(7|x-9)\\.txt$",
          {"(?x)", "^", "  id-(7", "  |", "  x-9)\\.txt", "$"}},
         {R"j(["id-x-9.txt","id-7.txt"])j", "^id-(7|x-9)\\.txt$",
          {"(?x)", "^", "  id-(7", "  |", "  x-9)\\.txt", "$"}},
         {R"j(["cat","dog-1"])j", "^(cat|dog-1)$", {"(?x)", "^", "  (cat", "  |", "  dog-1)", "$"}},
         {R"j(["a_b","a-b"])j", "^a(-|_)b$", {"(?x)", "^", "  a(-", "  |", "  _)b", "$"}},
-        // A middle comes after every middle that begins with it.
+        /* A middle comes after every middle that begins with it. */
         {R"j(["x-1","x-1-2","x-2"])j", "^x-(1-2|1|2)$",
          {"(?x)", "^", "  x-(1-2", "  |", "  1", "  |", "  2)", "$"}},
         {R"j(["hello","hello world"])j", "^hello( world|)$",
          {"(?x)", "^", "  hello(\\ world", "  |", "  )", "$"}},
         {R"j(["a-a","a-b-a"])j", "^a-(b-|)a$", {"(?x)", "^", "  a-(b-", "  |", "  )a", "$"}},
         {R"j(["","a"])j", "^(a|)$", {"(?x)", "^", "  (a", "  |", "  )", "$"}},
-        // The first pattern would not match 1- (the group commits to "1-"),
-        // so the whole examples become the alternatives.
+        /* The first pattern would not match 1- (the group commits to "1-"),
+         * so the whole examples become the alternatives. */
         {R"j(["1-","1--","2-"])j", "^(1--|1-|2-)$",
          {"(?x)", "^", "  (1--", "  |", "  1-", "  |", "  2-)", "$"}},
         {R"j(["p(a|bb)q","p(c|d)q-1"])j", "^p\\((a\\|bb\\)q|c\\|d\\)q-1)$",
          {"(?x)", "^", "  p\\((a\\|bb\\)q", "  |", "  c\\|d\\)q-1)", "$"}},
-        // A common prefix never ends inside a UTF-8 character.
+        /* A common prefix never ends inside a UTF-8 character. */
         {"[\"\\u00e9\",\"\\u00e8\"]", "^(\xC3\xA8|\xC3\xA9)$",
          {"(?x)", "^", "  (\xC3\xA8", "  |", "  \xC3\xA9)", "$"}},
         {"[\"\xC3\xA8\",\"\xC3\xA9\xC3\xA8\"]", "^(\xC3\xA9|)\xC3\xA8$",
@@ -118,12 +118,12 @@ TEST(Generate, Shapes) {
 }
 
 TEST(Generate, GeneratedPatternsMatchTheirExamples) {
-    // A run of thousands of bytes stays one repetition.
+    /* A run of thousands of bytes stays one repetition. */
     std::string long_run(3000, 'a');
     std::string json = "[\"" + long_run + "\",\"a\"]";
     EXPECT_EQ(generate(json), answer("^a{1,3000}$", {"(?x)", "^", "  a{1,3000}", "$"}));
-    // Alternatives the engine would miss (the first takes the hyphen the
-    // suffix needs) are rebuilt from the whole examples.
+    /* Alternatives the engine would miss (the first takes the hyphen the
+     * suffix needs) are rebuilt from the whole examples. */
     EXPECT_EQ(generate("[\"1-\",\"1--\",\"2-\"]"),
               answer("^(1--|1-|2-)$", {"(?x)", "^", "  (1--", "  |", "  1-", "  |", "  2-)", "$"}));
 }
@@ -178,7 +178,7 @@ TEST(Generate, Limits) {
         return json + "]";
     };
     EXPECT_EQ(generate(list(64, "7")), answer("^7$", {"(?x)", "^", "  7", "$"}));
-    // 65 elements fail before any element is looked at.
+    /* 65 elements fail before any element is looked at. */
     EXPECT_EQ(rx_generate(list(65, "7").c_str()), nullptr);
     EXPECT_STREQ(rx_last_error(), "too many examples (max 64)");
     EXPECT_EQ(rx_generate("[1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,"
@@ -186,7 +186,7 @@ TEST(Generate, Limits) {
               nullptr);
     EXPECT_STREQ(rx_last_error(), "too many examples (max 64)");
 
-    // Lengths count decoded bytes: each \u00e9 is two bytes.
+    /* Lengths count decoded bytes: each \u00e9 is two bytes. */
     std::string e2048;
     for (int i = 0; i < 2048; i++) e2048 += "\\u00e9";
     const char *ok = rx_generate(("[\"" + e2048 + "\"]").c_str());
@@ -208,4 +208,4 @@ TEST(Generate, FailureKeepsThePreviousAnswer) {
     EXPECT_EQ(std::string(first), copy);
 }
 
-}  // namespace
+} /* namespace */

@@ -1,11 +1,11 @@
-// rx_test as a host sees it, through the public header only: the exact JSON
-// answer, byte for byte, for tables of (pattern, text), covering how matches
-// are enumerated (empty matches, the leading "^" rule), the matching rules
-// (first-end commitment, repetition, anchors, word boundaries, case folding),
-// capture groups (numbering, rollback, groups that took no part), the step
-// budget of a call and long repetitions, real-sized texts, the text limit,
-// JSON quoting of match texts, and the null / invalid-pattern failures with
-// rx_last_error.
+/* rx_test as a host sees it, through the public header only: the exact JSON
+ * answer, byte for byte, for tables of (pattern, text), covering how matches
+ * are enumerated (empty matches, the leading "^" rule), the matching rules
+ * (first-end commitment, repetition, anchors, word boundaries, case folding),
+ * capture groups (numbering, rollback, groups that took no part), the step
+ * budget of a call and long repetitions, real-sized texts, the text limit,
+ * JSON quoting of match texts, and the null / invalid-pattern failures with
+ * rx_last_error. */
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -17,9 +17,9 @@
 
 namespace {
 
-// The answer of rx_test, or "null: " and the error text when it refused.
-// A successful call must leave the error text empty; if it does not, the
-// returned string says so and cannot equal an expected answer.
+/* The answer of rx_test, or "null: " and the error text when it refused.
+ * A successful call must leave the error text empty; if it does not, the
+ * returned string says so and cannot equal an expected answer. */
 std::string test_answer(const char *pattern, const char *text) {
     const char *answer = rx_test(pattern, text);
     if (answer == nullptr) return std::string("null: ") + rx_last_error();
@@ -45,8 +45,8 @@ void check_table(const std::vector<Case> &cases) {
     }
 }
 
-// Builders for answers whose texts are plain letters and digits (no byte
-// that JSON quoting changes), used where a table would be unreadably long.
+/* Builders for answers whose texts are plain letters and digits (no byte
+ * that JSON quoting changes), used where a table would be unreadably long. */
 std::string match_obj(int start, int end, const std::string &text, const std::string &groups = "") {
     return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) +
            ",\"text\":\"" + text + "\",\"groups\":[" + groups + "]}";
@@ -66,7 +66,7 @@ std::string answer_of(const std::vector<std::string> &match_objs) {
     return out + "]}";
 }
 
-const char kLimitReached[] = "null: backtracking limit reached";
+const char LIMIT_REACHED[] = "null: backtracking limit reached";
 
 TEST(RxTest, WorkedExamples) {
     check_table({
@@ -95,7 +95,7 @@ TEST(RxTest, EnumerationStepsPastEmptyMatches) {
         {"", "ab",
          R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":1,"text":"","groups":[]},)"
          R"({"start":2,"end":2,"text":"","groups":[]}]})"},
-        // An empty alternative: empty at 0, then a, then empty at the end.
+        /* An empty alternative: empty at 0, then a, then empty at the end. */
         {"a|", "ba",
          R"({"matches":[{"start":0,"end":0,"text":"","groups":[]},{"start":1,"end":2,"text":"a","groups":[]},)"
          R"({"start":2,"end":2,"text":"","groups":[]}]})"},
@@ -110,9 +110,9 @@ TEST(RxTest, ManyMatchesGrowTheLists) {
         for (int i = 0; i < n; ++i) ms.push_back(match_obj(i, i + 1, "a"));
         EXPECT_TRUE(krx_test::same_long_text(test_answer("a", std::string(n, 'a')), answer_of(ms))) << n;
     }
-    // A literal's matches are found through the offsets of its least common
-    // byte noted while the text is measured, and beyond the first 65,536 of
-    // them; an offset before the search's start begins no match.
+    /* A literal's matches are found through the offsets of its least common
+     * byte noted while the text is measured, and beyond the first 65,536 of
+     * them; an offset before the search's start begins no match. */
     for (int n : {1, 64, 65, 70000}) {
         std::string text;
         std::vector<std::string> ms;
@@ -123,7 +123,7 @@ TEST(RxTest, ManyMatchesGrowTheLists) {
         EXPECT_TRUE(krx_test::same_long_text(test_answer("ab", text), answer_of(ms))) << n;
     }
     EXPECT_EQ(test_answer("eez", "z eez zeez"), answer_of({match_obj(2, 5, "eez"), match_obj(7, 10, "eez")}));
-    // An empty match at every offset, the last one at the end of the text.
+    /* An empty match at every offset, the last one at the end of the text. */
     std::vector<std::string> empties;
     for (int i = 0; i <= 100; ++i) empties.push_back(match_obj(i, i, ""));
     EXPECT_EQ(test_answer("a*", std::string(100, 'b')), answer_of(empties));
@@ -131,18 +131,18 @@ TEST(RxTest, ManyMatchesGrowTheLists) {
 
 TEST(RxTest, LeadingCaretRule) {
     check_table({
-        // Every alternative anchored: at most one match, at offset 0.
+        /* Every alternative anchored: at most one match, at offset 0. */
         {"^a", "aa", R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})"},
         {"^b", "ab", R"({"matches":[]})"},
         {"^a*", "aaa", R"({"matches":[{"start":0,"end":3,"text":"aaa","groups":[]}]})"},
         {"^", "ab", R"({"matches":[{"start":0,"end":0,"text":"","groups":[]}]})"},
         {"^a|^b", "ba", R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})"},
-        // An unanchored alternative is looked for at every offset.
+        /* An unanchored alternative is looked for at every offset. */
         {"^a|b", "xb", R"({"matches":[{"start":1,"end":2,"text":"b","groups":[]}]})"},
         {"^a|b", "abb",
          R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":1,"end":2,"text":"b","groups":[]},)"
          R"({"start":2,"end":3,"text":"b","groups":[]}]})"},
-        // A leading flag group: scanned at every offset, no stop after one.
+        /* A leading flag group: scanned at every offset, no stop after one. */
         {"(?m)^a", "b\na", R"({"matches":[{"start":2,"end":3,"text":"a","groups":[]}]})"},
         {"(?m)^a", "a\na",
          R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]},{"start":2,"end":3,"text":"a","groups":[]}]})"},
@@ -194,7 +194,7 @@ TEST(RxTest, AnchorsDotAndCase) {
         {"(?i)[^a]", "A", R"({"matches":[]})"},
         {"(?i)a", "A", R"({"matches":[{"start":0,"end":1,"text":"A","groups":[]}]})"},
         {"(?i)A", "a", R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})"},
-        // Bytes from 0x80 up never fold (0xE9 and 0xC9 differ by 32).
+        /* Bytes from 0x80 up never fold (0xE9 and 0xC9 differ by 32). */
         {"(?i)\xE9", "\xC9", R"({"matches":[]})"},
         {"(?i)\xC9", "\xE9", R"({"matches":[]})"},
     });
@@ -237,18 +237,18 @@ TEST(RxTest, EscapesAndBrackets) {
 TEST(RxTest, CaptureGroups) {
     const std::string a256b = std::string(256, 'a') + "b";
     check_table({
-        // Numbered by opening parenthesis; listed in increasing number.
+        /* Numbered by opening parenthesis; listed in increasing number. */
         {"((a)(b))", "ab",
          R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":2,"text":"ab"},)"
          R"({"index":2,"start":0,"end":1,"text":"a"},{"index":3,"start":1,"end":2,"text":"b"}]}]})"},
-        // Groups that took no part are left out, so numbers may skip.
+        /* Groups that took no part are left out, so numbers may skip. */
         {"(a)|(b)", "b",
          R"({"matches":[{"start":0,"end":1,"text":"b","groups":[{"index":2,"start":0,"end":1,"text":"b"}]}]})"},
         {"(a)|b", "b", R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})"},
         {"(a)(?:b)", "ab",
          R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":1,"text":"a"}]}]})"},
         {"()", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]}]})"},
-        // A dropped iteration gives the group back its earlier recording.
+        /* A dropped iteration gives the group back its earlier recording. */
         {"(?:(a)x)*", "axay",
          R"({"matches":[{"start":0,"end":2,"text":"ax","groups":[{"index":1,"start":0,"end":1,"text":"a"}]},)"
          R"({"start":2,"end":2,"text":"","groups":[]},{"start":3,"end":3,"text":"","groups":[]},)"
@@ -256,13 +256,13 @@ TEST(RxTest, CaptureGroups) {
         {"(a*)*", "aa",
          R"({"matches":[{"start":0,"end":2,"text":"aa","groups":[{"index":1,"start":0,"end":2,"text":"aa"}]},)"
          R"({"start":2,"end":2,"text":"","groups":[]}]})"},
-        // 256 recordings and then a failed alternative: all taken back.
+        /* 256 recordings and then a failed alternative: all taken back. */
         {"(?:(a)*(b)x)|a+b", a256b,
          R"({"matches":[{"start":0,"end":257,"text":")" + a256b + R"(","groups":[]}]})"},
-        // The last recording on the path that matched.
+        /* The last recording on the path that matched. */
         {"(a)+", "aaa",
          R"({"matches":[{"start":0,"end":3,"text":"aaa","groups":[{"index":1,"start":2,"end":3,"text":"a"}]}]})"},
-        // Nothing recorded for one match carries over to the next.
+        /* Nothing recorded for one match carries over to the next. */
         {"(a)?b", "abb",
          R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":1,"text":"a"}]},)"
          R"({"start":2,"end":3,"text":"b","groups":[]}]})"},
@@ -280,10 +280,10 @@ TEST(RxTest, OnlySixteenGroupsAreReported) {
     EXPECT_EQ(test_answer(pattern, text), answer_of({match_obj(0, 17, text, groups)}));
 }
 
-// A pattern and text whose call runs out of budget: a*b spends (n + 1)(n + 5)
-// steps over n bytes "a", against 12n + 1,000,000.
-const char kRunsOutPattern[] = "a*b";
-const std::string kRunsOutText(1004, 'a');
+/* A pattern and text whose call runs out of budget: a*b spends (n + 1)(n + 5)
+ * steps over n bytes "a", against 12n + 1,000,000. */
+const char RUNS_OUT_PATTERN[] = "a*b";
+const std::string RUNS_OUT_TEXT(1004, 'a');
 
 TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
     const std::string a3000(3000, 'a'), a800(800, 'a');
@@ -293,7 +293,7 @@ TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
     for (int i = 0; i < 150; ++i) alternatives += "b|";
     alternatives += ".){0,2000}c)?";
     check_table({
-        // no limit on repetition
+        /* no limit on repetition */
         {"a*", a3000, answer_of({match_obj(0, 3000, a3000), match_obj(3000, 3000, "")})},
         {"a*b", a3000 + "b", answer_of({match_obj(0, 3001, a3000 + "b")})},
         {"\\w+", " " + word + " ", answer_of({match_obj(1, 3001, word)})},
@@ -301,29 +301,29 @@ TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
          answer_of({match_obj(0, 3000, a3000, group_obj(1, 2999, 3000, "a")), match_obj(3000, 3000, "")})},
         {"b|a*", "b" + a3000,
          answer_of({match_obj(0, 1, "b"), match_obj(1, 3001, a3000), match_obj(3001, 3001, "")})},
-        // the smallest run of "a" on which a*b runs out, and one byte less
+        /* the smallest run of "a" on which a*b runs out, and one byte less */
         {"a*b", std::string(1003, 'a'), R"({"matches":[]})"},
-        {kRunsOutPattern, kRunsOutText, kLimitReached},
-        {"(?:a|b)*c", std::string(5000, 'b'), kLimitReached},
-        // one budget for the call: each search alone fits, the second finds
-        // the budget used by the first
+        {RUNS_OUT_PATTERN, RUNS_OUT_TEXT, LIMIT_REACHED},
+        {"(?:a|b)*c", std::string(5000, 'b'), LIMIT_REACHED},
+        /* one budget for the call: each search alone fits, the second finds
+         * the budget used by the first */
         {"a*c|b", a800 + "b", answer_of({match_obj(800, 801, "b")})},
         {"a*c|b", a800, R"({"matches":[]})"},
-        {"a*c|b", a800 + "b" + a800, kLimitReached},
-        // every search matches the empty string after 600,000 steps
-        {alternatives, std::string(3700, 'x'), kLimitReached},
+        {"a*c|b", a800 + "b" + a800, LIMIT_REACHED},
+        /* every search matches the empty string after 600,000 steps */
+        {alternatives, std::string(3700, 'x'), LIMIT_REACHED},
     });
-    // a*b over 2000 "a" after the match "b": the second search runs out
-    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), kLimitReached);
+    /* a*b over 2000 "a" after the match "b": the second search runs out */
+    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), LIMIT_REACHED);
 }
 
-// Searches of everyday kinds over 10 MiB of text shaped like prose and logs:
-// each answers, and the number of matches (rx_replace_preview's count) is
-// the one a plain scan of the text gives.
+/* Searches of everyday kinds over 10 MiB of text shaped like prose and logs:
+ * each answers, and the number of matches (rx_replace_preview's count) is
+ * the one a plain scan of the text gives. */
 struct BigText {
     std::string text;
-    std::vector<std::string> rare;  // words planted a known number of times
-    int plantings = 0;              // how often each was planted
+    std::vector<std::string> rare; /* words planted a known number of times */
+    int plantings = 0; /* how often each was planted */
 };
 
 const BigText &big_text() {
@@ -341,16 +341,16 @@ const BigText &big_text() {
             return static_cast<uint32_t>(seed >> 33);
         };
         std::string &t = b.text;
-        const size_t kSize = 10485760;
-        t.reserve(kSize + 20000);
+        const size_t SIZE = 10485760;
+        t.reserve(SIZE + 20000);
         int line = 0;
-        while (t.size() < kSize - 20000) {
+        while (t.size() < SIZE - 20000) {
             line++;
             if (line % 7 == 0) {
                 t += "2024-03-0" + std::to_string(line % 9 + 1) + " 12:00:" + std::to_string(line % 60) +
                      " kernel: <info> eth0 link up id=" + std::to_string(next() % 100000) + "\n";
             } else if (line % 500 == 0) {
-                t += std::string(8192, 'x') + "\n";  // a line of 8 KB
+                t += std::string(8192, 'x') + "\n"; /* a line of 8 KB */
             } else {
                 for (int w = 0; w < 12; w++) {
                     if (w) t += ' ';
@@ -364,8 +364,8 @@ const BigText &big_text() {
                 b.plantings++;
             }
             if (line == 40000) {
-                for (int i = 0; i < 3000; ++i) t += "Qx9_"[i % 4];  // a 3000-byte token
-                t += "\n<" + std::string(4000, 'y') + "\n>\n";      // a tag 4 KB long
+                for (int i = 0; i < 3000; ++i) t += "Qx9_"[i % 4]; /* a 3000-byte token */
+                t += "\n<" + std::string(4000, 'y') + "\n>\n"; /* a tag 4 KB long */
             }
         }
         return b;
@@ -375,8 +375,8 @@ const BigText &big_text() {
 
 bool is_word(unsigned char c) { return isalnum(c) || c == '_'; }
 
-// Matches of the first alternative that matches at each position, scanning
-// on past each match.
+/* Matches of the first alternative that matches at each position, scanning
+ * on past each match. */
 int count_alternatives(const std::string &t, const std::vector<std::string> &alts) {
     int count = 0;
     for (size_t p = 0; p < t.size();) {
@@ -437,44 +437,44 @@ TEST(RxTest, EverydaySearchesOverTenMebibytes) {
 }
 
 TEST(RxTest, TextLimit) {
-    const int kLimit = 10485760;
-    std::string text(kLimit, 'b');
+    const int LIMIT = 10485760;
+    std::string text(LIMIT, 'b');
     EXPECT_EQ(test_answer("a", text), R"({"matches":[]})");
-    text[kLimit - 1] = 'c';
+    text[LIMIT - 1] = 'c';
     EXPECT_EQ(test_answer("c", text),
               R"({"matches":[{"start":10485759,"end":10485760,"text":"c","groups":[]}]})");
     EXPECT_EQ(test_answer("bc", text),
               R"({"matches":[{"start":10485758,"end":10485760,"text":"bc","groups":[]}]})");
     text += "c";
-    // "bb" and "zz" are measured by their least common byte, which occurs
-    // everywhere or nowhere.
+    /* "bb" and "zz" are measured by their least common byte, which occurs
+     * everywhere or nowhere. */
     for (const char *pattern : {"c", "z", "bc", "bb", "zz"})
         EXPECT_EQ(test_answer(pattern, text), "null: text exceeds 10485760 bytes") << pattern;
-    // The pattern is checked before the text is measured.
+    /* The pattern is checked before the text is measured. */
     EXPECT_EQ(test_answer("*", text), "null: invalid pattern: unexpected '*'");
 }
 
 TEST(RxTest, MatchTextsAreQuotedAsJson) {
     check_table({
-        // Quote, backslash, the three short escapes, other control bytes as
-        // \u00xx in lower case; 0x7F, UTF-8 and "/" unchanged.
+        /* Quote, backslash, the three short escapes, other control bytes as
+         * \u00xx in lower case; 0x7F, UTF-8 and "/" unchanged. */
         {"[^x]+", "\"\\\n\r\t\x01\x08\x0c\x1b\x1f\x7f\xC3\xA9/",
          R"({"matches":[{"start":0,"end":14,"text":"\"\\\n\r\t\u0001\u0008\u000c\u001b\u001f)"
          "\x7f\xC3\xA9"
          R"(/","groups":[]}]})"},
         {"(\"+)", "a\"\"b",
          R"({"matches":[{"start":1,"end":3,"text":"\"\"","groups":[{"index":1,"start":1,"end":3,"text":"\"\""}]}]})"},
-        // A match that ends inside a UTF-8 sequence carries the raw bytes.
+        /* A match that ends inside a UTF-8 sequence carries the raw bytes. */
         {"\xA9", "\xC3\xA9", "{\"matches\":[{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
         {".", "\xC3\xA9",
          "{\"matches\":[{\"start\":0,\"end\":1,\"text\":\"\xC3\",\"groups\":[]},"
          "{\"start\":1,\"end\":2,\"text\":\"\xA9\",\"groups\":[]}]}"},
         {"\\w+", "\x1b[1mhi", R"({"matches":[{"start":2,"end":6,"text":"1mhi","groups":[]}]})"},
     });
-    // Every byte value at every place of a 19-byte text among bytes that
-    // pass unchanged: the quoting looks at several bytes at a time, so an
-    // escape must be found wherever it sits. The expected text is written
-    // by the rules above, one byte at a time.
+    /* Every byte value at every place of a 19-byte text among bytes that
+     * pass unchanged: the quoting looks at several bytes at a time, so an
+     * escape must be found wherever it sits. The expected text is written
+     * by the rules above, one byte at a time. */
     const char *hex = "0123456789abcdef";
     for (int b = 1; b < 256; b++) {
         for (size_t at = 0; at < 19; at++) {
@@ -517,7 +517,7 @@ TEST(RxTest, NullArgumentsInOrder) {
     EXPECT_STREQ(rx_last_error(), "null pattern");
     EXPECT_EQ(rx_test("a", nullptr), nullptr);
     EXPECT_STREQ(rx_last_error(), "null text");
-    // The text is tested before the pattern is compiled.
+    /* The text is tested before the pattern is compiled. */
     EXPECT_EQ(rx_test("(", nullptr), nullptr);
     EXPECT_STREQ(rx_last_error(), "null text");
 }
@@ -530,7 +530,7 @@ TEST(RxTest, FailedCallKeepsThePreviousAnswer) {
     EXPECT_EQ(rx_test(nullptr, "abc"), nullptr);
     EXPECT_EQ(rx_test("a", nullptr), nullptr);
     EXPECT_EQ(rx_test("(", "abc"), nullptr);
-    EXPECT_EQ(rx_test(kRunsOutPattern, kRunsOutText.c_str()), nullptr);
+    EXPECT_EQ(rx_test(RUNS_OUT_PATTERN, RUNS_OUT_TEXT.c_str()), nullptr);
     EXPECT_EQ(rx_test("a", std::string(10485761, 'a').c_str()), nullptr);
     EXPECT_EQ(rx_replace_preview("(", "abc", "x"), nullptr);
     EXPECT_EQ(rx_generate("[]"), nullptr);
@@ -540,14 +540,14 @@ TEST(RxTest, FailedCallKeepsThePreviousAnswer) {
 TEST(RxTest, ErrorTextIsClearedByTheNextCall) {
     EXPECT_EQ(rx_test("(", "a"), nullptr);
     EXPECT_STREQ(rx_last_error(), "invalid pattern: unclosed group");
-    // Reading it does not clear it.
+    /* Reading it does not clear it. */
     EXPECT_STREQ(rx_last_error(), "invalid pattern: unclosed group");
     ASSERT_NE(rx_test("a", "a"), nullptr);
     EXPECT_STREQ(rx_last_error(), "");
 
-    EXPECT_EQ(rx_test(kRunsOutPattern, kRunsOutText.c_str()), nullptr);
+    EXPECT_EQ(rx_test(RUNS_OUT_PATTERN, RUNS_OUT_TEXT.c_str()), nullptr);
     EXPECT_STREQ(rx_last_error(), "backtracking limit reached");
-    // The next call starts with a fresh budget.
+    /* The next call starts with a fresh budget. */
     EXPECT_EQ(test_answer("a", "a"), R"({"matches":[{"start":0,"end":1,"text":"a","groups":[]}]})");
 
     EXPECT_EQ(rx_replace_preview("a", "b", nullptr), nullptr);
@@ -556,4 +556,4 @@ TEST(RxTest, ErrorTextIsClearedByTheNextCall) {
     EXPECT_STREQ(rx_last_error(), "");
 }
 
-}  // namespace
+} /* namespace */

@@ -1,8 +1,8 @@
-// rx_replace_preview as a host sees it, through the public header only: the
-// exact JSON answer for tables of (pattern, text, replacement), covering
-// literal replacement (no group references), empty matches, the leading "^"
-// rule, JSON quoting of the result, the step budget of a call, the text
-// limit, and the null / invalid-pattern failures with rx_last_error.
+/* rx_replace_preview as a host sees it, through the public header only: the
+ * exact JSON answer for tables of (pattern, text, replacement), covering
+ * literal replacement (no group references), empty matches, the leading "^"
+ * rule, JSON quoting of the result, the step budget of a call, the text
+ * limit, and the null / invalid-pattern failures with rx_last_error. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,8 +13,8 @@
 
 namespace {
 
-// The answer of rx_replace_preview, or "null: " and the error text when it
-// refused. A successful call must leave the error text empty.
+/* The answer of rx_replace_preview, or "null: " and the error text when it
+ * refused. A successful call must leave the error text empty. */
 std::string replace_answer(const char *pattern, const char *text, const char *replacement) {
     const char *answer = rx_replace_preview(pattern, text, replacement);
     if (answer == nullptr) return std::string("null: ") + rx_last_error();
@@ -37,12 +37,12 @@ void check_table(const std::vector<Case> &cases) {
     }
 }
 
-// {"result":"<text>","count":<n>} for a result that JSON quoting leaves as it is.
+/* {"result":"<text>","count":<n>} for a result that JSON quoting leaves as it is. */
 std::string plain_answer(const std::string &result, int count) {
     return "{\"result\":\"" + result + "\",\"count\":" + std::to_string(count) + "}";
 }
 
-const char kLimitReached[] = "null: backtracking limit reached";
+const char LIMIT_REACHED[] = "null: backtracking limit reached";
 
 TEST(RxReplace, EveryMatchIsReplaced) {
     check_table({
@@ -58,12 +58,12 @@ TEST(RxReplace, EveryMatchIsReplaced) {
 
 TEST(RxReplace, EmptyMatchesInsertTheReplacement) {
     check_table({
-        // A pattern that only matches the empty string: n + 1 insertions.
+        /* A pattern that only matches the empty string: n + 1 insertions. */
         {"", "abc", "-", R"({"result":"-a-b-c-","count":4})"},
         {"x{0}", "ab", ".", R"({"result":".a.b.","count":3})"},
         {"", "", "X", R"({"result":"X","count":1})"},
         {"\\B", "ab", "-", R"({"result":"a-b","count":1})"},
-        // An empty match right after a non-empty one is replaced too.
+        /* An empty match right after a non-empty one is replaced too. */
         {"a*", "ab", "R", R"({"result":"RRbR","count":3})"},
         {"a*", "b", "R", R"({"result":"RbR","count":2})"},
         {"a*", "", "R", R"({"result":"R","count":1})"},
@@ -90,14 +90,14 @@ TEST(RxReplace, MatchingRulesShowInTheResult) {
 
 TEST(RxReplace, LeadingCaretRule) {
     check_table({
-        // Every alternative anchored: replaced at most once, at offset 0.
+        /* Every alternative anchored: replaced at most once, at offset 0. */
         {"^a", "aaa", "X", R"({"result":"Xaa","count":1})"},
         {"^", "abc", "X", R"({"result":"Xabc","count":1})"},
         {"^b", "abc", "X", R"({"result":"abc","count":0})"},
-        // An unanchored alternative is replaced wherever it matches.
+        /* An unanchored alternative is replaced wherever it matches. */
         {"^a|b", "xb", "Y", R"({"result":"xY","count":1})"},
         {"^a|b", "abb", "X", R"({"result":"XXX","count":3})"},
-        // A leading flag group: every offset.
+        /* A leading flag group: every offset. */
         {"(?m)^a", "a\na", "X", R"({"result":"X\nX","count":2})"},
     });
 }
@@ -112,14 +112,14 @@ TEST(RxReplace, ReplacementIsTakenLiterally) {
 
 TEST(RxReplace, ResultIsQuotedAsJson) {
     check_table({
-        // Quote, backslash, short escapes, \u00xx in lower case for the other
-        // control bytes, from the text and from the replacement alike; 0x7F
-        // and bytes from 0x80 up unchanged.
+        /* Quote, backslash, short escapes, \u00xx in lower case for the other
+         * control bytes, from the text and from the replacement alike; 0x7F
+         * and bytes from 0x80 up unchanged. */
         {"x", "\"x\\\n\r\t\x01\x1f\x7f\xC3\xA9", "\x02\"\x0b",
          R"({"result":"\"\u0002\"\u000b\\\n\r\t\u0001\u001f)"
          "\x7f\xC3\xA9"
          R"(","count":1})"},
-        // A match inside a UTF-8 sequence leaves the other byte raw.
+        /* A match inside a UTF-8 sequence leaves the other byte raw. */
         {"\xA9", "\xC3\xA9", "!", "{\"result\":\"\xC3!\",\"count\":1}"},
         {"[^x]", "\xC3\xA9", ".", R"({"result":"..","count":2})"},
         {"/", "a/b", "\x08\x0c", R"({"result":"a\u0008\u000cb","count":1})"},
@@ -132,24 +132,24 @@ TEST(RxReplace, LongRepetitionsAndTheBudgetOfACall) {
         {"a*b", std::string(3000, 'a') + "b", "R", R"({"result":"R","count":1})"},
         {"b|a*", "b" + std::string(3000, 'a'), "X", R"({"result":"XXX","count":3})"},
         {"a*b", std::string(1003, 'a'), "R", R"({"result":")" + std::string(1003, 'a') + R"(","count":0})"},
-        {"a*b", std::string(1004, 'a'), "R", kLimitReached},
-        // The budget runs out after the first match was found: nothing is
-        // replaced, the whole call fails.
+        {"a*b", std::string(1004, 'a'), "R", LIMIT_REACHED},
+        /* The budget runs out after the first match was found: nothing is
+         * replaced, the whole call fails. */
         {"a*b", "b", "X", R"({"result":"X","count":1})"},
-        {"a*b", "b" + std::string(2000, 'a'), "X", kLimitReached},
-        // Each search matches the empty string after thousands of steps: the
-        // one budget of the call runs out long before the end of the text.
-        {"(?:a{1,2000}b)?", std::string(10485760, 'a'), "X", kLimitReached},
+        {"a*b", "b" + std::string(2000, 'a'), "X", LIMIT_REACHED},
+        /* Each search matches the empty string after thousands of steps: the
+         * one budget of the call runs out long before the end of the text. */
+        {"(?:a{1,2000}b)?", std::string(10485760, 'a'), "X", LIMIT_REACHED},
     });
 }
 
 TEST(RxReplace, TextLimit) {
-    const int kLimit = 10485760;
-    std::string text(kLimit, 'b');
+    const int LIMIT = 10485760;
+    std::string text(LIMIT, 'b');
     EXPECT_TRUE(krx_test::same_long_text(replace_answer("a", text.c_str(), "x"), plain_answer(text, 0)));
-    text[kLimit - 1] = 'c';
+    text[LIMIT - 1] = 'c';
     EXPECT_TRUE(krx_test::same_long_text(replace_answer("c", text.c_str(), "d"),
-                               plain_answer(std::string(kLimit - 1, 'b') + "d", 1)));
+                               plain_answer(std::string(LIMIT - 1, 'b') + "d", 1)));
     text += "c";
     EXPECT_EQ(replace_answer("c", text.c_str(), "d"), "null: text exceeds 10485760 bytes");
     EXPECT_EQ(replace_answer("(", text.c_str(), "d"), "null: invalid pattern: unclosed group");
@@ -175,7 +175,7 @@ TEST(RxReplace, NullArgumentsInOrder) {
         {"a", nullptr, nullptr, "null text"},
         {"a", nullptr, "x", "null text"},
         {"a", "b", nullptr, "null replacement"},
-        // Null arguments are tested before the pattern is compiled.
+        /* Null arguments are tested before the pattern is compiled. */
         {"(", nullptr, "x", "null text"},
         {"(", "b", nullptr, "null replacement"},
     };
@@ -208,4 +208,4 @@ TEST(RxReplace, ErrorTextIsClearedByTheNextCall) {
     EXPECT_EQ(replace_answer("a", "a", "b"), R"({"result":"b","count":1})");
 }
 
-}  // namespace
+} /* namespace */

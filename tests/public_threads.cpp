@@ -1,15 +1,15 @@
-// The exports under concurrency and on small stacks, through the public
-// header only.
-//
-// - Several threads call every export at once, each with inputs of its own,
-//   and check that every answer is exactly theirs.
-// - In lock-step rounds half of the threads hold an answer while the other
-//   half make calls: a held answer must not change, since each thread's
-//   answer lives in a buffer of that thread.
-// - On a thread with a 1 MiB stack: a 1,000,000-byte literal pattern, 100,000
-//   nested groups (accepted, or refused as nested too deeply), a repetition
-//   of nested groups up to the depth limit, and texts of 10 MiB. Nothing may
-//   crash.
+/* The exports under concurrency and on small stacks, through the public
+ * header only.
+ *
+ * - Several threads call every export at once, each with inputs of its own,
+ *   and check that every answer is exactly theirs.
+ * - In lock-step rounds half of the threads hold an answer while the other
+ *   half make calls: a held answer must not change, since each thread's
+ *   answer lives in a buffer of that thread.
+ * - On a thread with a 1 MiB stack: a 1,000,000-byte literal pattern, 100,000
+ *   nested groups (accepted, or refused as nested too deeply), a repetition
+ *   of nested groups up to the depth limit, and texts of 10 MiB. Nothing may
+ *   crash. */
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -28,7 +28,7 @@ std::string or_null(const char *answer) {
     return answer == nullptr ? std::string("null: ") + rx_last_error() : std::string(answer);
 }
 
-// Builders for answers whose texts need no JSON quoting.
+/* Builders for answers whose texts need no JSON quoting. */
 std::string match_obj(long start, long end, const std::string &text, const std::string &groups = "") {
     return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) + ",\"text\":\"" +
            text + "\",\"groups\":[" + groups + "]}";
@@ -45,7 +45,7 @@ std::string matches_of(const std::vector<std::string> &objs) {
     return out + "]}";
 }
 
-// What one worker thread asks and the exact answers it must get back.
+/* What one worker thread asks and the exact answers it must get back. */
 struct Work {
     std::string valid_pattern, invalid_pattern, invalid_answer;
     std::string test_pattern, test_text, test_answer;
@@ -53,13 +53,13 @@ struct Work {
     std::string examples, generate_answer;
 };
 
-// Examples with a known synthesised pattern, one per shape that the
-// answers below cover.
+/* Examples with a known synthesised pattern, one per shape that the
+ * answers below cover. */
 struct GenerateCase {
     const char *examples;
     const char *answer;
 };
-const GenerateCase kGenerate[] = {
+const GenerateCase GENERATE[] = {
     {R"(["2023-12-01","2024-01-15"])",
      R"({"pattern":"^\\d{4}-\\d{2}-\\d{2}$","verbose":"(?x)\n^\n  \\d{4}-\\d{2}-\\d{2}\n$"})"},
     {R"(["cat","dog-1"])", R"({"pattern":"^(cat|dog-1)$","verbose":"(?x)\n^\n  (cat\n  |\n  dog-1)\n$"})"},
@@ -75,8 +75,8 @@ Work work_for(int id) {
     w.invalid_pattern = "(t" + n;
     w.invalid_answer = R"({"ok":false,"error":"unclosed group"})";
 
-    // "t<id>(\d+)" in "t<id>7 xx t<id> t<id>12": two matches with a group,
-    // one without.
+    /* "t<id>(\d+)" in "t<id>7 xx t<id> t<id>12": two matches with a group,
+     * one without. */
     w.test_pattern = "t" + n + "(\\d+)?";
     const std::string tn = "t" + n;
     w.test_text = tn + "7 xx " + tn + " " + tn + "12";
@@ -94,15 +94,15 @@ Work work_for(int id) {
     for (int i = 0; i < id % 5 + 1; ++i) result += w.repl_with;
     w.repl_answer = "{\"result\":\"" + result + "-" + n + "\",\"count\":" + std::to_string(id % 5 + 1) + "}";
 
-    const GenerateCase &g = kGenerate[id % (sizeof kGenerate / sizeof kGenerate[0])];
+    const GenerateCase &g = GENERATE[id % (sizeof GENERATE / sizeof GENERATE[0])];
     w.examples = g.examples;
     w.generate_answer = g.answer;
     return w;
 }
 
-// One pass over every export, checking each answer as soon as it comes.
-// Failures are counted rather than asserted so that a thread never stops
-// half-way through a lock-step round.
+/* One pass over every export, checking each answer as soon as it comes.
+ * Failures are counted rather than asserted so that a thread never stops
+ * half-way through a lock-step round. */
 int run_all_exports(const Work &w) {
     int bad = 0;
     bad += or_null(rx_validate(w.valid_pattern.c_str())) != R"({"ok":true})";
@@ -111,8 +111,8 @@ int run_all_exports(const Work &w) {
     bad += or_null(rx_replace_preview(w.repl_pattern.c_str(), w.repl_text.c_str(), w.repl_with.c_str())) !=
            w.repl_answer;
     bad += or_null(rx_generate(w.examples.c_str())) != w.generate_answer;
-    // Failing calls: they return null; the error text is shared by all
-    // threads, so only its presence is checked here.
+    /* Failing calls: they return null; the error text is shared by all
+     * threads, so only its presence is checked here. */
     bad += rx_test(nullptr, w.test_text.c_str()) != nullptr;
     bad += rx_replace_preview(w.invalid_pattern.c_str(), "x", "y") != nullptr;
     bad += rx_generate("[1]") != nullptr;
@@ -121,7 +121,7 @@ int run_all_exports(const Work &w) {
 }
 
 TEST(Threads, AnswersAreCheckedSingleThreadedFirst) {
-    // The expectations used by the concurrent tests hold on one thread.
+    /* The expectations used by the concurrent tests hold on one thread. */
     for (int id = 0; id < 8; ++id) {
         const Work w = work_for(id);
         EXPECT_EQ(or_null(rx_validate(w.valid_pattern.c_str())), R"({"ok":true})");
@@ -138,40 +138,40 @@ TEST(Threads, AnswersAreCheckedSingleThreadedFirst) {
 }
 
 TEST(Threads, ConcurrentCallsGetTheirOwnAnswers) {
-    const int kThreads = 8;
-    const int kRounds = krx_test::long_mode() ? 5000 : 200;
+    const int THREADS = 8;
+    const int ROUNDS = krx_test::long_mode() ? 5000 : 200;
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
-    for (int id = 0; id < kThreads; ++id) {
-        threads.emplace_back([id, kRounds, &bad] {
+    for (int id = 0; id < THREADS; ++id) {
+        threads.emplace_back([id, ROUNDS, &bad] {
             const Work w = work_for(id);
-            for (int r = 0; r < kRounds; ++r) bad += run_all_exports(w);
+            for (int r = 0; r < ROUNDS; ++r) bad += run_all_exports(w);
         });
     }
     for (std::thread &t : threads) t.join();
     EXPECT_EQ(bad.load(), 0);
-    // Serial again: the error text is exact once the others are done.
+    /* Serial again: the error text is exact once the others are done. */
     EXPECT_EQ(rx_generate("[]"), nullptr);
     EXPECT_STREQ(rx_last_error(), "empty examples array");
 }
 
 TEST(Threads, HeldAnswerSurvivesOtherThreadsCalls) {
-    const int kThreads = 6;
-    const int kRounds = krx_test::long_mode() ? 2000 : 100;
+    const int THREADS = 6;
+    const int ROUNDS = krx_test::long_mode() ? 2000 : 100;
     pthread_barrier_t held, done;
-    ASSERT_EQ(pthread_barrier_init(&held, nullptr, kThreads), 0);
-    ASSERT_EQ(pthread_barrier_init(&done, nullptr, kThreads), 0);
+    ASSERT_EQ(pthread_barrier_init(&held, nullptr, THREADS), 0);
+    ASSERT_EQ(pthread_barrier_init(&done, nullptr, THREADS), 0);
     std::atomic<int> bad{0};
     std::atomic<int> changed{0};
     std::vector<std::thread> threads;
-    for (int id = 0; id < kThreads; ++id) {
+    for (int id = 0; id < THREADS; ++id) {
         threads.emplace_back([&, id] {
             const Work w = work_for(id);
-            for (int r = 0; r < kRounds; ++r) {
+            for (int r = 0; r < ROUNDS; ++r) {
                 const bool holder = (id + r) % 2 == 0;
                 const char *kept = nullptr;
                 if (holder) {
-                    // Alternate which export's answer is held.
+                    /* Alternate which export's answer is held. */
                     kept = r % 4 < 2 ? rx_test(w.test_pattern.c_str(), w.test_text.c_str())
                                      : rx_replace_preview(w.repl_pattern.c_str(), w.repl_text.c_str(),
                                                           w.repl_with.c_str());
@@ -194,9 +194,9 @@ TEST(Threads, HeldAnswerSurvivesOtherThreadsCalls) {
     EXPECT_EQ(changed.load(), 0);
 }
 
-// --- 1 MiB stack -------------------------------------------------------------
+/* --- 1 MiB stack ------------------------------------------------------------- */
 
-const char kNestedRefusal[] = "null: invalid pattern: groups nested too deeply";
+const char NESTED_REFUSAL[] = "null: invalid pattern: groups nested too deeply";
 
 TEST(SmallStack, MillionByteLiteralPattern) {
     ASSERT_TRUE(krx_test::run_on_stack([] {
@@ -206,8 +206,8 @@ TEST(SmallStack, MillionByteLiteralPattern) {
         EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test(pattern.c_str(), text.c_str())),
                                    matches_of({match_obj(1, 1000001, pattern)})));
         EXPECT_EQ(or_null(rx_replace_preview(pattern.c_str(), text.c_str(), "Z")), R"({"result":"xZy","count":1})");
-        // One byte short of the pattern: no match anywhere (or the budget
-        // runs out first); either way the host survives.
+        /* One byte short of the pattern: no match anywhere (or the budget
+         * runs out first); either way the host survives. */
         const std::string shorter = "x" + std::string(999999, 'a') + "y";
         const std::string answer = or_null(rx_test(pattern.c_str(), shorter.c_str()));
         EXPECT_TRUE(answer == R"({"matches":[]})" || answer == "null: backtracking limit reached") << answer;
@@ -216,8 +216,8 @@ TEST(SmallStack, MillionByteLiteralPattern) {
 
 TEST(SmallStack, HundredThousandNestedGroups) {
     ASSERT_TRUE(krx_test::run_on_stack([] {
-        const int kDepth = 100000;
-        std::string capturing = std::string(kDepth, '(') + "a" + std::string(kDepth, ')');
+        const int DEPTH = 100000;
+        std::string capturing = std::string(DEPTH, '(') + "a" + std::string(DEPTH, ')');
         std::string groups;
         for (int g = 1; g <= 16; ++g) groups += (g > 1 ? "," : "") + group_obj(g, 1, 2, "a");
         const std::string validated = or_null(rx_validate(capturing.c_str()));
@@ -228,21 +228,21 @@ TEST(SmallStack, HundredThousandNestedGroups) {
             EXPECT_EQ(replaced, R"({"result":"bcb","count":1})");
         } else {
             EXPECT_EQ(validated, R"({"ok":false,"error":"groups nested too deeply"})");
-            EXPECT_EQ(tested, kNestedRefusal);
-            EXPECT_EQ(replaced, kNestedRefusal);
+            EXPECT_EQ(tested, NESTED_REFUSAL);
+            EXPECT_EQ(replaced, NESTED_REFUSAL);
         }
 
         std::string plain;
-        for (int i = 0; i < kDepth; ++i) plain += "(?:";
-        plain += "a" + std::string(kDepth, ')') + "+";
+        for (int i = 0; i < DEPTH; ++i) plain += "(?:";
+        plain += "a" + std::string(DEPTH, ')') + "+";
         const std::string plain_tested = or_null(rx_test(plain.c_str(), "baab"));
-        EXPECT_TRUE(plain_tested == matches_of({match_obj(1, 3, "aa")}) || plain_tested == kNestedRefusal)
+        EXPECT_TRUE(plain_tested == matches_of({match_obj(1, 3, "aa")}) || plain_tested == NESTED_REFUSAL)
             << plain_tested.substr(0, 200);
 
-        // Unclosed at the bottom: refused either way, never a crash.
-        std::string unclosed(kDepth, '(');
+        /* Unclosed at the bottom: refused either way, never a crash. */
+        std::string unclosed(DEPTH, '(');
         const std::string refused = or_null(rx_test(unclosed.c_str(), "a"));
-        EXPECT_TRUE(refused == "null: invalid pattern: unclosed group" || refused == kNestedRefusal) << refused;
+        EXPECT_TRUE(refused == "null: invalid pattern: unclosed group" || refused == NESTED_REFUSAL) << refused;
     }));
 }
 
@@ -253,7 +253,7 @@ TEST(SmallStack, NestedGroupsRepeatedOverLongTexts) {
         EXPECT_TRUE(krx_test::same_long_text(
             or_null(rx_test(pattern.c_str(), a5000.c_str())),
             matches_of({match_obj(0, 5000, a5000, group_obj(1, 4999, 5000, "a")), match_obj(5000, 5000, "")})));
-        // Deeper nesting inside the repetition, with several groups.
+        /* Deeper nesting inside the repetition, with several groups. */
         const std::string deeper = "(?:((?:(?:(a)b)c)d))*";
         std::string text;
         for (int i = 0; i < 5000; ++i) text += "abcd";
@@ -262,7 +262,7 @@ TEST(SmallStack, NestedGroupsRepeatedOverLongTexts) {
                   matches_of({match_obj(0, 4 * 5000, text,
                                         group_obj(1, last, last + 4, "abcd") + "," + group_obj(2, last, last + 1, "a")),
                               match_obj(4 * 5000, 4 * 5000, "")})));
-        // Nested repetitions.
+        /* Nested repetitions. */
         EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("(?:(?:a)*)*", a5000.c_str())),
                                              matches_of({match_obj(0, 5000, a5000), match_obj(5000, 5000, "")})));
     }));
@@ -270,26 +270,26 @@ TEST(SmallStack, NestedGroupsRepeatedOverLongTexts) {
 
 TEST(SmallStack, TenMebibyteTexts) {
     ASSERT_TRUE(krx_test::run_on_stack([] {
-        const int kLimit = 10485760;
-        std::string text(kLimit, 'b');
+        const int LIMIT = 10485760;
+        std::string text(LIMIT, 'b');
         for (int i = 1; i <= 10; ++i) text[static_cast<size_t>(i) * 1048576 - 1] = 'c';
         std::vector<std::string> objs;
         for (long i = 1; i <= 10; ++i) objs.push_back(match_obj(i * 1048576 - 1, i * 1048576, "c"));
         EXPECT_EQ(or_null(rx_test("c", text.c_str())), matches_of(objs));
         const std::string replaced = or_null(rx_replace_preview("c", text.c_str(), ""));
-        EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(kLimit - 10, 'b') + "\",\"count\":10}"));
-        // Repetitions over the whole text answer; searches that would take
-        // quadratic time end at the budget, not in a crash.
+        EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(LIMIT - 10, 'b') + "\",\"count\":10}"));
+        /* Repetitions over the whole text answer; searches that would take
+         * quadratic time end at the budget, not in a crash. */
         EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("\\w*$", text.c_str())),
-                                             matches_of({match_obj(0, kLimit, text), match_obj(kLimit, kLimit, "")})));
+                                             matches_of({match_obj(0, LIMIT, text), match_obj(LIMIT, LIMIT, "")})));
         EXPECT_EQ(or_null(rx_test("(?:(b)|c)*x", text.c_str())), "null: backtracking limit reached");
         std::string ab;
-        for (int i = 0; i < kLimit / 2; ++i) ab += "ab";
+        for (int i = 0; i < LIMIT / 2; ++i) ab += "ab";
         EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("(?:ab)*", ab.c_str())),
-                                             matches_of({match_obj(0, kLimit, ab), match_obj(kLimit, kLimit, "")})));
+                                             matches_of({match_obj(0, LIMIT, ab), match_obj(LIMIT, LIMIT, "")})));
         text += "b";
         EXPECT_EQ(or_null(rx_test("c", text.c_str())), "null: text exceeds 10485760 bytes");
     }));
 }
 
-}  // namespace
+} /* namespace */

@@ -1,6 +1,6 @@
-// rx_validate and rx_last_error as a host sees them: exact answers for the
-// accepted and rejected patterns, every parser message with its byte, and
-// very long or deeply nested patterns on a thread with a 1 MiB stack.
+/* rx_validate and rx_last_error as a host sees them: exact answers for the
+ * accepted and rejected patterns, every parser message with its byte, and
+ * very long or deeply nested patterns on a thread with a 1 MiB stack. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +10,7 @@
 
 namespace {
 
-const std::string kOk = "{\"ok\":true}";
+const std::string OK = "{\"ok\":true}";
 std::string rejected(const std::string &message) {
     return "{\"ok\":false,\"error\":\"" + message + "\"}";
 }
@@ -32,7 +32,7 @@ TEST(Validate, AcceptedPatterns) {
     for (const char *p : accepted) {
         const char *answer = rx_validate(p);
         ASSERT_NE(answer, nullptr) << p;
-        EXPECT_EQ(std::string(answer), kOk) << p;
+        EXPECT_EQ(std::string(answer), OK) << p;
         EXPECT_STREQ(rx_last_error(), "") << p;
     }
 }
@@ -68,17 +68,17 @@ TEST(Validate, RejectedPatternsCarryTheParserMessage) {
         {"[^]", rejected("unclosed character class")},
         {"[a-", rejected("unclosed character class")},
         {"(a|[b)", rejected("unclosed character class")},
-        // Counts beyond the largest signed 32-bit value are refused, not wrapped.
+        /* Counts beyond the largest signed 32-bit value are refused, not wrapped. */
         {"a{2147483648}", rejected("repetition count too large")},
         {"a{1,99999999999}", rejected("repetition count too large")},
         {"a{99999999999,}", rejected("repetition count too large")},
     };
     for (const auto &c : cases) {
-        rx_validate("a");  // leaves something in the slot's neighbourhood
+        rx_validate("a"); /* leaves something in the slot's neighbourhood */
         const char *answer = rx_validate(c.pattern);
         ASSERT_NE(answer, nullptr) << c.pattern;
         EXPECT_EQ(std::string(answer), c.answer) << c.pattern;
-        // A rejection is an answer, not a failure.
+        /* A rejection is an answer, not a failure. */
         EXPECT_STREQ(rx_last_error(), "") << c.pattern;
     }
 }
@@ -88,7 +88,7 @@ TEST(Validate, NullPattern) {
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(std::string(answer), rejected("null pattern"));
     EXPECT_STREQ(rx_last_error(), "null pattern");
-    // The next call clears the slot.
+    /* The next call clears the slot. */
     ASSERT_NE(rx_validate("a"), nullptr);
     EXPECT_STREQ(rx_last_error(), "");
 }
@@ -96,13 +96,13 @@ TEST(Validate, NullPattern) {
 TEST(Validate, AnswerLivesInTheThreadsBufferUntilTheNextAnswer) {
     const char *first = rx_validate("a");
     const char *second = rx_validate("*");
-    // Same thread, same buffer: the first pointer now shows the second answer.
+    /* Same thread, same buffer: the first pointer now shows the second answer. */
     EXPECT_EQ(first, second);
     EXPECT_EQ(std::string(second), rejected("unexpected '*'"));
 }
 
 TEST(Validate, ControlBytesInPatternsNeverBreakTheJson) {
-    // Every byte value except NUL is accepted as a literal.
+    /* Every byte value except NUL is accepted as a literal. */
     std::string all;
     for (int b = 1; b < 256; b++) {
         if (b == '(' || b == ')' || b == '[' || b == '*' || b == '+' || b == '?' || b == '|' ||
@@ -112,7 +112,7 @@ TEST(Validate, ControlBytesInPatternsNeverBreakTheJson) {
     }
     const char *answer = rx_validate(all.c_str());
     ASSERT_NE(answer, nullptr);
-    EXPECT_EQ(std::string(answer), kOk);
+    EXPECT_EQ(std::string(answer), OK);
 }
 
 TEST(Validate, LongAndDeepPatternsOnASmallStack) {
@@ -122,7 +122,7 @@ TEST(Validate, LongAndDeepPatternsOnASmallStack) {
         const char *a = rx_validate(literal.c_str());
         answer_long = a != nullptr ? a : "(null)";
     }));
-    EXPECT_EQ(answer_long, kOk);
+    EXPECT_EQ(answer_long, OK);
 
     std::string nested = std::string(100000, '(') + "a" + std::string(100000, ')');
     std::string answer_deep;
@@ -130,7 +130,7 @@ TEST(Validate, LongAndDeepPatternsOnASmallStack) {
         const char *a = rx_validate(nested.c_str());
         answer_deep = a != nullptr ? a : "(null)";
     }));
-    EXPECT_TRUE(answer_deep == kOk || answer_deep == rejected("groups nested too deeply"))
+    EXPECT_TRUE(answer_deep == OK || answer_deep == rejected("groups nested too deeply"))
         << answer_deep;
 
     std::string alternatives;
@@ -140,7 +140,7 @@ TEST(Validate, LongAndDeepPatternsOnASmallStack) {
         const char *a = rx_validate(alternatives.c_str());
         answer_alt = a != nullptr ? a : "(null)";
     }));
-    EXPECT_EQ(answer_alt, kOk);
+    EXPECT_EQ(answer_alt, OK);
 
     std::string quantified;
     for (int i = 0; i < 200000; i++) quantified += "(?:a*)";
@@ -149,7 +149,7 @@ TEST(Validate, LongAndDeepPatternsOnASmallStack) {
         const char *a = rx_validate(quantified.c_str());
         answer_q = a != nullptr ? a : "(null)";
     }));
-    EXPECT_EQ(answer_q, kOk);
+    EXPECT_EQ(answer_q, OK);
 }
 
-}  // namespace
+} /* namespace */

@@ -1,6 +1,6 @@
-// The shared facilities: error slot, per-thread answer buffer, rx_buf and
-// the leading flag group. These are the rules that are easy to get wrong by
-// one byte: the capacities, the terminator, the cut at 511 bytes.
+/* The shared facilities: error slot, per-thread answer buffer, rx_buf and
+ * the leading flag group. These are the rules that are easy to get wrong by
+ * one byte: the capacities, the terminator, the cut at 511 bytes. */
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,8 +17,8 @@
 namespace {
 
 TEST(ErrorSlot, StartsEmptyAndIsNeverNull) {
-    // Run on a fresh thread of a fresh process state is not possible, but a
-    // cleared slot reads as the empty text, never null.
+    /* Run on a fresh thread of a fresh process state is not possible, but a
+     * cleared slot reads as the empty text, never null. */
     rx_clear_error();
     ASSERT_NE(rx_last_error(), nullptr);
     EXPECT_STREQ(rx_last_error(), "");
@@ -44,7 +44,7 @@ TEST(ErrorSlot, FormattingFromItsOwnTextIsSafe) {
     EXPECT_STREQ(rx_last_error(), "backtracking limit reached");
 }
 
-// Each case runs on a thread of its own, so it starts with no answer buffer.
+/* Each case runs on a thread of its own, so it starts with no answer buffer. */
 template <typename F>
 void on_fresh_thread(F f) {
     std::thread t(f);
@@ -60,19 +60,19 @@ TEST(ResultBuffer, CapacitiesFollowTheGrowthRule) {
         EXPECT_EQ(std::string(p), small);
         EXPECT_EQ(rx_tls_json_capacity(), 8192u);
 
-        // 8191 bytes plus the terminator still fit.
+        /* 8191 bytes plus the terminator still fit. */
         std::string fits(8191, 'b');
         ASSERT_NE(rx_tls_put_json(fits.c_str(), fits.size()), nullptr);
         EXPECT_EQ(rx_tls_json_capacity(), 8192u);
 
-        // 8192 bytes need one more for the terminator.
+        /* 8192 bytes need one more for the terminator. */
         std::string exact(8192, 'c');
         p = rx_tls_put_json(exact.c_str(), exact.size());
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(std::strlen(p), 8192u);
         EXPECT_EQ(rx_tls_json_capacity(), 16384u);
 
-        // Never made smaller.
+        /* Never made smaller. */
         ASSERT_NE(rx_tls_put_json(small.c_str(), small.size()), nullptr);
         EXPECT_EQ(rx_tls_json_capacity(), 16384u);
     });
@@ -84,17 +84,17 @@ TEST(ResultBuffer, CapacitiesFollowTheGrowthRule) {
         EXPECT_EQ(rx_tls_json_capacity(), 131072u);
     });
     on_fresh_thread([] {
-        // A first answer above 8192 bytes doubles from 8192.
+        /* A first answer above 8192 bytes doubles from 8192. */
         std::string big(8193, 'z');
         ASSERT_NE(rx_tls_put_json(big.c_str(), big.size()), nullptr);
         EXPECT_EQ(rx_tls_json_capacity(), 16384u);
     });
 }
 
-// An answer built in a block of its own and handed over: the buffer's
-// capacities are those that copying the text would give. Each run is one
-// fresh thread; each step hands over length bytes in a block of
-// block_cap bytes and expects the buffer's capacity after it.
+/* An answer built in a block of its own and handed over: the buffer's
+ * capacities are those that copying the text would give. Each run is one
+ * fresh thread; each step hands over length bytes in a block of
+ * block_cap bytes and expects the buffer's capacity after it. */
 TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
     struct Step {
         uint64_t length, block_cap, cap_after;
@@ -104,7 +104,7 @@ TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
          {16000, 16384, 16384}},
         {{10, 64, 8192}, {100000, 131072, 131072}},
         {{8193, 16384, 16384}},
-        {{9000, 32768, 16384}},  // a block larger than the rule's size is resized
+        {{9000, 32768, 16384}}, /* a block larger than the rule's size is resized */
     };
     for (const auto &run : runs) {
         on_fresh_thread([&run] {
@@ -123,9 +123,9 @@ TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
     }
 }
 
-// An export that writes its answer as it goes builds it in the block that
-// a handed-over answer replaced, so a thread asking again and again
-// allocates nothing for its answers; answers and capacities stay as they are.
+/* An export that writes its answer as it goes builds it in the block that
+ * a handed-over answer replaced, so a thread asking again and again
+ * allocates nothing for its answers; answers and capacities stay as they are. */
 TEST(ResultBuffer, AnswersAreBuiltInTheBlockTheyReplaced) {
     on_fresh_thread([] {
         const std::string text(3000, 'a');
@@ -143,10 +143,10 @@ TEST(ResultBuffer, AnswersAreBuiltInTheBlockTheyReplaced) {
         EXPECT_EQ(answers[1], answers[0]);
         EXPECT_EQ(answers[3], answers[0]);
         EXPECT_EQ(answers[2], "{\"result\":\"" + std::string(6000, 'b') + "\",\"count\":3000}");
-        EXPECT_EQ(capacities[0], 262144u);  // 3000 matches of 45 or more bytes
+        EXPECT_EQ(capacities[0], 262144u); /* 3000 matches of 45 or more bytes */
         EXPECT_EQ(capacities[3], 262144u);
-        // The first two answers need blocks of their own (the second keeps
-        // the first as the spare); from the third on the spare serves.
+        /* The first two answers need blocks of their own (the second keeps
+         * the first as the spare); from the third on the spare serves. */
         EXPECT_EQ(allocations[1], allocations[0]);
         EXPECT_LT(allocations[3], allocations[1]);
     });
@@ -192,8 +192,8 @@ TEST(ResultBuffer, FailedGrowthKeepsThePreviousAnswer) {
         EXPECT_STREQ(p, "previous");
         EXPECT_EQ(rx_tls_json_capacity(), 8192u);
 
-        // A handed-over block that must be resized: the block is released,
-        // the previous answer stays.
+        /* A handed-over block that must be resized: the block is released,
+         * the previous answer stays. */
         char *block = static_cast<char *>(malloc(32768));
         ASSERT_NE(block, nullptr);
         memset(block, 'v', 9000);
@@ -234,8 +234,8 @@ TEST(Buffer, GrowsFrom64ByDoubling) {
 }
 
 TEST(Buffer, PutsMatchesBytewiseGrowth) {
-    // Capacities after appending n bytes at once are those of n single
-    // appends: the smallest 64 * 2^k above n.
+    /* Capacities after appending n bytes at once are those of n single
+     * appends: the smallest 64 * 2^k above n. */
     const struct { size_t n; uint64_t cap; } cases[] = {
         {1, 64}, {63, 64}, {64, 128}, {127, 128}, {128, 256}, {1000, 1024}, {5000, 8192}};
     for (const auto &c : cases) {
@@ -265,7 +265,7 @@ TEST(Buffer, StoresTheLowEightBitsOfTheByte) {
 TEST(Buffer, FailedGrowthKeepsWhatWasAppended) {
     Buf b;
     std::string s(100, 'm');
-    rx_alloc_fail_at(2);  // the first block (64) succeeds, the growth to 128 fails
+    rx_alloc_fail_at(2); /* the first block (64) succeeds, the growth to 128 fails */
     EXPECT_EQ(rx_buf_puts(&b.data, &b.length, &b.capacity, s.c_str()), -1);
     rx_alloc_fail_at(0);
     EXPECT_EQ(b.length, 63u);
@@ -285,7 +285,7 @@ TEST(Buffer, PrintfShortAndLong) {
     std::string big(700, 'p');
     ASSERT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "[%s]", big.c_str()), 0);
     EXPECT_EQ(std::string(b.data), "42-x[" + big + "]");
-    // The long form needs a scratch block; without it nothing is appended.
+    /* The long form needs a scratch block; without it nothing is appended. */
     uint64_t before = b.length;
     rx_alloc_fail_at(1);
     EXPECT_EQ(rx_buf_printf(&b.data, &b.length, &b.capacity, "%s", big.c_str()), -1);
@@ -294,8 +294,8 @@ TEST(Buffer, PrintfShortAndLong) {
 }
 
 TEST(Buffer, PutIntWritesWhatPercentDWrites) {
-    // Every number of up to five digits, and each power of ten from 10^5 on
-    // with its neighbours, both signs, and the ends of the range.
+    /* Every number of up to five digits, and each power of ten from 10^5 on
+     * with its neighbours, both signs, and the ends of the range. */
     std::vector<int32_t> values;
     for (int32_t v = 0; v < 100000; v++) values.push_back(v);
     for (int64_t p = 100000; p <= 1000000000; p *= 10)
@@ -332,8 +332,8 @@ TEST(LeadingFlags, Table) {
         {"(?iii)", 6, RX_FLAG_I},
         {"(?)a", 0, 0},
         {"(?x)a", 0, 0},
-        {"(?imx)a", 0, 0},   // x lies outside i..s: the letters stop, no ")"
-        {"(?ij)", 0, 0},     // j lies inside i..s but is no flag
+        {"(?imx)a", 0, 0}, /* x lies outside i..s: the letters stop, no ")" */
+        {"(?ij)", 0, 0}, /* j lies inside i..s but is no flag */
         {"(?i-s)a", 0, 0},
         {"(?i:a)", 0, 0},
         {"(?:a)", 0, 0},
@@ -354,4 +354,4 @@ TEST(LeadingFlags, Table) {
     EXPECT_EQ(flags, 0u);
 }
 
-}  // namespace
+} /* namespace */

@@ -1,12 +1,12 @@
-// Matcher and search: the worked cases of the matching rules (with the
-// repairs: a match reached after a refused step is a failure, the anchored
-// shortcut only when every top-level alternative is anchored, rollback that
-// restores a group's earlier recording, an empty iteration below the minimum
-// completing the repetition, one budget per call sized to the pattern, no
-// limit on repetition), capture records, the state after each outcome, exact
-// step counts, long repetitions on a 1 MiB stack, 10 MiB texts and
-// out-of-memory paths. The agreement with the reference matcher on generated
-// cases is unit_engine_diff.cpp's.
+/* Matcher and search: the worked cases of the matching rules (with the
+ * repairs: a match reached after a refused step is a failure, the anchored
+ * shortcut only when every top-level alternative is anchored, rollback that
+ * restores a group's earlier recording, an empty iteration below the minimum
+ * completing the repetition, one budget per call sized to the pattern, no
+ * limit on repetition), capture records, the state after each outcome, exact
+ * step counts, long repetitions on a 1 MiB stack, 10 MiB texts and
+ * out-of-memory paths. The agreement with the reference matcher on generated
+ * cases is unit_engine_diff.cpp's. */
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,9 +29,9 @@ struct Group {
 struct Outcome {
     int r = -9;
     uint64_t s = 0, e = 0;
-    std::vector<Group> groups;  // set groups only, by index
+    std::vector<Group> groups; /* set groups only, by index */
     int32_t steps = 0;
-    std::string error;  // rx_engine_last_error after -1
+    std::string error; /* rx_engine_last_error after -1 */
 };
 
 std::vector<Group> set_groups(const rx_caps &c) {
@@ -71,8 +71,8 @@ struct MatchCase {
 
 std::string rep(char c, size_t n) { return std::string(n, c); }
 
-// The budget of a bare search of pattern over n bytes, from the size of its
-// tree.
+/* The budget of a bare search of pattern over n bytes, from the size of its
+ * tree. */
 int32_t budget_of(const std::string &pattern, uint64_t n) {
     rx_prog prog;
     char err[128];
@@ -96,7 +96,7 @@ void check_cases(const std::vector<MatchCase> &cases) {
         if (c.r < 0) {
             EXPECT_EQ(o.error, "backtracking limit reached") << where;
         }
-        // Both families agree.
+        /* Both families agree. */
         uint64_t s2 = 0, e2 = 0;
         rx_caps caps;
         EXPECT_EQ(rx_nfa_find_caps(c.pattern.c_str(), c.text.data(), c.text.size(), c.start, &s2, &e2, &caps), o.r)
@@ -145,8 +145,8 @@ TEST(Matcher, EmptyIterationBelowTheMinimumCompletes) {
         {"(a?){3}", "aab", 0, 1, 0, 2, {{1, 2, 2}}},
         {"(?:\\b){2}a", "a", 0, 1, 0, 1, {}},
         {"a{3,2}", "aaa", 0, 0, 0, 0, {}},
-        // The minimum above the maximum never matches, even when the
-        // operand can match the empty string.
+        /* The minimum above the maximum never matches, even when the
+         * operand can match the empty string. */
         {"(?:a?){3,2}", "aaa", 0, 0, 0, 0, {}},
         {"(?:\\b){3,2}", "a", 0, 0, 0, 0, {}},
     });
@@ -214,8 +214,8 @@ TEST(Matcher, CaptureRecords) {
          {{1, 0, 1}, {2, 1, 2},   {3, 2, 3},   {4, 3, 4},   {5, 4, 5},   {6, 5, 6},
           {7, 6, 7}, {8, 7, 8},   {9, 8, 9},   {10, 9, 10}, {11, 10, 11}, {12, 11, 12},
           {13, 12, 13}, {14, 13, 14}, {15, 14, 15}, {16, 15, 16}}},
-        // A group recorded on the path that matched, recorded again in an
-        // iteration that was dropped: the earlier recording comes back.
+        /* A group recorded on the path that matched, recorded again in an
+         * iteration that was dropped: the earlier recording comes back. */
         {"(?:(a)|b)*", "aab", 0, 1, 0, 3, {{1, 1, 2}}},
         {"(?:(\\w)\\w)*", "abcde", 0, 1, 0, 4, {{1, 2, 3}}},
     });
@@ -257,14 +257,14 @@ TEST(Search, AnchoredShortcutOnlyWhenEveryAlternativeIsAnchored) {
         {"^a|[|]^b", "x|b", 0, 0, 0, 0, {}},
         {"^a|\\|b", "x|b", 0, 1, 1, 3, {}},
     });
-    // A start offset beyond 0 with an anchored pattern tries nothing at all.
+    /* A start offset beyond 0 with an anchored pattern tries nothing at all. */
     Outcome o = search("^a|^b", "ab", 1);
     EXPECT_EQ(o.r, 0);
     EXPECT_EQ(o.steps, budget_of("^a|^b", 2));
     o = search("^a|^b", "xb", 0);
     EXPECT_EQ(o.r, 0);
-    // offset 0 alone: step; alternation step, left sequence (step, "^",
-    // step, "a" fails); step, right sequence (step, "^", step, "b" fails)
+    /* offset 0 alone: step; alternation step, left sequence (step, "^",
+     * step, "a" fails); step, right sequence (step, "^", step, "b" fails) */
     EXPECT_EQ(o.steps, budget_of("^a|^b", 2) - 7);
 }
 
@@ -276,7 +276,7 @@ TEST(Search, StartOffsets) {
         {"a*", "", 0, 1, 0, 0, {}},
         {"a", "", 0, 0, 0, 0, {}},
     });
-    // Beyond the length: 0, outputs untouched, record cleared.
+    /* Beyond the length: 0, outputs untouched, record cleared. */
     rx_caps caps;
     std::memset(&caps, 0x5A, sizeof caps);
     uint64_t s = 77, e = 88;
@@ -289,10 +289,10 @@ TEST(Search, StartOffsets) {
     EXPECT_EQ(rx_engine_steps_left(), budget_of("a*", 2));
 }
 
-// Steps spent, counted by hand from the rules: one per start position tried,
-// one before each operand of a sequence, alternation and group, and for a
-// repetition one on entry and one before each iteration; one for each start
-// position ruled out without an attempt.
+/* Steps spent, counted by hand from the rules: one per start position tried,
+ * one before each operand of a sequence, alternation and group, and for a
+ * repetition one on entry and one before each iteration; one for each start
+ * position ruled out without an attempt. */
 struct StepCase {
     std::string pattern, text;
     uint64_t start;
@@ -307,10 +307,10 @@ TEST(Search, StepsSpentExactly) {
         {"a", "xa", 0, 1, 2},
         {"a", "xxxxxxxxxa", 0, 1, 10},
         {"a", "xxxxxxxxxx", 0, 0, 11},
-        // A pattern that begins with a string of plain bytes: positions where
-        // the string does not begin are ruled out for one step each (an
-        // attempt there spends 3 + 2 at 0 in "a" and 2 at 1, 2 at "x", by
-        // the rules); a match of the string spends 2 per byte after its first.
+        /* A pattern that begins with a string of plain bytes: positions where
+         * the string does not begin are ruled out for one step each (an
+         * attempt there spends 3 + 2 at 0 in "a" and 2 at 1, 2 at "x", by
+         * the rules); a match of the string spends 2 per byte after its first. */
         {"ab", "a", 0, 0, 2},
         {"ab", "xab", 0, 1, 1 + 3},
         {"ab", "xxxxx", 0, 0, 6},
@@ -318,16 +318,16 @@ TEST(Search, StepsSpentExactly) {
         {"(a)", "xxa", 0, 1, 6},
         {"a|b", "b", 0, 1, 3},
         {"a|b", "xxb", 0, 1, 3 * 3},
-        {"a*", "", 0, 1, 1 + 2},           // entry, iteration step, a fails
-        {"a*", "aa", 0, 1, 1 + 6},         // per iteration: entry + step; last entry + step
-        {"a{2}", "aa", 0, 1, 1 + 5},       // k=0: 2, k=1: 2, k=2: entry
+        {"a*", "", 0, 1, 1 + 2}, /* entry, iteration step, a fails */
+        {"a*", "aa", 0, 1, 1 + 6}, /* per iteration: entry + step; last entry + step */
+        {"a{2}", "aa", 0, 1, 1 + 5}, /* k=0: 2, k=1: 2, k=2: entry */
         {"a+?", "aaa", 0, 1, 1 + 3},
-        // a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
-        // minimum above its maximum), 1 to 3 are ruled out (the rules: 20).
+        /* a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
+         * minimum above its maximum), 1 to 3 are ruled out (the rules: 20). */
         {"a{3,2}", "aaa", 0, 0, 6 + 3},
         {"\\w+@", "ab@", 0, 1, 1 + 1 + 6 + 1},
-        // A run that cannot be followed by "@" rules out every start in it,
-        // and the positions where no run begins, for one step each.
+        /* A run that cannot be followed by "@" rules out every start in it,
+         * and the positions where no run begins, for one step each. */
         {"\\w+@", "ab  ", 0, 0, 5},
         {"(?:ab|cd)e", "xcde", 0, 1, 6 + 8},
     };
@@ -340,9 +340,9 @@ TEST(Search, StepsSpentExactly) {
 }
 
 TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
-    // Runs out: -1, the flag set, steps used up.
+    /* Runs out: -1, the flag set, steps used up. */
     Outcome o = search("(a*)*b", rep('a', 200));
-    EXPECT_EQ(o.r, 0);  // each start fails fast: a* commits, no exponential blow-up
+    EXPECT_EQ(o.r, 0); /* each start fails fast: a* commits, no exponential blow-up */
     o = search("(?:a|aa)*c", rep('a', 1000));
     EXPECT_EQ(o.r, -1);
     EXPECT_EQ(o.error, "backtracking limit reached");
@@ -353,7 +353,7 @@ TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
     EXPECT_EQ(o.r, -1);
     EXPECT_EQ(o.error, "backtracking limit reached");
 
-    // A pattern that does not parse leaves the flag as the last search left it.
+    /* A pattern that does not parse leaves the flag as the last search left it. */
     uint64_t s = 0, e = 0;
     EXPECT_EQ(rx_engine_find("a(", "a", 1, 0, &s, &e), -1);
     EXPECT_STREQ(rx_engine_last_error(), "backtracking limit reached");
@@ -363,14 +363,14 @@ TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
     EXPECT_EQ(rx_engine_find("*", "a", 1, 0, &s, &e), -1);
     EXPECT_STREQ(rx_engine_last_error(), "match engine error");
 
-    // A bare search arms a budget of its own: each starts afresh.
+    /* A bare search arms a budget of its own: each starts afresh. */
     o = search("b", rep('x', 10) + "b");
     EXPECT_EQ(o.r, 1);
     EXPECT_EQ(o.steps, budget_of("b", 11) - 11);
 
-    // A match found while a step was refused earlier is not reported, and
-    // the output values are untouched: the outer repetition's entry step is
-    // refused and it keeps the iterations it has.
+    /* A match found while a step was refused earlier is not reported, and
+     * the output values are untouched: the outer repetition's entry step is
+     * refused and it keeps the iterations it has. */
     s = 5;
     e = 6;
     std::string t = rep('a', 3000);
@@ -380,9 +380,9 @@ TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
     EXPECT_STREQ(rx_engine_last_error(), "backtracking limit reached");
 }
 
-// The budget: (8 + nodes) steps per byte plus 1,000,000, at most
-// 2,147,483,647; nodes counts every record of the tree, the two of each
-// empty sequence included.
+/* The budget: (8 + nodes) steps per byte plus 1,000,000, at most
+ * 2,147,483,647; nodes counts every record of the tree, the two of each
+ * empty sequence included. */
 TEST(Search, BudgetFormula) {
     struct Row {
         std::string pattern;
@@ -407,8 +407,8 @@ TEST(Search, BudgetFormula) {
     EXPECT_EQ(rx_engine_budget(1, UINT64_MAX - 4), 2147483647);
 }
 
-// A prog carries one budget for all its searches until it is armed again;
-// a refusal is final for the rest of the call.
+/* A prog carries one budget for all its searches until it is armed again;
+ * a refusal is final for the rest of the call. */
 TEST(Search, OneBudgetPerCall) {
     rx_prog prog;
     char err[128];
@@ -450,8 +450,8 @@ TEST(Search, PreparedPatternEqualsTheOneShotSearch) {
                 b.steps = rx_engine_steps_left();
                 if (b.r == 1) b.groups = set_groups(caps);
                 EXPECT_EQ(a.r, b.r) << p << " / " << t.substr(0, 20);
-                // the prog keeps what it learnt of hopeless start positions
-                // from earlier searches, so it may spend less
+                /* the prog keeps what it learnt of hopeless start positions
+                 * from earlier searches, so it may spend less */
                 EXPECT_GE(b.steps, a.steps) << p;
                 if (a.r == 1 && b.r == 1) {
                     EXPECT_EQ(a.s, b.s);
@@ -466,8 +466,8 @@ TEST(Search, PreparedPatternEqualsTheOneShotSearch) {
     }
 }
 
-// The search for a string in a text, behind the literal prefilter: the first
-// occurrence, through the dense-candidate fallback too.
+/* The search for a string in a text, behind the literal prefilter: the first
+ * occurrence, through the dense-candidate fallback too. */
 TEST(Search, FindBytes) {
     const std::string dense = rep('a', 5000) + "ab" + rep('a', 10);
     struct Row {
@@ -480,16 +480,16 @@ TEST(Search, FindBytes) {
         {rep('a', 3000) + "b", rep('a', 100) + "b", 2900},
     };
     for (const Row &r : rows) {
-        // whichever byte of the needle memchr looks for
+        /* whichever byte of the needle memchr looks for */
         for (size_t rare = 0; rare < r.needle.size(); rare++) {
             const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size(), rare);
             long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
             EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20) << " by " << rare;
         }
     }
-    // The byte searches behind the other prefilters, sixteen bytes at a time
-    // and then byte by byte: hits inside the first block, across its end,
-    // in the tail, and none.
+    /* The byte searches behind the other prefilters, sixteen bytes at a time
+     * and then byte by byte: hits inside the first block, across its end,
+     * in the tail, and none. */
     const std::string hay = rep('x', 20) + "aB" + rep('x', 13) + "Mq" + rep('x', 3);
     const unsigned char *h = reinterpret_cast<const unsigned char *>(hay.data());
     const unsigned char ab[] = {'a', 'b'}, bq[] = {'B', 'q'}, zy[] = {'z', 'y'};
@@ -504,8 +504,8 @@ TEST(Search, FindBytes) {
     EXPECT_EQ(rx_find_pair(h, hay.size() - 1, m, b), hay.size() - 1);
 }
 
-// The byte set of a leaf, which the prefilters build their tables from, is
-// the set of bytes the leaf matches, case folding and negation included.
+/* The byte set of a leaf, which the prefilters build their tables from, is
+ * the set of bytes the leaf matches, case folding and negation included. */
 TEST(Search, LeafSetsAgreeWithTheLeaves) {
     const char *leaves[] = {"a", "(?i)a", "(?i)Z", "(?i)@", "(?i)[^a-c]", "(?i)[@-Z]", ".", "(?s).", "\\W", "[^]a]"};
     for (const char *p : leaves) {
@@ -523,7 +523,7 @@ TEST(Search, LeafSetsAgreeWithTheLeaves) {
     }
 }
 
-// ---- small stacks, deep nesting and large texts -----------------------------
+/* ---- small stacks, deep nesting and large texts ----------------------------- */
 
 TEST(Limits, LongRepetitionsOnSmallStack) {
     struct Deep {
@@ -538,19 +538,19 @@ TEST(Limits, LongRepetitionsOnSmallStack) {
         {"(?:ab)*", "", 1, 0},
         {"(?:(a)b)*x", rep('c', 1), 0, 0},
     };
-    // A group inside a repetition 200 levels of non-capturing groups deep.
+    /* A group inside a repetition 200 levels of non-capturing groups deep. */
     std::string deep = "(?:";
     for (int i = 0; i < 200; i++) deep += "(?:";
     deep += "(a)";
     for (int i = 0; i < 200; i++) deep += ")";
     deep += ")*";
     cases.push_back({deep, rep('a', 3000), 1, 3000});
-    // A long sequence inside a repetition: each iteration walks a deep left
-    // spine of the tree.
+    /* A long sequence inside a repetition: each iteration walks a deep left
+     * spine of the tree. */
     std::string spine = "(?:(" + rep('a', 500) + "))*";
     cases.push_back({spine, rep('a', 500 * 40), 1, 500 * 40});
-    // Millions of iterations of a repetition over a sequence: one frame for
-    // the whole run, not one per iteration.
+    /* Millions of iterations of a repetition over a sequence: one frame for
+     * the whole run, not one per iteration. */
     std::string ab;
     for (int i = 0; i < 2500000; i++) ab += "ab";
     cases.push_back({"(?:ab)*", ab, 1, ab.size()});
@@ -582,13 +582,13 @@ TEST(Limits, TenMebibyteTexts) {
         {"(?i)Y", 1, n - 3, n - 2},
         {"[yz]x", 1, n - 3, n - 1},
         {"(y)(x+)", 1, n - 3, n},
-        {"\\w+y", 0, 0, 0},  // no run of word bytes is followed by "y": each start ruled out
+        {"\\w+y", 0, 0, 0}, /* no run of word bytes is followed by "y": each start ruled out */
         {"x*", 1, 0, 0},
         {"q", 0, 0, 0},
         {"(q)|r", 0, 0, 0},
         {"$", 1, n, n},
         {"(?:x|z)y", 1, n - 4, n - 2},
-        {"x*y", -1, 0, 0},  // 12 steps per byte do not cover the long runs of x
+        {"x*y", -1, 0, 0}, /* 12 steps per byte do not cover the long runs of x */
     };
     for (const Big &b : cases) {
         Outcome o;
@@ -602,10 +602,10 @@ TEST(Limits, TenMebibyteTexts) {
     }
 }
 
-// ---- out of memory -------------------------------------------------------------
+/* ---- out of memory ------------------------------------------------------------- */
 
 TEST(Memory, GrowthFailuresOfTheWorkStackAndUndoLog) {
-    // Each k on a fresh thread, so the thread's blocks do not exist yet.
+    /* Each k on a fresh thread, so the thread's blocks do not exist yet. */
     const char *patterns[] = {"(?:(a)(b)|ab)+c", "(?:(?:ab)(?:cd|ef))*g", "((((((((((a))))))))))+"};
     const std::string text = rep('x', 3) + "abababababcdabefg" + rep('a', 300) + "c";
     for (const char *p : patterns) {
@@ -615,8 +615,8 @@ TEST(Memory, GrowthFailuresOfTheWorkStackAndUndoLog) {
         Outcome want;
         ASSERT_TRUE(krx_test::run_on_stack([&] {
             rx_caps caps;
-            // twice: the first search also makes the prog's analysis of
-            // hopeless start positions, which the later ones use
+            /* twice: the first search also makes the prog's analysis of
+             * hopeless start positions, which the later ones use */
             for (int i = 0; i < 2; i++) {
                 rx_engine_arm(&prog, text.size());
                 want.r = rx_engine_find_prog(&prog, text.data(), text.size(), 0, &want.s, &want.e, &caps);
@@ -674,4 +674,4 @@ TEST(Memory, SteadyStateSearchesDoNotAllocate) {
     rx_engine_release(&prog);
 }
 
-}  // namespace
+} /* namespace */

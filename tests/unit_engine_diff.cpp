@@ -37,8 +37,8 @@
 
 namespace {
 
-const size_t kBigStack = (size_t)256 << 20;
-const char kLimitMessage[] = "backtracking limit reached";
+const size_t BIG_STACK = (size_t)256 << 20;
+const char LIMIT_MESSAGE[] = "backtracking limit reached";
 
 bool long_mode() {
     const char *v = getenv("KRX_LONG");
@@ -94,24 +94,24 @@ struct answer {
     bool outs_touched = false;
 };
 
-const uint64_t kSentinel = 0xDEADBEEFCAFEull;
+const uint64_t SENTINEL = 0xDEADBEEFCAFEull;
 /* Steps after which a reference run without a budget is abandoned: a case
  * the engine answers in linear time can take the reference quadratic time
  * (\w+@ over a long word), and then it cannot settle the case. Such cases
  * are counted, not judged. */
-const int64_t kGiveUp = (int64_t)8 << 20;
+const int64_t GIVE_UP = (int64_t)8 << 20;
 int g_unsettled = 0;
 
-// Completes an engine answer from the search just run on this thread: the
-// steps it left, its span (or whether it wrote the out-parameters without a
-// match, which it must not), and its reason on failure.
+/* Completes an engine answer from the search just run on this thread: the
+ * steps it left, its span (or whether it wrote the out-parameters without a
+ * match, which it must not), and its reason on failure. */
 void record_outcome(answer &a, uint64_t s, uint64_t e) {
     a.steps_left = rx_engine_steps_left();
     if (a.result == 1) {
         a.start = s;
         a.end = e;
     } else {
-        a.outs_touched = s != kSentinel || e != kSentinel;
+        a.outs_touched = s != SENTINEL || e != SENTINEL;
     }
     if (a.result < 0) a.reason = rx_engine_last_error();
 }
@@ -119,7 +119,7 @@ void record_outcome(answer &a, uint64_t s, uint64_t e) {
 answer engine_search(const char *pattern, const std::string &text, uint64_t start, engine_api api) {
     answer a;
     memset(&a.caps, 0xA5, sizeof a.caps);  /* the search must clear it */
-    uint64_t s = kSentinel, e = kSentinel;
+    uint64_t s = SENTINEL, e = SENTINEL;
     const char *t = text.data();
     uint64_t n = text.size();
     switch (api) {
@@ -160,7 +160,7 @@ answer ref_search(const rx_node *tree, const char *pattern, const std::string &t
     a.end = r.end;
     a.caps = r.caps;
     a.steps_left = r.steps_left;
-    if (r.result == -1) a.reason = kLimitMessage;
+    if (r.result == -1) a.reason = LIMIT_MESSAGE;
     return a;
 }
 
@@ -202,7 +202,7 @@ std::string answer_differences(const answer &eng, const answer &ref) {
             d += " entry 0 not cleared;";
     }
     if (eng.result != 1 && eng.outs_touched) d += " out-parameters written without a match;";
-    if (eng.result < 0 && eng.reason != kLimitMessage) d += " reason;";
+    if (eng.result < 0 && eng.reason != LIMIT_MESSAGE) d += " reason;";
     return d;
 }
 
@@ -248,7 +248,7 @@ std::string diff_one(const std::string &pattern, const std::string &text, uint64
     answer ref = ref_search(tree, pattern.c_str(), text, start, &budget), shown;
     std::string d = judge(eng, ref, [&] {
         ref_budget none;
-        ref_budget_none(&none, kGiveUp);
+        ref_budget_none(&none, GIVE_UP);
         return ref_search(tree, pattern.c_str(), text, start, &none);
     }, &shown);
     node_free(tree);
@@ -302,7 +302,7 @@ enumeration engine_enumerate(const std::string &text, rx_prog *prog) {
     uint64_t offset = 0;
     for (;;) {
         answer a;
-        uint64_t s = kSentinel, e = kSentinel;
+        uint64_t s = SENTINEL, e = SENTINEL;
         memset(&a.caps, 0, sizeof a.caps);
         a.result = rx_engine_find_prog(prog, text.data(), text.size(), offset, &s, &e, &a.caps);
         record_outcome(a, s, e);
@@ -338,7 +338,7 @@ std::string judge_enumerations(const enumeration &eng, const enumeration &ref, c
     }
     if (last.result < 0) {
         size_t both = std::min(eng.searches.size(), ref.searches.size()) - 1;
-        return diff_searches(eng, ref, both) + (last.reason != kLimitMessage ? " reason;" : "");
+        return diff_searches(eng, ref, both) + (last.reason != LIMIT_MESSAGE ? " reason;" : "");
     }
     if (none.searches.empty()) return " no unbudgeted enumeration;";
     if (none.searches.back().result == -3) {
@@ -370,7 +370,7 @@ std::string diff_enumeration(const std::string &pattern, const std::string &text
     rx_engine_release(&prog);
     if (ref.searches.back().result < 0 && eng.searches.back().result >= 0) {
         ref_budget unlimited;
-        ref_budget_none(&unlimited, kGiveUp);
+        ref_budget_none(&unlimited, GIVE_UP);
         none = ref_enumerate(tree, pattern.c_str(), text, &unlimited);
     }
     node_free(tree);
@@ -392,7 +392,7 @@ std::string diff_enumeration(const std::string &pattern, const std::string &text
  * that exit can then crash after every test has passed. */
 template <typename F>
 void on_big_stack(F fn) {
-    ASSERT_EQ(0, ref_run_on_big_stack([](void *p) { (*static_cast<F *>(p))(); }, &fn, kBigStack));
+    ASSERT_EQ(0, ref_run_on_big_stack([](void *p) { (*static_cast<F *>(p))(); }, &fn, BIG_STACK));
 }
 
 /* ---- hand-worked answers ----------------------------------------------------
@@ -733,7 +733,7 @@ TEST(EngineDiff, WorkedSearches) {
             answer eng = engine_search(w.pattern, w.text, w.start, API_ENGINE_CAPS);
             EXPECT_EQ(w.result, eng.result) << show_case(w.pattern, w.text, w.start);
             if (w.result == -1) {
-                EXPECT_STREQ(kLimitMessage, rx_engine_last_error());
+                EXPECT_STREQ(LIMIT_MESSAGE, rx_engine_last_error());
             }
         }
     });
@@ -1023,4 +1023,4 @@ TEST(EngineDiff, GeneratedCases) {
     });
 }
 
-}  // namespace
+} /* namespace */

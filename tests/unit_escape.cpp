@@ -1,5 +1,5 @@
-// Literal escaping: exact escaped texts and lengths, every byte value, NUL
-// bytes inside a range, the empty range, and failure of each allocation.
+/* Literal escaping: exact escaped texts and lengths, every byte value, NUL
+ * bytes inside a range, the empty range, and failure of each allocation. */
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,8 +14,8 @@
 
 namespace {
 
-// Escapes s (all of its bytes, NUL bytes included); fails the test when the
-// call does not succeed.
+/* Escapes s (all of its bytes, NUL bytes included); fails the test when the
+ * call does not succeed. */
 std::string escape(const std::string &s, uint64_t *out_length = nullptr) {
     char *text = nullptr;
     uint64_t length = 12345;
@@ -29,10 +29,10 @@ std::string escape(const std::string &s, uint64_t *out_length = nullptr) {
     return result;
 }
 
-const char kOperators[] = "$()*+.?[\\]^{|}";
+const char OPERATORS[] = "$()*+.?[\\]^{|}";
 
 bool is_operator(unsigned char b) {
-    return b != 0 && std::strchr(kOperators, b) != nullptr;
+    return b != 0 && std::strchr(OPERATORS, b) != nullptr;
 }
 
 struct EscapeCase {
@@ -173,8 +173,8 @@ TEST(Escape, LongRangeGrowsTheBuffer) {
     EXPECT_EQ(length, 7000u);
 }
 
-// The escaped text, read as a pattern, matches exactly the bytes it came
-// from: the whole range, and no range that differs from it in one byte.
+/* The escaped text, read as a pattern, matches exactly the bytes it came
+ * from: the whole range, and no range that differs from it in one byte. */
 void expect_exact_pattern(const std::string &range) {
     std::string pattern = "^" + escape(range) + "$";
     char err[128] = "";
@@ -204,27 +204,27 @@ TEST(Escape, EscapedTextMatchesExactlyItsBytes) {
         std::string range;
         for (uint32_t n = pg_below(&rng, 40); n > 0; n--) {
             uint32_t r = pg_below(&rng, 3);
-            range += r == 0 ? kOperators[pg_below(&rng, 14)] : static_cast<char>(1 + pg_below(&rng, 255));
+            range += r == 0 ? OPERATORS[pg_below(&rng, 14)] : static_cast<char>(1 + pg_below(&rng, 255));
         }
         expect_exact_pattern(range);
     }
 }
 
-// Every allocation of a call fails in turn: the call answers -1, leaves
-// both outputs as they were, and (under the leak checker) leaves no block
-// behind; the first k past the last allocation succeeds with the full text.
+/* Every allocation of a call fails in turn: the call answers -1, leaves
+ * both outputs as they were, and (under the leak checker) leaves no block
+ * behind; the first k past the last allocation succeeds with the full text. */
 TEST(Escape, EachAllocationFailureIsReported) {
     struct {
         std::string input;
-        long allocations;  // blocks the buffer takes: 64, 128, 256, ... bytes
+        long allocations; /* blocks the buffer takes: 64, 128, 256, ... bytes */
     } cases[] = {
         {"", 1},
         {"a", 1},
-        {std::string(63, 'x'), 1},  // 63 bytes and the NUL fill 64
+        {std::string(63, 'x'), 1}, /* 63 bytes and the NUL fill 64 */
         {std::string(64, 'x'), 2},
-        {std::string(63, '.'), 2},  // 126 bytes of text and the NUL: 128
+        {std::string(63, '.'), 2}, /* 126 bytes of text and the NUL: 128 */
         {std::string(64, '.'), 3},
-        {std::string(300, '+'), 5},  // 600 bytes: 64 .. 1024
+        {std::string(300, '+'), 5}, /* 600 bytes: 64 .. 1024 */
     };
     for (const auto &c : cases) {
         std::string expected;
@@ -255,4 +255,4 @@ TEST(Escape, EachAllocationFailureIsReported) {
     }
 }
 
-}  // namespace
+} /* namespace */

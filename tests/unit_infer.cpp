@@ -1,8 +1,8 @@
-// Pattern inference: exact compact and verbose patterns for every shape,
-// the token and shape rules as they show in the patterns, the ordering of
-// alternatives, the rebuild when the engine would miss an example, UTF-8
-// characters kept whole, the "no examples" failure, and a sweep over every
-// failed allocation.
+/* Pattern inference: exact compact and verbose patterns for every shape,
+ * the token and shape rules as they show in the patterns, the ordering of
+ * alternatives, the rebuild when the engine would miss an example, UTF-8
+ * characters kept whole, the "no examples" failure, and a sweep over every
+ * failed allocation. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,8 +42,8 @@ Inferred infer(const std::vector<std::string> &examples) {
     return out;
 }
 
-// The verbose text from its lines: joined by single line feeds, no line
-// feed after the last.
+/* The verbose text from its lines: joined by single line feeds, no line
+ * feed after the last. */
 std::string lines(const std::vector<std::string> &ls) {
     std::string out;
     for (size_t i = 0; i < ls.size(); i++) {
@@ -53,7 +53,7 @@ std::string lines(const std::vector<std::string> &ls) {
     return out;
 }
 
-// The usual verbose text of a pattern without top-level alternatives.
+/* The usual verbose text of a pattern without top-level alternatives. */
 std::string one_line(const std::string &body) { return lines({"(?x)", "^", "  " + body, "$"}); }
 
 std::string printable(const std::vector<std::string> &examples) {
@@ -74,9 +74,9 @@ std::string printable(const std::vector<std::string> &examples) {
     return out;
 }
 
-// Checks that the pattern matches every example from its first byte to its
-// last (the pattern is parsed once; each search behaves as a search on the
-// pattern text).
+/* Checks that the pattern matches every example from its first byte to its
+ * last (the pattern is parsed once; each search behaves as a search on the
+ * pattern text). */
 void expect_matches_whole(const std::string &pattern, const std::vector<std::string> &examples) {
     rx_prog prog;
     char err[128] = "";
@@ -93,7 +93,7 @@ void expect_matches_whole(const std::string &pattern, const std::vector<std::str
 struct Case {
     std::vector<std::string> examples;
     std::string pattern;
-    std::string verbose;  // empty: checked by a table of its own
+    std::string verbose; /* empty: checked by a table of its own */
 };
 
 void check_cases(const std::vector<Case> &cases) {
@@ -108,7 +108,7 @@ void check_cases(const std::vector<Case> &cases) {
     }
 }
 
-// ---- the four shapes ---------------------------------------------------------
+/* ---- the four shapes --------------------------------------------------------- */
 
 TEST(Infer, EmptyShape) {
     check_cases({
@@ -157,8 +157,8 @@ TEST(Infer, AlignedShape) {
         {{"^1", "^22"}, "^\\^\\d{1,2}$", one_line("\\^\\d{1,2}")},
         {{"a|1", "b|2"}, "^[A-Za-z_]\\|\\d$", one_line("[A-Za-z_]\\|\\d")},
         {{"#1", "#22"}, "^#\\d{1,2}$", one_line("\\#\\d{1,2}")},
-        // A single example that is no single-byte run is written literally,
-        // white space included.
+        /* A single example that is no single-byte run is written literally,
+         * white space included. */
         {{"hello world"}, "^hello world$", one_line("hello\\ world")},
         {{"x\ny"}, "^x\ny$", one_line("x\\\ny")},
         {{"a\r\n\v\fb"}, "^a\r\n\v\fb$", one_line("a\\\r\\\n\\\v\\\fb")},
@@ -174,7 +174,7 @@ TEST(Infer, AlternationShape) {
         {{"id-7.txt", "id-x-9.txt"}, "^id-(7|x-9)\\.txt$",
          lines({"(?x)", "^", "  id-(7", "  |", "  x-9)\\.txt", "$"})},
         {{"cat", "dog-1"}, "^(cat|dog-1)$", lines({"(?x)", "^", "  (cat", "  |", "  dog-1)", "$"})},
-        // A middle comes after every middle that begins with it.
+        /* A middle comes after every middle that begins with it. */
         {{"a-a", "a-b-a"}, "^a-(b-|)a$", lines({"(?x)", "^", "  a-(b-", "  |", "  )a", "$"})},
         {{"hello world", "hello"}, "^hello( world|)$",
          lines({"(?x)", "^", "  hello(\\ world", "  |", "  )", "$"})},
@@ -182,8 +182,8 @@ TEST(Infer, AlternationShape) {
          lines({"(?x)", "^", "  x-(1-2", "  |", "  1", "  |", "  2)", "$"})},
         {{"", "a"}, "^(a|)$", lines({"(?x)", "^", "  (a", "  |", "  )", "$"})},
         {{"a_b", "a-b"}, "^a(-|_)b$", lines({"(?x)", "^", "  a(-", "  |", "  _)b", "$"})},
-        // Escaped operators are literal units: they never break a line or
-        // change the depth.
+        /* Escaped operators are literal units: they never break a line or
+         * change the depth. */
         {{"p(a|bb)q", "p(c|d)q-1"}, "^p\\((a\\|bb\\)q|c\\|d\\)q-1)$",
          lines({"(?x)", "^", "  p\\((a\\|bb\\)q", "  |", "  c\\|d\\)q-1)", "$"})},
         {{"a$", "a$b$"}, "^a\\$(b\\$|)$", lines({"(?x)", "^", "  a\\$(b\\$", "  |", "  )", "$"})},
@@ -191,46 +191,46 @@ TEST(Infer, AlternationShape) {
     });
 }
 
-// ---- tokens and shapes, as the patterns show them ------------------------------
+/* ---- tokens and shapes, as the patterns show them ------------------------------ */
 
 TEST(Infer, TokenRules) {
     check_cases({
-        // The underscore joins a letter run: ab_12 is two tokens, ab-12 three.
+        /* The underscore joins a letter run: ab_12 is two tokens, ab-12 three. */
         {{"ab-12", "ab_12"}, "^ab(-|_)12$", ""},
         {{"ab-12", "xyz-3"}, "^[A-Za-z_]{2,3}-\\d{1,2}$", ""},
         {{"user_42", "abc_d_9"}, "^[A-Za-z_]{5,6}\\d{1,2}$", ""},
-        // Digits are not letters: a1b2 is four tokens.
+        /* Digits are not letters: a1b2 is four tokens. */
         {{"a1b2", "c3d4"}, "^[A-Za-z_]\\d[A-Za-z_]\\d$", ""},
         {{"a1b2", "ab12"}, "^a(1b|b1)2$", ""},
-        // Other bytes are tokens one by one and must be the same byte.
+        /* Other bytes are tokens one by one and must be the same byte. */
         {{"x..y", "xx..yy"}, "^[A-Za-z_]{1,2}\\.\\.[A-Za-z_]{1,2}$", ""},
         {{"a.b", "a,b"}, "^a(,|\\.)b$", ""},
         {{"a`b", "c`dd"}, "^[A-Za-z_]`[A-Za-z_]{1,2}$", ""},
         {{"a^b", "cc^d"}, "^[A-Za-z_]{1,2}\\^[A-Za-z_]$", ""},
         {{"a[b", "a]b"}, "^a(\\[|\\])b$", ""},
         {{"a\\b", "cc\\d"}, "^[A-Za-z_]{1,2}\\\\[A-Za-z_]$", ""},
-        // One white-space run covers spaces, tabs and line breaks together.
+        /* One white-space run covers spaces, tabs and line breaks together. */
         {{"  \t!", " !"}, "^\\s{1,3}!$", ""},
         {{"a \r\nb", "a\fb"}, "^a\\s{1,3}b$", ""},
         {{"a b", "a\x01" "b"}, "^a(\x01| )b$", ""},
-        // 0xC3 0xA9 are two other tokens, compared byte by byte.
+        /* 0xC3 0xA9 are two other tokens, compared byte by byte. */
         {{"\xC3\xA9" "1", "\xC3\xA9" "22"}, "^\xC3\xA9\\d{1,2}$", ""},
         {{"\xC3\xA9" "a", "\xC3\xA9" "ab"}, "^\xC3\xA9[A-Za-z_]{1,2}$", ""},
-        // Run texts play no part in the shape, only run kinds.
+        /* Run texts play no part in the shape, only run kinds. */
         {{"2024-01-15", "1999-12-31"}, "^\\d{4}-\\d{2}-\\d{2}$", ""},
         {{"2024-01-15", "2024-0115"}, "^2024-01(-|)15$", ""},
-        // The empty example has no shape, not even with another empty one.
+        /* The empty example has no shape, not even with another empty one. */
         {{"", "1", "22"}, "^(1|22|)$", ""},
         {{"", "a", "b"}, "^(a|b|)$", ""},
     });
 }
 
-// Sequences of 17, 33 and 65 tokens: the token array grows past 16, 32 and
-// 64 slots, and every token still takes part in the comparison.
+/* Sequences of 17, 33 and 65 tokens: the token array grows past 16, 32 and
+ * 64 slots, and every token still takes part in the comparison. */
 TEST(Infer, LongTokenSequences) {
     for (int tokens : {16, 17, 32, 33, 64, 65, 200}) {
-        // "a-a-...-a" with (tokens + 1) / 2 letters and tokens / 2 hyphens,
-        // ending in a letter when tokens is odd, in a hyphen when even.
+        /* "a-a-...-a" with (tokens + 1) / 2 letters and tokens / 2 hyphens,
+         * ending in a letter when tokens is odd, in a hyphen when even. */
         std::string small, big, expected = "^";
         for (int i = 0; i < tokens; i++) {
             if (i % 2 == 0) {
@@ -246,24 +246,24 @@ TEST(Infer, LongTokenSequences) {
         expected += "$";
         check_cases({{{small, big}, expected, one_line(expected.substr(1, expected.size() - 2))}});
 
-        // The last token differs in its byte: the shapes differ.
+        /* The last token differs in its byte: the shapes differ. */
         std::string dot = small + ".", comma = small + ",";
         check_cases({{{dot, comma}, "^" + small + "(,|\\.)$", ""}});
-        // One token more in one example: the shapes differ.
+        /* One token more in one example: the shapes differ. */
         check_cases({{{small, small + "-"}, "^" + small + "(-|)$", ""}});
     }
 }
 
-// ---- ordering and the rebuild --------------------------------------------------
+/* ---- ordering and the rebuild -------------------------------------------------- */
 
 TEST(Infer, AlternativesThatTheEngineWouldMissAreRebuilt) {
     check_cases({
-        // ^(1-|1|2)-$ misses 1-: the first alternative takes the hyphen the
-        // suffix needs. The whole examples become the alternatives.
+        /* ^(1-|1|2)-$ misses 1-: the first alternative takes the hyphen the
+         * suffix needs. The whole examples become the alternatives. */
         {{"1-", "1--", "2-"}, "^(1--|1-|2-)$",
          lines({"(?x)", "^", "  (1--", "  |", "  1-", "  |", "  2-)", "$"})},
         {{"a.", "a..", "b."}, "^(a\\.\\.|a\\.|b\\.)$", ""},
-        // Runs of any length stay repetitions: repetition has no limit.
+        /* Runs of any length stay repetitions: repetition has no limit. */
         {{std::string(2049, 'a')}, "^a{2049}$", ""},
         {{std::string(2049, '.'), "."}, "^\\.{1,2049}$", ""},
         {{std::string(2049, '1') + "x", "111x"}, "^\\d{3,2049}x$", ""},
@@ -272,7 +272,7 @@ TEST(Infer, AlternativesThatTheEngineWouldMissAreRebuilt) {
     });
 }
 
-// ---- UTF-8 characters stay whole ---------------------------------------------
+/* ---- UTF-8 characters stay whole --------------------------------------------- */
 
 TEST(Infer, PrefixAndSuffixNeverSplitACharacter) {
     const std::string e_acute = "\xC3\xA9", e_grave = "\xC3\xA8", euro = "\xE2\x82\xAC",
@@ -282,19 +282,19 @@ TEST(Infer, PrefixAndSuffixNeverSplitACharacter) {
          lines({"(?x)", "^", "  (" + e_grave, "  |", "  " + e_acute + ")", "$"})},
         {{e_grave, e_acute + e_grave}, "^(" + e_acute + "|)" + e_grave + "$",
          lines({"(?x)", "^", "  (" + e_acute, "  |", "  )" + e_grave, "$"})},
-        // A shared lead byte alone is not a prefix; the shared character is.
+        /* A shared lead byte alone is not a prefix; the shared character is. */
         {{"x" + e_acute + "1", "x" + e_grave + "-"}, "^x(" + e_grave + "-|" + e_acute + "1)$", ""},
-        // The suffix starts on a character's first byte: only the last byte
-        // of euro (E2 82 AC) and of the second character is shared.
+        /* The suffix starts on a character's first byte: only the last byte
+         * of euro (E2 82 AC) and of the second character is shared. */
         {{"a" + euro, "b\xE2\x84\xAC"}, "^(a" + euro + "|b\xE2\x84\xAC)$", ""},
         {{"1" + pound, "-" + pound}, "^(-|1)" + pound + "$", ""},
-        // A prefix that ends where a character ends stays whole.
+        /* A prefix that ends where a character ends stays whole. */
         {{e_acute, e_acute + "x"}, "^" + e_acute + "(x|)$", ""},
         {{euro + "1", euro + "-"}, "^" + euro + "(-|1)$", ""},
     });
 }
 
-// ---- order and repetitions of the input ----------------------------------------
+/* ---- order and repetitions of the input ---------------------------------------- */
 
 TEST(Infer, InputOrderAndRepeatsDoNotMatter) {
     const std::vector<std::vector<std::string>> sets = {
@@ -321,7 +321,7 @@ TEST(Infer, InputOrderAndRepeatsDoNotMatter) {
     }
 }
 
-// ---- the call's contract ------------------------------------------------------
+/* ---- the call's contract ------------------------------------------------------ */
 
 TEST(Infer, NoExamples) {
     const char *one[] = {"a"};
@@ -353,7 +353,7 @@ TEST(Infer, InputIsNotModifiedAndErrorSlotIsLeftAlone) {
     rx_clear_error();
 }
 
-// The largest inputs, inferred and proved on a thread with a 1 MiB stack.
+/* The largest inputs, inferred and proved on a thread with a 1 MiB stack. */
 TEST(Infer, LargestInputsOnASmallStack) {
     std::vector<std::string> examples;
     for (int i = 0; i < 64; i++) examples.push_back(std::string(4096 - i, i % 2 ? '(' : ')'));
@@ -370,12 +370,12 @@ TEST(Infer, SixtyFourLongExamples) {
     check_cases({{examples, "^" + std::string(4090, 'k') + "-\\d{4}$", ""}});
     examples.clear();
     for (int i = 0; i < 64; i++) examples.push_back(std::string(4000 + i, 'q') + "." + std::string(95 - i, '7'));
-    // Runs of thousands of bytes: the aligned shape stands.
+    /* Runs of thousands of bytes: the aligned shape stands. */
     check_cases({{examples, "^[A-Za-z_]{4000,4063}\\.\\d{32,95}$", ""}});
     expect_matches_whole("^[A-Za-z_]{4000,4063}\\.\\d{32,95}$", examples);
 }
 
-// ---- every failed allocation ----------------------------------------------------
+/* ---- every failed allocation ---------------------------------------------------- */
 
 struct Attempt {
     int rc = -2;
@@ -383,9 +383,9 @@ struct Attempt {
     std::string pattern, verbose, error;
 };
 
-// One call with the k-th allocation failing, on a fresh thread with a 1 MiB
-// stack, so that the engine's first-use allocations on a thread are failed
-// too.
+/* One call with the k-th allocation failing, on a fresh thread with a 1 MiB
+ * stack, so that the engine's first-use allocations on a thread are failed
+ * too. */
 Attempt attempt(const std::vector<const char *> &ptrs, long k) {
     Attempt a;
     bool started = krx_test::run_on_stack([&] {
@@ -408,10 +408,10 @@ Attempt attempt(const std::vector<const char *> &ptrs, long k) {
     return a;
 }
 
-// Fails the k-th allocation of one call, k = 1, 2, ..., until the call
-// makes fewer than k allocations and succeeds with the normal answer. Each
-// failure must answer -1 with "out of memory" and leave both outputs as
-// they were; the sanitizer build checks that nothing leaks.
+/* Fails the k-th allocation of one call, k = 1, 2, ..., until the call
+ * makes fewer than k allocations and succeeds with the normal answer. Each
+ * failure must answer -1 with "out of memory" and leave both outputs as
+ * they were; the sanitizer build checks that nothing leaks. */
 void sweep(const std::vector<std::string> &examples) {
     std::vector<const char *> ptrs;
     for (const std::string &e : examples) ptrs.push_back(e.c_str());
@@ -456,4 +456,4 @@ TEST(Infer, EachAllocationFailureIsReportedForManyExamples) {
     sweep(examples);
 }
 
-}  // namespace
+} /* namespace */

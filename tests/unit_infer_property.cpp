@@ -1,23 +1,23 @@
-// Property test of pattern inference over generated example lists.
-//
-// Each list holds 1 to 64 examples of at most 4096 bytes, drawn from digits,
-// letters, white space of every kind, punctuation with all 14 operator bytes
-// and "#", UTF-8 characters of two to four bytes, empty strings, repeats and
-// single-byte runs of thousands of bytes. Lists come in
-// flavours that steer them towards each shape: free mixes, one token
-// template filled with varying runs, a shared prefix and suffix around
-// varying middles, and runs of one byte.
-//
-// For every list:
-//   - the compact pattern begins with "^", ends with "$", passes the compile
-//     check and matches every example from its first byte to its last;
-//   - the verbose form begins with "(?x)\n^\n  " and ends with "\n$", and
-//     read the way a "(?x)" reader does (unescaped white space dropped,
-//     a backslash before white space or "#" dropped) it gives back the
-//     compact pattern byte for byte;
-//   - both forms are valid UTF-8, as every example is;
-//   - the same examples shuffled and repeated give the same two forms.
-// A quick set runs by default; KRX_LONG=1 runs 100,000 lists.
+/* Property test of pattern inference over generated example lists.
+ *
+ * Each list holds 1 to 64 examples of at most 4096 bytes, drawn from digits,
+ * letters, white space of every kind, punctuation with all 14 operator bytes
+ * and "#", UTF-8 characters of two to four bytes, empty strings, repeats and
+ * single-byte runs of thousands of bytes. Lists come in
+ * flavours that steer them towards each shape: free mixes, one token
+ * template filled with varying runs, a shared prefix and suffix around
+ * varying middles, and runs of one byte.
+ *
+ * For every list:
+ *   - the compact pattern begins with "^", ends with "$", passes the compile
+ *     check and matches every example from its first byte to its last;
+ *   - the verbose form begins with "(?x)\n^\n  " and ends with "\n$", and
+ *     read the way a "(?x)" reader does (unescaped white space dropped,
+ *     a backslash before white space or "#" dropped) it gives back the
+ *     compact pattern byte for byte;
+ *   - both forms are valid UTF-8, as every example is;
+ *   - the same examples shuffled and repeated give the same two forms.
+ * A quick set runs by default; KRX_LONG=1 runs 100,000 lists. */
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -33,47 +33,47 @@
 
 namespace {
 
-const size_t kMaxExample = 4096;
-const size_t kParseOnceAbove = 4096;
+const size_t MAX_EXAMPLE = 4096;
+const size_t PARSE_ONCE_ABOVE = 4096;
 
-const char kOperators[] = "$()*+.?[\\]^{|}";
-const char kPunctuation[] = "$()*+.?[\\]^{|}#-,:;/@!%&=<>~`'\"";
-const char kSpaces[] = " \t\n\v\f\r";
-const char kLetters[] = "abcxyzABCXYZ_";
-const char *const kChars[] = {
-    "\xC3\xA9", "\xC3\xA8", "\xC3\xBC", "\xC2\xA3",       // two bytes
-    "\xE2\x82\xAC", "\xE4\xB8\xAD", "\xE2\x84\xAC",       // three bytes
-    "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81",               // four bytes
+const char OPERATORS[] = "$()*+.?[\\]^{|}";
+const char PUNCTUATION[] = "$()*+.?[\\]^{|}#-,:;/@!%&=<>~`'\"";
+const char SPACES[] = " \t\n\v\f\r";
+const char LETTERS[] = "abcxyzABCXYZ_";
+const char *const CHARS[] = {
+    "\xC3\xA9", "\xC3\xA8", "\xC3\xBC", "\xC2\xA3", /* two bytes */
+    "\xE2\x82\xAC", "\xE4\xB8\xAD", "\xE2\x84\xAC", /* three bytes */
+    "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81", /* four bytes */
 };
 
 char pick(pg_rng *rng, const char *from) {
     return from[pg_below(rng, static_cast<uint32_t>(std::strlen(from)))];
 }
 
-// Appends piece when it fits within the example limit.
+/* Appends piece when it fits within the example limit. */
 void append(std::string &out, const std::string &piece) {
-    if (out.size() + piece.size() <= kMaxExample) out += piece;
+    if (out.size() + piece.size() <= MAX_EXAMPLE) out += piece;
 }
 
-enum Kind { kDigits, kLetters_, kSpace, kPunct, kChar, kLongRun, kKinds };
+enum Kind { DIGITS, kLetters_, SPACE, PUNCT, CHAR, LONG_RUN, KINDS };
 
 std::string segment(pg_rng *rng, int kind) {
     std::string s;
     switch (kind) {
-    case kDigits:
+    case DIGITS:
         for (uint32_t n = 1 + pg_below(rng, 5); n > 0; n--) s += static_cast<char>('0' + pg_below(rng, 10));
         break;
     case kLetters_:
-        for (uint32_t n = 1 + pg_below(rng, 5); n > 0; n--) s += pick(rng, kLetters);
+        for (uint32_t n = 1 + pg_below(rng, 5); n > 0; n--) s += pick(rng, LETTERS);
         break;
-    case kSpace:
-        for (uint32_t n = 1 + pg_below(rng, 3); n > 0; n--) s += pick(rng, kSpaces);
+    case SPACE:
+        for (uint32_t n = 1 + pg_below(rng, 3); n > 0; n--) s += pick(rng, SPACES);
         break;
-    case kPunct:
-        s += pick(rng, kPunctuation);
+    case PUNCT:
+        s += pick(rng, PUNCTUATION);
         break;
-    case kChar:
-        s += kChars[pg_below(rng, sizeof kChars / sizeof kChars[0])];
+    case CHAR:
+        s += CHARS[pg_below(rng, sizeof CHARS / sizeof CHARS[0])];
         break;
     default: {
         char b = pick(rng, "a1 .#|");
@@ -88,19 +88,19 @@ std::string free_example(pg_rng *rng) {
     std::string e;
     if (pg_chance(rng, 8)) return e;
     for (uint32_t n = pg_below(rng, 8); n > 0; n--) {
-        int kind = static_cast<int>(pg_below(rng, kKinds - 1));
-        if (pg_chance(rng, 1)) kind = kLongRun;
+        int kind = static_cast<int>(pg_below(rng, KINDS - 1));
+        if (pg_chance(rng, 1)) kind = LONG_RUN;
         append(e, segment(rng, kind));
     }
     return e;
 }
 
-// A template of token kinds; each example fills it with runs of its own
-// lengths and texts (sometimes all examples share a run), keeping the other
-// bytes fixed, so that the lists often share one shape.
+/* A template of token kinds; each example fills it with runs of its own
+ * lengths and texts (sometimes all examples share a run), keeping the other
+ * bytes fixed, so that the lists often share one shape. */
 struct Template {
     std::vector<int> kinds;
-    std::vector<std::string> fixed;  // per position: the other byte, or a shared run
+    std::vector<std::string> fixed; /* per position: the other byte, or a shared run */
 };
 
 Template make_template(pg_rng *rng) {
@@ -108,11 +108,11 @@ Template make_template(pg_rng *rng) {
     int prev = -1;
     for (uint32_t n = 1 + pg_below(rng, 7); n > 0; n--) {
         int kind = static_cast<int>(pg_below(rng, 5));
-        if (kind == prev && kind != kPunct && kind != kChar) kind = kPunct;
+        if (kind == prev && kind != PUNCT && kind != CHAR) kind = PUNCT;
         prev = kind;
         t.kinds.push_back(kind);
         std::string fixed;
-        if (kind == kPunct || kind == kChar || pg_chance(rng, 30)) fixed = segment(rng, kind);
+        if (kind == PUNCT || kind == CHAR || pg_chance(rng, 30)) fixed = segment(rng, kind);
         t.fixed.push_back(fixed);
     }
     return t;
@@ -124,7 +124,7 @@ std::string template_example(pg_rng *rng, const Template &t) {
         if (!t.fixed[i].empty() && !pg_chance(rng, 5))
             append(e, t.fixed[i]);
         else if (pg_chance(rng, 2))
-            append(e, segment(rng, kLongRun));
+            append(e, segment(rng, LONG_RUN));
         else
             append(e, segment(rng, t.kinds[i]));
     }
@@ -134,7 +134,7 @@ std::string template_example(pg_rng *rng, const Template &t) {
 std::string affix_example(pg_rng *rng, const std::string &prefix, const std::string &suffix) {
     std::string e = prefix;
     for (uint32_t n = pg_below(rng, 4); n > 0; n--)
-        append(e, segment(rng, static_cast<int>(pg_below(rng, kKinds - 1))));
+        append(e, segment(rng, static_cast<int>(pg_below(rng, KINDS - 1))));
     append(e, suffix);
     return e;
 }
@@ -150,9 +150,9 @@ std::vector<std::string> make_list(pg_rng *rng) {
     int flavour = static_cast<int>(pg_below(rng, 4));
     Template t = make_template(rng);
     std::string prefix, suffix;
-    for (uint32_t n = pg_below(rng, 3); n > 0; n--) prefix += segment(rng, static_cast<int>(pg_below(rng, kKinds - 1)));
-    for (uint32_t n = pg_below(rng, 3); n > 0; n--) suffix += segment(rng, static_cast<int>(pg_below(rng, kKinds - 1)));
-    char run_byte = pg_chance(rng, 50) ? pick(rng, kOperators) : pick(rng, "a7 #\t-");
+    for (uint32_t n = pg_below(rng, 3); n > 0; n--) prefix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
+    for (uint32_t n = pg_below(rng, 3); n > 0; n--) suffix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
+    char run_byte = pg_chance(rng, 50) ? pick(rng, OPERATORS) : pick(rng, "a7 #\t-");
 
     std::vector<std::string> list;
     for (uint32_t i = 0; i < count; i++) {
@@ -199,11 +199,11 @@ bool valid_utf8(const std::string &s) {
     return true;
 }
 
-bool is_space(char c) { return c != '\0' && std::strchr(kSpaces, c) != nullptr; }
+bool is_space(char c) { return c != '\0' && std::strchr(SPACES, c) != nullptr; }
 
-// The verbose text read as a "(?x)" reader reads it, back to compact form.
-// Answers false when the text holds a bare "#" (a comment to such a reader)
-// or ends in a lone backslash.
+/* The verbose text read as a "(?x)" reader reads it, back to compact form.
+ * Answers false when the text holds a bare "#" (a comment to such a reader)
+ * or ends in a lone backslash. */
 bool read_back(const std::string &verbose, std::string *compact) {
     const std::string head = "(?x)\n";
     if (verbose.compare(0, head.size(), head) != 0) return false;
@@ -255,7 +255,7 @@ std::string describe(uint64_t seed, const std::vector<std::string> &list) {
     return out;
 }
 
-// Checks one list; returns false after the first broken property.
+/* Checks one list; returns false after the first broken property. */
 bool check_list(uint64_t seed, pg_rng *rng, const std::vector<std::string> &list) {
     Answer a = infer(list);
     const std::string what = describe(seed, list);
@@ -268,13 +268,13 @@ bool check_list(uint64_t seed, pg_rng *rng, const std::vector<std::string> &list
     char err[256] = "";
     EXPECT_EQ(rx_engine_compile_ok(pat.c_str(), err, sizeof err), 0) << err << "\n" << pat << "\n" << what;
 
-    // Every search goes through rx_engine_find_caps while the pattern is
-    // small; a long pattern (a whole-example alternation of long examples)
-    // is parsed once and searched with rx_engine_find_prog, which searches
-    // exactly as rx_engine_find_caps does (once armed for the example) but
-    // skips parsing it 64 times.
+    /* Every search goes through rx_engine_find_caps while the pattern is
+     * small; a long pattern (a whole-example alternation of long examples)
+     * is parsed once and searched with rx_engine_find_prog, which searches
+     * exactly as rx_engine_find_caps does (once armed for the example) but
+     * skips parsing it 64 times. */
     rx_prog prog;
-    bool parsed_once = pat.size() > kParseOnceAbove;
+    bool parsed_once = pat.size() > PARSE_ONCE_ABOVE;
     if (parsed_once) {
         EXPECT_EQ(rx_engine_prepare(pat.c_str(), &prog, err, sizeof err), 0) << err;
         if (::testing::Test::HasFailure()) return false;
@@ -339,7 +339,7 @@ TEST(InferProperty, GeneratedListsAreMatchedInFull) {
     run_property(0x6b72785f696e6665ull, krx_test::long_mode() ? 100000 : 1500);
 }
 
-// Lists of 64 examples near the size limit, every time.
+/* Lists of 64 examples near the size limit, every time. */
 TEST(InferProperty, FullSizeLists) {
     int lists = krx_test::long_mode() ? 400 : 2;
     for (int i = 0; i < lists; i++) {
@@ -350,11 +350,11 @@ TEST(InferProperty, FullSizeLists) {
         Template t = make_template(&rng);
         for (int j = 0; j < 64; j++) {
             std::string e = i % 2 == 0 ? template_example(&rng, t) : free_example(&rng);
-            while (e.size() < 3000) append(e, segment(&rng, static_cast<int>(pg_below(&rng, kKinds))));
+            while (e.size() < 3000) append(e, segment(&rng, static_cast<int>(pg_below(&rng, KINDS))));
             list.push_back(e);
         }
         if (!check_list(seed, &rng, list)) break;
     }
 }
 
-}  // namespace
+} /* namespace */

@@ -1,7 +1,7 @@
-// Parser and compile check: the trees of the tricky patterns (compared in a
-// printed form), every message with its byte, the leading flag group, the
-// count limit, very long and very deep patterns on a 1 MiB stack, and every
-// failed allocation of a parse.
+/* Parser and compile check: the trees of the tricky patterns (compared in a
+ * printed form), every message with its byte, the leading flag group, the
+ * count limit, very long and very deep patterns on a 1 MiB stack, and every
+ * failed allocation of a parse. */
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,7 +21,7 @@ std::string byte_text(unsigned b) {
     return buf;
 }
 
-// Members of a class as ranges: a-c,x
+/* Members of a class as ranges: a-c,x */
 std::string class_text(const rx_node *n) {
     std::string s;
     for (unsigned v = 0; v < 256;) {
@@ -39,9 +39,9 @@ std::string class_text(const rx_node *n) {
     return s;
 }
 
-// A printed form of a (small) tree, naming every field a kind uses:
-//   'x' 'x'/i  .  ./s  [members] [^members]/i  cat(L,R)  alt(L,R)
-//   rep{min,max}(C)  rep{min,max}?(C) (lazy)  ^ $ ^/m  \b \B  g3(C)
+/* A printed form of a (small) tree, naming every field a kind uses:
+ *   'x' 'x'/i  .  ./s  [members] [^members]/i  cat(L,R)  alt(L,R)
+ *   rep{min,max}(C)  rep{min,max}?(C) (lazy)  ^ $ ^/m  \b \B  g3(C) */
 std::string print(const rx_node *n) {
     if (n == nullptr) return "NULL";
     std::string s;
@@ -84,8 +84,8 @@ bool bits_empty(const rx_node *n) {
     return true;
 }
 
-// Every field a node's kind does not use is zero, flags hold only the one
-// bit that matters to the kind, and the operands that must be set are set.
+/* Every field a node's kind does not use is zero, flags hold only the one
+ * bit that matters to the kind, and the operands that must be set are set. */
 ::testing::AssertionResult well_formed(const rx_node *n) {
     std::vector<const rx_node *> todo{n};
     while (!todo.empty()) {
@@ -130,7 +130,7 @@ std::string tree_of(const std::string &pattern) {
     return s;
 }
 
-const char *const E = "rep{0,0}('\\x00')";  // the empty sequence
+const char *const E = "rep{0,0}('\\x00')"; /* the empty sequence */
 
 struct TreeCase {
     std::string pattern;
@@ -194,7 +194,7 @@ TEST(ParserTrees, TrickyPatterns) {
         {"[+--]", "[+--]"},
         {"[a-c-e]", "[-,a-c,e]"},
         {"[^^]", "[^^]"},
-        {"[\\x80-\\xff]", "[0-\\x5c,f,x]"},  // no escapes inside brackets
+        {"[\\x80-\\xff]", "[0-\\x5c,f,x]"}, /* no escapes inside brackets */
         {"[\x80-\xff]", "[\\x80-\\xff]"},
         {"[a-]]", "cat([-,a],']')"},
         {"\\n", "'n'"},
@@ -238,8 +238,8 @@ TEST(ParserTrees, TrickyPatterns) {
 }
 
 TEST(ParserTrees, SeventeenGroups) {
-    // Groups are numbered by their opening parentheses; the 17th is parsed
-    // and matched but leaves no node of its own.
+    /* Groups are numbered by their opening parentheses; the 17th is parsed
+     * and matched but leaves no node of its own. */
     std::string pattern, tree;
     for (int i = 0; i < 17; i++) pattern += std::string("(") + static_cast<char>('a' + i) + ")";
     std::string expect = "g1('a')";
@@ -247,12 +247,12 @@ TEST(ParserTrees, SeventeenGroups) {
     expect = "cat(" + expect + ",'q')";
     EXPECT_EQ(tree_of(pattern), expect);
 
-    // Nesting counts too: ((((...)))) 18 deep gives groups 1..16 only.
+    /* Nesting counts too: ((((...)))) 18 deep gives groups 1..16 only. */
     std::string nested = std::string(18, '(') + "x" + std::string(18, ')');
     std::string t = "'x'";
     for (int g = 16; g >= 1; g--) t = "g" + std::to_string(g) + "(" + t + ")";
     EXPECT_EQ(tree_of(nested), t);
-    // (?:) does not take a number.
+    /* (?:) does not take a number. */
     EXPECT_EQ(tree_of("(?:a)(b)"), "cat('a',g1('b'))");
 }
 
@@ -334,7 +334,7 @@ TEST(CompileCheck, BuffersAndResults) {
     EXPECT_EQ(rx_nfa_compile_ok("", err, sizeof err), 0);
     EXPECT_EQ(err[0], '\0');
 
-    // Null buffer or size 0: nothing written, same answers.
+    /* Null buffer or size 0: nothing written, same answers. */
     EXPECT_EQ(rx_engine_compile_ok("a(", nullptr, 256), -1);
     EXPECT_EQ(rx_engine_compile_ok("a", nullptr, 256), 0);
     EXPECT_EQ(rx_nfa_compile_ok("a(", nullptr, 0), -1);
@@ -344,7 +344,7 @@ TEST(CompileCheck, BuffersAndResults) {
     EXPECT_EQ(rx_engine_compile_ok("a", err, 0), 0);
     EXPECT_EQ(err[0], 'x');
 
-    // Messages are cut as snprintf cuts.
+    /* Messages are cut as snprintf cuts. */
     std::memset(err, 'x', sizeof err);
     EXPECT_EQ(rx_engine_compile_ok("*", err, 5), -1);
     EXPECT_STREQ(err, "unex");
@@ -354,7 +354,7 @@ TEST(CompileCheck, BuffersAndResults) {
     EXPECT_EQ(rx_engine_compile_ok(")", err, 17), -1);
     EXPECT_STREQ(err, "trailing junk at");
 
-    // parse_pattern with a null buffer still fails cleanly.
+    /* parse_pattern with a null buffer still fails cleanly. */
     EXPECT_EQ(parse_pattern("[", nullptr, 0), nullptr);
     node_free(nullptr);
 }
@@ -368,7 +368,7 @@ TEST(CompileCheck, EveryByteValueIsALiteral) {
     }
 }
 
-// ---- long and deep patterns on a 1 MiB stack -------------------------------
+/* ---- long and deep patterns on a 1 MiB stack ------------------------------- */
 
 TEST(ParserLimits, MillionByteLiteralOnSmallStack) {
     std::string pattern(1000000, 'a');
@@ -393,13 +393,13 @@ TEST(ParserLimits, HundredThousandNestedGroupsOnSmallStack) {
     struct Shape {
         std::string pattern;
         std::string text;
-        int expect;  // search result
+        int expect; /* search result */
         uint64_t end;
     };
     std::vector<Shape> shapes;
-    // ((((...a...)))) : only 16 group nodes, the rest stand inside directly.
+    /* ((((...a...)))) : only 16 group nodes, the rest stand inside directly. */
     shapes.push_back({std::string(depth, '(') + "a" + std::string(depth, ')'), "a", 1, 1});
-    // (?:(?:...)) : no group nodes at all.
+    /* (?:(?:...)) : no group nodes at all. */
     {
         std::string p;
         for (size_t i = 0; i < depth; i++) p += "(?:";
@@ -407,14 +407,14 @@ TEST(ParserLimits, HundredThousandNestedGroupsOnSmallStack) {
         p += std::string(depth, ')');
         shapes.push_back({p, "ab", 1, 2});
     }
-    // a(a(a(...))) : a tree 100,000 levels deep on the right.
+    /* a(a(a(...))) : a tree 100,000 levels deep on the right. */
     {
         std::string p;
         for (size_t i = 0; i < depth; i++) p += "a(";
         p += std::string(depth, ')');
         shapes.push_back({p, std::string(depth, 'a'), 1, depth});
     }
-    // (a|(a|(...))) : a deep alternation.
+    /* (a|(a|(...))) : a deep alternation. */
     {
         std::string p;
         for (size_t i = 0; i < depth; i++) p += "x|(";
@@ -422,7 +422,7 @@ TEST(ParserLimits, HundredThousandNestedGroupsOnSmallStack) {
         p += std::string(depth, ')');
         shapes.push_back({p, "y", 1, 1});
     }
-    // Unclosed at the bottom: refused after reading everything.
+    /* Unclosed at the bottom: refused after reading everything. */
     shapes.push_back({std::string(depth, '('), "", -1, 0});
 
     for (const Shape &sh : shapes) {
@@ -449,7 +449,7 @@ TEST(ParserLimits, HundredThousandNestedGroupsOnSmallStack) {
     }
 }
 
-// ---- allocation failures ---------------------------------------------------
+/* ---- allocation failures --------------------------------------------------- */
 
 TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
     std::string nested;
@@ -466,7 +466,7 @@ TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
         "\\",
         "x{2,}?[^]a-c]",
         nested,
-        "(a|b)*c[",   // fails with a message once allocations succeed
+        "(a|b)*c[", /* fails with a message once allocations succeed */
         "a**",
     };
     for (const std::string &pattern : patterns) {
@@ -482,7 +482,7 @@ TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
             long made = rx_alloc_count();
             rx_alloc_fail_at(0);
             if (made < k) {
-                // No allocation failed: the parse must end as it does normally.
+                /* No allocation failed: the parse must end as it does normally. */
                 std::string got = root != nullptr ? print(root) : std::string("error: ") + err;
                 EXPECT_EQ(got, want) << pattern;
                 done = true;
@@ -493,7 +493,7 @@ TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
             node_free(root);
         }
         EXPECT_TRUE(done) << pattern;
-        // The compile check fails the same way, and says why by its result.
+        /* The compile check fails the same way, and says why by its result. */
         char err[256];
         rx_alloc_fail_at(1);
         int r = rx_engine_compile_ok(pattern.c_str(), err, sizeof err);
@@ -503,4 +503,4 @@ TEST(ParserAllocation, EveryFailedAllocationIsAParseError) {
     }
 }
 
-}  // namespace
+} /* namespace */

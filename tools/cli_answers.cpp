@@ -1,4 +1,4 @@
-// The library's answers read with yyjson (see cli_answers.h).
+/* The library's answers read with yyjson (see cli_answers.h). */
 #include "cli_answers.h"
 
 #include <cstring>
@@ -8,7 +8,7 @@
 namespace cli {
 namespace {
 
-// One parsed answer, released when it goes out of scope.
+/* One parsed answer, released when it goes out of scope. */
 struct Doc {
   yyjson_doc *doc;
   explicit Doc(const char *answer)
@@ -29,7 +29,7 @@ bool get_string(yyjson_val *obj, const char *key, std::string *out) {
   return true;
 }
 
-// Offsets, counts and group numbers are integers of zero and up.
+/* Offsets, counts and group numbers are integers of zero and up. */
 bool get_count(yyjson_val *obj, const char *key, long long *out) {
   yyjson_val *v = yyjson_obj_get(obj, key);
   if (!yyjson_is_uint(v)) return false;
@@ -69,7 +69,7 @@ bool read_matches(const char *answer, bool with_texts, std::vector<MatchInfo> &m
   return true;
 }
 
-}  // namespace
+} /* namespace */
 
 bool read_test_answer(const char *answer, std::vector<MatchInfo> &matches) {
   return read_matches(answer, true, matches);
@@ -100,4 +100,4 @@ bool read_generate_answer(const char *answer, std::string *pattern, std::string 
          get_string(d.root(), "verbose", verbose);
 }
 
-}  // namespace cli
+} /* namespace cli */

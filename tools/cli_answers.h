@@ -1,6 +1,6 @@
-// Reading the library's JSON answers back, for the human views and the exit
-// statuses. The answers are read with yyjson; match texts are bytes of the
-// subject text, so invalid UTF-8 inside strings is accepted and kept.
+/* Reading the library's JSON answers back, for the human views and the exit
+ * statuses. The answers are read with yyjson; match texts are bytes of the
+ * subject text, so invalid UTF-8 inside strings is accepted and kept. */
 #ifndef KRX_CLI_ANSWERS_H
 #define KRX_CLI_ANSWERS_H
 
@@ -20,14 +20,14 @@ struct MatchInfo {
   std::vector<GroupInfo> groups;
 };
 
-// Each returns false when the answer does not have the expected shape.
+/* Each returns false when the answer does not have the expected shape. */
 bool read_test_answer(const char *answer, std::vector<MatchInfo> &matches);
-// Only the spans, for callers that do not show texts or groups.
+/* Only the spans, for callers that do not show texts or groups. */
 bool read_test_spans(const char *answer, std::vector<MatchInfo> &matches);
 bool read_validate_answer(const char *answer, bool *ok, std::string *error);
 bool read_replace_answer(const char *answer, std::string *result, long long *count);
 bool read_generate_answer(const char *answer, std::string *pattern, std::string *verbose);
 
-}  // namespace cli
+} /* namespace cli */
 
 #endif

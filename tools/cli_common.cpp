@@ -1,4 +1,4 @@
-// Messages, standard output and the --color rule of the command-line host.
+/* Messages, standard output and the --color rule of the command-line host. */
 #include "cli_common.h"
 
 #include <cerrno>
@@ -19,16 +19,16 @@
 
 namespace cli {
 
-const char kProgram[] = "kelvaron-regex";
+const char PROGRAM[] = "kelvaron-regex";
 
-const char kSgrMatch[] = "\033[01;31m";
-const char kSgrFile[] = "\033[35m";
-const char kSgrLine[] = "\033[32m";
-const char kSgrSep[] = "\033[36m";
-const char kSgrReset[] = "\033[m";
+const char SGR_MATCH[] = "\033[01;31m";
+const char SGR_FILE[] = "\033[35m";
+const char SGR_LINE[] = "\033[32m";
+const char SGR_SEP[] = "\033[36m";
+const char SGR_RESET[] = "\033[m";
 
 void error(const char *fmt, ...) {
-  std::fprintf(stderr, "%s: ", kProgram);
+  std::fprintf(stderr, "%s: ", PROGRAM);
   va_list ap;
   va_start(ap, fmt);
   std::vfprintf(stderr, fmt, ap);
@@ -50,11 +50,11 @@ bool flush_stdout() {
 
 bool parse_color_mode(const char *value, ColorMode *mode) {
   if (std::strcmp(value, "auto") == 0) {
-    *mode = ColorMode::kAuto;
+    *mode = ColorMode::AUTO;
   } else if (std::strcmp(value, "always") == 0) {
-    *mode = ColorMode::kAlways;
+    *mode = ColorMode::ALWAYS;
   } else if (std::strcmp(value, "never") == 0) {
-    *mode = ColorMode::kNever;
+    *mode = ColorMode::NEVER;
   } else {
     return false;
   }
@@ -62,15 +62,15 @@ bool parse_color_mode(const char *value, ColorMode *mode) {
 }
 
 bool color_wanted(ColorMode mode) {
-  if (mode != ColorMode::kAuto) return mode == ColorMode::kAlways;
+  if (mode != ColorMode::AUTO) return mode == ColorMode::ALWAYS;
   if (!krx_isatty(krx_fileno(stdout))) return false;
   const char *term = std::getenv("TERM");
 #if defined(_WIN32)
-  // A Windows console shows escape sequences only when asked to; terminals
-  // that understand them set TERM.
+  /* A Windows console shows escape sequences only when asked to; terminals
+   * that understand them set TERM. */
   if (term == nullptr) return false;
 #endif
   return term == nullptr || std::strcmp(term, "dumb") != 0;
 }
 
-}  // namespace cli
+} /* namespace cli */

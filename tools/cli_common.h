@@ -1,6 +1,6 @@
-// What every part of the command-line host shares: exit statuses, messages
-// on standard error under the program's name, writing to standard output,
-// and the --color rule.
+/* What every part of the command-line host shares: exit statuses, messages
+ * on standard error under the program's name, writing to standard output,
+ * and the --color rule. */
 #ifndef KRX_CLI_COMMON_H
 #define KRX_CLI_COMMON_H
 
@@ -9,16 +9,16 @@
 
 namespace cli {
 
-// Exit statuses, as grep has them: 0 a match (or an answer), 1 no match,
-// 2 an error (usage, unreadable input, a call the library refused).
-const int kExitMatch = 0;
-const int kExitNone = 1;
-const int kExitError = 2;
+/* Exit statuses, as grep has them: 0 a match (or an answer), 1 no match,
+ * 2 an error (usage, unreadable input, a call the library refused). */
+const int EXIT_MATCH = 0;
+const int EXIT_NONE = 1;
+const int EXIT_ERROR = 2;
 
-extern const char kProgram[];  // "kelvaron-regex", the prefix of every message
+extern const char PROGRAM[]; /* "kelvaron-regex", the prefix of every message */
 
-// "kelvaron-regex: <message>\n" on standard error.
-// (mingw-w64's C++ standard I/O is its own, which knows %zu and %llu.)
+/* "kelvaron-regex: <message>\n" on standard error.
+ * (mingw-w64's C++ standard I/O is its own, which knows %zu and %llu.) */
 void error(const char *fmt, ...)
 #if defined(__MINGW32__)
     __attribute__((format(gnu_printf, 1, 2)))
@@ -27,27 +27,27 @@ void error(const char *fmt, ...)
 #endif
     ;
 
-// Write errors are not checked on each write; callers look at the stream's
-// error flag once everything is written (flush_stdout).
+/* Write errors are not checked on each write; callers look at the stream's
+ * error flag once everything is written (flush_stdout). */
 void write_bytes(const char *p, size_t n);
 void write_str(const std::string &s);
-// Flushes standard output; false (after a message) when writing failed.
+/* Flushes standard output; false (after a message) when writing failed. */
 bool flush_stdout();
 
-enum class ColorMode { kAuto, kAlways, kNever };
+enum class ColorMode { AUTO, ALWAYS, NEVER };
 
-// Reads the value of --color=WHEN (auto, always, never); false for others.
+/* Reads the value of --color=WHEN (auto, always, never); false for others. */
 bool parse_color_mode(const char *value, ColorMode *mode);
-// auto: colour when standard output is a terminal and TERM is not "dumb".
+/* auto: colour when standard output is a terminal and TERM is not "dumb". */
 bool color_wanted(ColorMode mode);
 
-// SGR sequences of the colours used (those of grep's defaults).
-extern const char kSgrMatch[];     // bold red: matched text
-extern const char kSgrFile[];      // magenta: file names
-extern const char kSgrLine[];      // green: line numbers
-extern const char kSgrSep[];       // cyan: the ':' separators
-extern const char kSgrReset[];
+/* SGR sequences of the colours used (those of grep's defaults). */
+extern const char SGR_MATCH[]; /* bold red: matched text */
+extern const char SGR_FILE[]; /* magenta: file names */
+extern const char SGR_LINE[]; /* green: line numbers */
+extern const char SGR_SEP[]; /* cyan: the ':' separators */
+extern const char SGR_RESET[];
 
-}  // namespace cli
+} /* namespace cli */
 
 #endif

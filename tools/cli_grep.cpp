@@ -1,12 +1,12 @@
-// The grep subcommand (see cli_grep.h).
-//
-// Each line is one text for the library, without its line feed; a last line
-// without a line feed counts as a line. Input is read in blocks and cut into
-// lines, so memory holds one block and one line, whatever the file's size.
-// A line is kept up to one byte past the library's text limit: the library
-// then refuses it with its own message, and the rest of the line is skipped.
-// A line with a NUL byte is searched up to that byte only (the library takes
-// NUL-terminated strings); a note says so once per file.
+/* The grep subcommand (see cli_grep.h).
+ *
+ * Each line is one text for the library, without its line feed; a last line
+ * without a line feed counts as a line. Input is read in blocks and cut into
+ * lines, so memory holds one block and one line, whatever the file's size.
+ * A line is kept up to one byte past the library's text limit: the library
+ * then refuses it with its own message, and the rest of the line is skipped.
+ * A line with a NUL byte is searched up to that byte only (the library takes
+ * NUL-terminated strings); a note says so once per file. */
 #include "cli_grep.h"
 
 #include <cerrno>
@@ -21,8 +21,8 @@
 namespace cli {
 namespace {
 
-const size_t kTextLimit = 10485760;  // the library's limit on a text
-const char kNoMatches[] = "{\"matches\":[]}";
+const size_t TEXT_LIMIT = 10485760; /* the library's limit on a text */
+const char NO_MATCHES[] = "{\"matches\":[]}";
 
 struct Grep {
   const GrepOptions &opt;
@@ -34,39 +34,39 @@ struct Grep {
   std::vector<MatchInfo> spans;
 };
 
-// "name:" and "12:" in front of an output line, coloured as grep does.
-// A line_no of 0 stands for no number (the lines of -c).
+/* "name:" and "12:" in front of an output line, coloured as grep does.
+ * A line_no of 0 stands for no number (the lines of -c). */
 void write_prefix(const Grep &g, const char *name, unsigned long long line_no) {
   char num[32];
   std::snprintf(num, sizeof num, "%llu", line_no);
   const bool number = g.opt.line_numbers && line_no > 0;
   const char *parts[2] = {g.show_name ? name : nullptr, number ? num : nullptr};
-  const char *colors[2] = {kSgrFile, kSgrLine};
+  const char *colors[2] = {SGR_FILE, SGR_LINE};
   for (int k = 0; k < 2; ++k) {
     if (parts[k] == nullptr) continue;
     if (g.color) write_str(colors[k]);
     write_str(parts[k]);
     if (g.color) {
-      write_str(kSgrReset);
-      write_str(kSgrSep);
+      write_str(SGR_RESET);
+      write_str(SGR_SEP);
     }
     write_bytes(":", 1);
-    if (g.color) write_str(kSgrReset);
+    if (g.color) write_str(SGR_RESET);
   }
 }
 
 void write_match_text(const Grep &g, const std::string &line, size_t s, size_t e) {
-  if (g.color) write_str(kSgrMatch);
+  if (g.color) write_str(SGR_MATCH);
   write_bytes(line.data() + s, e - s);
-  if (g.color) write_str(kSgrReset);
+  if (g.color) write_str(SGR_RESET);
 }
 
-// Prints a selected line (or its matches with -o) as grep does.
+/* Prints a selected line (or its matches with -o) as grep does. */
 void print_line(Grep &g, const char *name, unsigned long long line_no, const std::string &line,
                 bool with_spans) {
   if (g.opt.only_matching) {
     for (const MatchInfo &m : g.spans) {
-      if (m.start == m.end) continue;  // grep -o prints no empty matches
+      if (m.start == m.end) continue; /* grep -o prints no empty matches */
       write_prefix(g, name, line_no);
       write_match_text(g, line, static_cast<size_t>(m.start), static_cast<size_t>(m.end));
       write_bytes("\n", 1);
@@ -87,17 +87,17 @@ void print_line(Grep &g, const char *name, unsigned long long line_no, const std
   write_bytes("\n", 1);
 }
 
-// Searches one line. Returns 1 when it is selected, 0 when not, -1 when the
-// library refused it (reported here).
+/* Searches one line. Returns 1 when it is selected, 0 when not, -1 when the
+ * library refused it (reported here). */
 int search_line(Grep &g, const char *name, unsigned long long line_no, const std::string &line) {
   const char *answer = rx_test(g.pattern, line.c_str());
   if (answer == nullptr) {
     error("%s:%llu: %s", name, line_no, rx_last_error());
     return -1;
   }
-  const bool matched = std::strcmp(answer, kNoMatches) != 0;
+  const bool matched = std::strcmp(answer, NO_MATCHES) != 0;
   if (matched == g.opt.invert) return 0;
-  // Spans are wanted for -o, and for the colour of matched text.
+  /* Spans are wanted for -o, and for the colour of matched text. */
   const bool with_spans = !g.opt.invert && !g.opt.count && (g.opt.only_matching || g.color);
   g.spans.clear();
   if (with_spans && !read_test_spans(answer, g.spans)) {
@@ -108,7 +108,7 @@ int search_line(Grep &g, const char *name, unsigned long long line_no, const std
   return 1;
 }
 
-// Searches the stream f; name is how messages and prefixes call it.
+/* Searches the stream f; name is how messages and prefixes call it. */
 void grep_stream(Grep &g, std::FILE *f, const char *name) {
   char block[1 << 16];
   std::string line;
@@ -119,7 +119,7 @@ void grep_stream(Grep &g, std::FILE *f, const char *name) {
     for (size_t i = 0; i < got;) {
       const char *nl = static_cast<const char *>(std::memchr(block + i, '\n', got - i));
       const size_t end = nl != nullptr ? static_cast<size_t>(nl - block) : got;
-      const size_t room = kTextLimit + 1 - line.size();
+      const size_t room = TEXT_LIMIT + 1 - line.size();
       const size_t take = end - i < room ? end - i : room;
       line.append(block + i, take);
       pending = true;
@@ -143,7 +143,7 @@ void grep_stream(Grep &g, std::FILE *f, const char *name) {
   if (std::ferror(f)) {
     error("%s: %s", name, std::strerror(errno));
     g.failed = true;
-  } else if (pending) {  // a last line without a line feed
+  } else if (pending) { /* a last line without a line feed */
     const int r = search_line(g, name, ++line_no, line);
     if (r < 0) g.failed = true;
     if (r > 0) ++selected;
@@ -157,7 +157,7 @@ void grep_stream(Grep &g, std::FILE *f, const char *name) {
   }
 }
 
-}  // namespace
+} /* namespace */
 
 int run_grep(const GrepOptions &opt, const char *pattern, const std::vector<const char *> &files) {
   warn_dialect_traps(pattern);
@@ -166,11 +166,11 @@ int run_grep(const GrepOptions &opt, const char *pattern, const std::vector<cons
   std::string reason;
   if (verdict == nullptr || !read_validate_answer(verdict, &ok, &reason)) {
     error("%s", rx_last_error());
-    return kExitError;
+    return EXIT_ERROR;
   }
   if (!ok) {
     error("invalid pattern: %s", reason.c_str());
-    return kExitError;
+    return EXIT_ERROR;
   }
   Grep g{opt, pattern, color_wanted(opt.color), false, false, false, {}};
   g.show_name = opt.with_filename == 1 || (opt.with_filename < 0 && files.size() > 1);
@@ -188,9 +188,9 @@ int run_grep(const GrepOptions &opt, const char *pattern, const std::vector<cons
     grep_stream(g, f, name);
     if (!from_stdin) std::fclose(f);
   }
-  if (!flush_stdout()) return kExitError;
-  if (g.failed) return kExitError;
-  return g.selected_any ? kExitMatch : kExitNone;
+  if (!flush_stdout()) return EXIT_ERROR;
+  if (g.failed) return EXIT_ERROR;
+  return g.selected_any ? EXIT_MATCH : EXIT_NONE;
 }
 
-}  // namespace cli
+} /* namespace cli */

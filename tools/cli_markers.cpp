@@ -1,12 +1,12 @@
-// The marker view of the command-line host (see cli_markers.h).
-//
-// A line is laid out unit by unit: a unit is one well-formed printable UTF-8
-// character, shown as it stands and as wide as a terminal shows it, or one
-// byte shown by show_byte (itself, or an escape such as \t or \xHH, as wide
-// as that text). col[b] is the column where byte b's unit begins; a byte
-// inside a character takes no column of its own. A character that a match
-// boundary cuts is shown byte by byte as \xHH, so that the markers can point
-// between its bytes.
+/* The marker view of the command-line host (see cli_markers.h).
+ *
+ * A line is laid out unit by unit: a unit is one well-formed printable UTF-8
+ * character, shown as it stands and as wide as a terminal shows it, or one
+ * byte shown by show_byte (itself, or an escape such as \t or \xHH, as wide
+ * as that text). col[b] is the column where byte b's unit begins; a byte
+ * inside a character takes no column of its own. A character that a match
+ * boundary cuts is shown byte by byte as \xHH, so that the markers can point
+ * between its bytes. */
 #include "cli_markers.h"
 
 #include <cstdint>
@@ -21,9 +21,9 @@ struct Range {
   uint32_t lo, hi;
 };
 
-// Zero-width: combining marks, zero-width spaces and joiners, variation
-// selectors.
-const Range kZeroWidth[] = {
+/* Zero-width: combining marks, zero-width spaces and joiners, variation
+ * selectors. */
+const Range ZERO_WIDTH[] = {
     {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A},
     {0x064B, 0x065F}, {0x0670, 0x0670}, {0x06D6, 0x06DC}, {0x0E31, 0x0E31},
     {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
@@ -31,8 +31,8 @@ const Range kZeroWidth[] = {
     {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xE0100, 0xE01EF},
 };
 
-// Wide: East Asian wide and full-width characters and the emoji blocks.
-const Range kWide[] = {
+/* Wide: East Asian wide and full-width characters and the emoji blocks. */
+const Range WIDE[] = {
     {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
     {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
     {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
@@ -65,9 +65,9 @@ uint32_t utf8_decode(const std::string &s, size_t i, size_t len) {
   return cp;
 }
 
-// Length of the printable character at s[i] that is shown as it stands: a
-// well-formed sequence of two or more bytes that is not a C1 control
-// (U+0080..U+009F); 0 when the byte at i is shown by show_byte.
+/* Length of the printable character at s[i] that is shown as it stands: a
+ * well-formed sequence of two or more bytes that is not a C1 control
+ * (U+0080..U+009F); 0 when the byte at i is shown by show_byte. */
 size_t printable_sequence_length(const std::string &s, size_t i) {
   if (static_cast<unsigned char>(s[i]) < 0x80) return 0;
   size_t len = utf8_sequence_length(s, i);
@@ -75,9 +75,9 @@ size_t printable_sequence_length(const std::string &s, size_t i) {
   return len;
 }
 
-// How one byte is shown to people: printable ASCII as itself, the usual
-// control bytes as \n \r \t, other bytes as \xHH, and a backslash doubled so
-// that the escapes stay unambiguous.
+/* How one byte is shown to people: printable ASCII as itself, the usual
+ * control bytes as \n \r \t, other bytes as \xHH, and a backslash doubled so
+ * that the escapes stay unambiguous. */
 void show_byte(unsigned char b, std::string &out) {
   static const char hex[] = "0123456789abcdef";
   switch (b) {
@@ -96,15 +96,15 @@ void show_byte(unsigned char b, std::string &out) {
   }
 }
 
-// One line of the text, [ls, le), as it is shown, and the column of each of
-// its bytes: col[b - ls] for the bytes, col[le - ls] for the line break (or
-// the end of the text), col[le - ls + 1] for the end of the line as shown.
+/* One line of the text, [ls, le), as it is shown, and the column of each of
+ * its bytes: col[b - ls] for the bytes, col[le - ls] for the line break (or
+ * the end of the text), col[le - ls + 1] for the end of the line as shown. */
 struct LineLayout {
   std::string shown;
   std::vector<size_t> col;
 };
 
-// in_match[b]: byte b lies in a non-empty match (for the colour only).
+/* in_match[b]: byte b lies in a non-empty match (for the colour only). */
 void lay_out_line(const std::string &text, size_t ls, size_t le, bool break_covered,
                   const std::vector<bool> &boundary, const std::vector<bool> &in_match,
                   bool color, LineLayout &out) {
@@ -115,7 +115,7 @@ void lay_out_line(const std::string &text, size_t ls, size_t le, bool break_cove
   for (size_t i = ls; i <= le; ++i) {
     const bool want = color && i < text.size() && in_match[i] && (i < le || break_covered);
     if (want != colored) {
-      out.shown += want ? kSgrMatch : kSgrReset;
+      out.shown += want ? SGR_MATCH : SGR_RESET;
       colored = want;
     }
     out.col[i - ls] = c;
@@ -140,14 +140,14 @@ void lay_out_line(const std::string &text, size_t ls, size_t le, bool break_cove
     out.shown += "\\n";
     c += 2;
   }
-  if (colored) out.shown += kSgrReset;
+  if (colored) out.shown += SGR_RESET;
   out.col[le - ls + 1] = c;
 }
 
-// The marker line of matches [first, last) over the line laid out in lay:
-// '^' in the first column of a match, '~' in the others, '|' for an empty
-// match. A match whose bytes take no column (zero-width characters only)
-// still gets its '^'.
+/* The marker line of matches [first, last) over the line laid out in lay:
+ * '^' in the first column of a match, '~' in the others, '|' for an empty
+ * match. A match whose bytes take no column (zero-width characters only)
+ * still gets its '^'. */
 std::string mark_line(const std::vector<MatchInfo> &matches, size_t first, size_t last,
                       size_t ls, size_t le, const LineLayout &lay) {
   std::string marks(lay.col[le - ls + 1] + 1, ' ');
@@ -158,7 +158,7 @@ std::string mark_line(const std::vector<MatchInfo> &matches, size_t first, size_
       continue;
     }
     const size_t from = s > ls ? s : ls;
-    const size_t to = e < le + 1 ? e : le + 1;  // bytes [from, to) of this line
+    const size_t to = e < le + 1 ? e : le + 1; /* bytes [from, to) of this line */
     bool marked = false;
     for (size_t b = from; b < to; ++b) {
       const size_t c0 = lay.col[b - ls], c1 = lay.col[b - ls + 1];
@@ -173,12 +173,12 @@ std::string mark_line(const std::vector<MatchInfo> &matches, size_t first, size_
   return marks;
 }
 
-}  // namespace
+} /* namespace */
 
 size_t utf8_sequence_length(const std::string &s, size_t i) {
   unsigned char b0 = static_cast<unsigned char>(s[i]);
   size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  unsigned char lo = 0x80, hi = 0xBF; /* range of the second byte */
   if (b0 >= 0xC2 && b0 <= 0xDF) {
     len = 2;
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
@@ -205,8 +205,8 @@ size_t utf8_sequence_length(const std::string &s, size_t i) {
 int utf8_display_width(const std::string &s, size_t i, size_t len) {
   if (len == 0) return 1;
   const uint32_t cp = utf8_decode(s, i, len);
-  if (in_ranges(kZeroWidth, cp)) return 0;
-  if (in_ranges(kWide, cp)) return 2;
+  if (in_ranges(ZERO_WIDTH, cp)) return 0;
+  if (in_ranges(WIDE, cp)) return 2;
   return 1;
 }
 
@@ -231,13 +231,13 @@ std::string quote_for_people(const std::string &s) {
   return out;
 }
 
-// Lines without a match are elided as "..."; a line break that a match
-// covers is shown as \n at the end of its line so that the marker has a
-// place.
+/* Lines without a match are elided as "..."; a line break that a match
+ * covers is shown as \n at the end of its line so that the marker has a
+ * place. */
 void show_text_with_markers(const std::string &text, const std::vector<MatchInfo> &matches,
                             bool color) {
   const size_t n = text.size();
-  std::vector<bool> boundary(n + 1, false);  // some match starts or ends here
+  std::vector<bool> boundary(n + 1, false); /* some match starts or ends here */
   std::vector<bool> in_match(color ? n : 0, false);
   for (const MatchInfo &m : matches) {
     boundary[static_cast<size_t>(m.start)] = true;
@@ -246,9 +246,9 @@ void show_text_with_markers(const std::string &text, const std::vector<MatchInfo
       in_match[b] = true;
     }
   }
-  size_t mi = 0;          // first match not wholly before the line
+  size_t mi = 0; /* first match not wholly before the line */
   size_t line_no = 0;
-  size_t last_shown = 0;  // number of the last line shown, 0 for none
+  size_t last_shown = 0; /* number of the last line shown, 0 for none */
   LineLayout lay;
   for (size_t ls = 0; ls <= n;) {
     ++line_no;
@@ -256,14 +256,14 @@ void show_text_with_markers(const std::string &text, const std::vector<MatchInfo
     while (le < n && text[le] != '\n') ++le;
     const bool has_break = le < n;
     const size_t next = has_break ? le + 1 : n + 1;
-    // An empty match at ls belongs to this line, a match ending at ls does not.
+    /* An empty match at ls belongs to this line, a match ending at ls does not. */
     while (mi < matches.size()) {
       const size_t s = static_cast<size_t>(matches[mi].start);
       const size_t e = static_cast<size_t>(matches[mi].end);
       if (!(e < ls || (e == ls && s < e))) break;
       ++mi;
     }
-    size_t last = mi;  // matches [mi, last) touch this line
+    size_t last = mi; /* matches [mi, last) touch this line */
     bool break_covered = false;
     while (last < matches.size() && static_cast<size_t>(matches[last].start) <= le) {
       if (has_break && static_cast<size_t>(matches[last].end) > le) break_covered = true;
@@ -285,11 +285,11 @@ void show_text_with_markers(const std::string &text, const std::vector<MatchInfo
     last_shown = line_no;
     ls = next;
   }
-  // The empty line after a final line break is no line of its own unless a
-  // match sits there.
+  /* The empty line after a final line break is no line of its own unless a
+   * match sits there. */
   size_t lines = line_no;
   if (n > 0 && text[n - 1] == '\n' && last_shown != line_no) --lines;
   if (last_shown != 0 && last_shown < lines) write_str("     ...\n");
 }
 
-}  // namespace cli
+} /* namespace cli */

@@ -1,9 +1,9 @@
-// Dialect-trap warnings (see cli_warnings.h). The scan follows the pattern
-// syntax of the library: outside brackets a backslash takes the next byte
-// (\d \s \w \b and their capitals are classes and anchors, any other byte
-// stands for itself); a bracket set runs from '[' (and an optional '^', and a
-// ']' right after them, which is literal) to the next ']', and a backslash
-// inside it is a plain byte that does not protect a ']'.
+/* Dialect-trap warnings (see cli_warnings.h). The scan follows the pattern
+ * syntax of the library: outside brackets a backslash takes the next byte
+ * (\d \s \w \b and their capitals are classes and anchors, any other byte
+ * stands for itself); a bracket set runs from '[' (and an optional '^', and a
+ * ']' right after them, which is literal) to the next ']', and a backslash
+ * inside it is a plain byte that does not protect a ']'. */
 #include "cli_warnings.h"
 
 #include <cstdio>
@@ -16,10 +16,10 @@ namespace {
 
 struct EscapeTrap {
   char letter;
-  const char *elsewhere;  // what the escape means in other dialects
+  const char *elsewhere; /* what the escape means in other dialects */
 };
 
-const EscapeTrap kEscapeTraps[] = {
+const EscapeTrap ESCAPE_TRAPS[] = {
     {'n', "a line feed"},       {'t', "a tab"},
     {'r', "a carriage return"}, {'f', "a form feed"},
     {'v', "a vertical tab"},    {'a', "a bell"},
@@ -35,7 +35,7 @@ std::string at(size_t offset) {
   return buf;
 }
 
-// The escape \c at offset i outside brackets.
+/* The escape \c at offset i outside brackets. */
 void escape_trap(char c, size_t i, std::vector<std::string> &out) {
   const char *kind = (c >= '0' && c <= '9') ? "digit" : "letter";
   std::string esc = std::string("\\") + c;
@@ -44,7 +44,7 @@ void escape_trap(char c, size_t i, std::vector<std::string> &out) {
                   " here, not a back-reference (there are no back-references)");
     return;
   }
-  for (const EscapeTrap &t : kEscapeTraps) {
+  for (const EscapeTrap &t : ESCAPE_TRAPS) {
     if (t.letter == c) {
       out.push_back(at(i) + esc + " is the " + kind + " '" + c + "' here, not " + t.elsewhere);
       return;
@@ -52,7 +52,7 @@ void escape_trap(char c, size_t i, std::vector<std::string> &out) {
   }
 }
 
-// Length of a POSIX class "[:name:]" (or "[=x=]", "[.x.]") at p, 0 if none.
+/* Length of a POSIX class "[:name:]" (or "[=x=]", "[.x.]") at p, 0 if none. */
 size_t posix_class_length(const char *p) {
   if (p[0] != '[' || (p[1] != ':' && p[1] != '=' && p[1] != '.')) return 0;
   const char *close = std::strchr(p + 2, p[1]);
@@ -60,8 +60,8 @@ size_t posix_class_length(const char *p) {
   return static_cast<size_t>(close - p) + 2;
 }
 
-// The bracket set that starts at offset start; returns the offset of its
-// closing ']' (or the pattern's length when it has none).
+/* The bracket set that starts at offset start; returns the offset of its
+ * closing ']' (or the pattern's length when it has none). */
 size_t bracket_traps(const char *pattern, size_t start, std::vector<std::string> &out) {
   size_t i = start + 1;
   if (pattern[i] == '^') ++i;
@@ -86,8 +86,8 @@ size_t bracket_traps(const char *pattern, size_t start, std::vector<std::string>
   return i;
 }
 
-// A group "(?...)" at offset i: only one group of the flags i, m and s, at
-// the very start of the pattern, is known here.
+/* A group "(?...)" at offset i: only one group of the flags i, m and s, at
+ * the very start of the pattern, is known here. */
 void flag_group_trap(const char *pattern, size_t i, std::vector<std::string> &out) {
   size_t j = i + 2;
   bool only_ims = true;
@@ -108,7 +108,7 @@ void flag_group_trap(const char *pattern, size_t i, std::vector<std::string> &ou
   }
 }
 
-}  // namespace
+} /* namespace */
 
 std::vector<std::string> dialect_traps(const char *pattern) {
   std::vector<std::string> out;
@@ -132,4 +132,4 @@ void warn_dialect_traps(const char *pattern) {
   for (const std::string &m : dialect_traps(pattern)) error("warning: %s", m.c_str());
 }
 
-}  // namespace cli
+} /* namespace cli */

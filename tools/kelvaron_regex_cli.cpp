@@ -1,19 +1,19 @@
-// kelvaron-regex: the command-line host of the library.
-//
-// It talks to the library exactly as any other host does, through the five
-// functions of include/kelvaron_regex.h and nothing else. The subcommands
-// are the rows of kCommands below, which drives dispatch, the usage messages
-// and the help; validate, test, replace and generate each map onto one
-// export, grep runs rx_test on every line of its files (cli_grep.cpp).
-//
-// By default the JSON answer is printed as it came back, followed by a
-// newline. With --human the answer is read back (cli_answers.cpp) and shown
-// in a form meant for people (the marker view is cli_markers.cpp). Patterns
-// that look written for another dialect draw warnings on standard error
-// (cli_warnings.cpp); they never change the answer.
-//
-// Exit status, as grep's: 0 a match (validate, generate: an answer), 1 no
-// match, 2 an error (a refused call, a usage error, unreadable input).
+/* kelvaron-regex: the command-line host of the library.
+ *
+ * It talks to the library exactly as any other host does, through the five
+ * functions of include/kelvaron_regex.h and nothing else. The subcommands
+ * are the rows of COMMANDS below, which drives dispatch, the usage messages
+ * and the help; validate, test, replace and generate each map onto one
+ * export, grep runs rx_test on every line of its files (cli_grep.cpp).
+ *
+ * By default the JSON answer is printed as it came back, followed by a
+ * newline. With --human the answer is read back (cli_answers.cpp) and shown
+ * in a form meant for people (the marker view is cli_markers.cpp). Patterns
+ * that look written for another dialect draw warnings on standard error
+ * (cli_warnings.cpp); they never change the answer.
+ *
+ * Exit status, as grep's: 0 a match (validate, generate: an answer), 1 no
+ * match, 2 an error (a refused call, a usage error, unreadable input). */
 #include "kelvaron_regex.h"
 
 #include <cerrno>
@@ -36,30 +36,30 @@
 namespace cli {
 namespace {
 
-// The options a command takes, as bits.
+/* The options a command takes, as bits. */
 enum : unsigned {
-  kOptHuman = 1u,  // -H, --human
-  kOptFile = 2u,   // -f, --file
-  kOptJson = 4u,   // --json
-  kOptColor = 8u,  // --color
-  kOptGrep = 16u,  // grep's -c -o -n -v -H -h
+  OPT_HUMAN = 1u, /* -H, --human */
+  OPT_FILE = 2u, /* -f, --file */
+  OPT_JSON = 4u, /* --json */
+  OPT_COLOR = 8u, /* --color */
+  OPT_GREP = 16u, /* grep's -c -o -n -v -H -h */
 };
 
 struct Options {
   bool human = false;
   bool help = false;
   bool version = false;
-  const char *file = nullptr;  // --file FILE
-  const char *json = nullptr;  // --json FILE
-  GrepOptions grep;            // grep's flags, and --color for every command
-  std::vector<const char *> args;  // the command and its positional arguments
+  const char *file = nullptr; /* --file FILE */
+  const char *json = nullptr; /* --json FILE */
+  GrepOptions grep; /* grep's flags, and --color for every command */
+  std::vector<const char *> args; /* the command and its positional arguments */
 };
 
 struct Command {
   const char *name;
-  const char *synopsis;  // after "kelvaron-regex "
-  const char *help;      // lines indented by six spaces
-  unsigned takes;        // kOpt bits
+  const char *synopsis; /* after "kelvaron-regex " */
+  const char *help; /* lines indented by six spaces */
+  unsigned takes; /* OPT bits */
   int (*run)(const Options &);
 };
 
@@ -69,25 +69,25 @@ int cmd_replace(const Options &opt);
 int cmd_generate(const Options &opt);
 int cmd_grep(const Options &opt);
 
-const Command kCommands[] = {
+const Command COMMANDS[] = {
     {"validate", "validate PATTERN",
      "      Is PATTERN acceptable? Prints {\"ok\":true} or\n"
      "      {\"ok\":false,\"error\":\"...\"}. A rejected pattern is an answer too, so\n"
      "      the exit status is 0 either way.\n",
-     kOptHuman, cmd_validate},
+     OPT_HUMAN, cmd_validate},
     {"test", "test PATTERN [TEXT]",
      "      Lists every match of PATTERN in TEXT, left to right, with the span and\n"
      "      text of each match and of each capture group (1 to 16) that took part:\n"
      "      {\"matches\":[{\"start\":S,\"end\":E,\"text\":\"...\",\"groups\":[\n"
      "        {\"index\":N,\"start\":S,\"end\":E,\"text\":\"...\"}]}]}\n"
      "      Exit status 0 when there is a match, 1 when there is none.\n",
-     kOptHuman | kOptFile | kOptColor, cmd_test},
+     OPT_HUMAN | OPT_FILE | OPT_COLOR, cmd_test},
     {"replace", "replace PATTERN REPLACEMENT [TEXT]",
      "      Replaces every match of PATTERN in TEXT with REPLACEMENT, taken\n"
      "      literally (no group references, no escapes):\n"
      "      {\"result\":\"...\",\"count\":N}\n"
      "      Exit status 0 when something was replaced, 1 when nothing matched.\n",
-     kOptHuman | kOptFile, cmd_replace},
+     OPT_HUMAN | OPT_FILE, cmd_replace},
     {"generate", "generate EXAMPLE... | generate --json FILE",
      "      Synthesises an anchored pattern that matches every example:\n"
      "      {\"pattern\":\"^...$\",\"verbose\":\"(?x)\\n^\\n  ...\\n$\"}\n"
@@ -95,7 +95,7 @@ const Command kCommands[] = {
      "      --json the array is read as it stands from FILE (- for standard\n"
      "      input). 1 to 64 examples of at most 4096 bytes each; they must be\n"
      "      valid UTF-8, as JSON text must be.\n",
-     kOptHuman | kOptJson, cmd_generate},
+     OPT_HUMAN | OPT_JSON, cmd_generate},
     {"grep", "grep [-c] [-o] [-n] [-v] [-H|-h] [--color=WHEN] PATTERN [FILE...]",
      "      Prints the lines of the FILEs (standard input when there is none, or\n"
      "      for -) that hold a match of PATTERN, as grep does. Each line is one\n"
@@ -108,10 +108,10 @@ const Command kCommands[] = {
      "      to that byte; a line longer than 10485760 bytes is an error.\n"
      "      Exit status 0 when a line was selected, 1 when none was, 2 after an\n"
      "      error (the other files are still searched).\n",
-     kOptColor | kOptGrep, cmd_grep},
+     OPT_COLOR | OPT_GREP, cmd_grep},
 };
 
-const char kHelpIntro[] =
+const char HELP_INTRO[] =
     "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
     "\n"
     "A command-line host for the kelvaron-regex library. Each command calls the\n"
@@ -120,7 +120,7 @@ const char kHelpIntro[] =
     "\n"
     "Commands:\n";
 
-const char kHelpRest[] =
+const char HELP_REST[] =
     "\n"
     "Where the text comes from (test, replace):\n"
     "  the TEXT argument when it is given; otherwise the file named by --file;\n"
@@ -194,7 +194,7 @@ const char kHelpRest[] =
     "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
 
 const Command *find_command(const char *name) {
-  for (const Command &c : kCommands) {
+  for (const Command &c : COMMANDS) {
     if (name != nullptr && std::strcmp(c.name, name) == 0) return &c;
   }
   return nullptr;
@@ -202,7 +202,7 @@ const Command *find_command(const char *name) {
 
 std::string command_names() {
   std::string names;
-  for (const Command &c : kCommands) {
+  for (const Command &c : COMMANDS) {
     if (!names.empty()) names += ", ";
     names += c.name;
   }
@@ -214,31 +214,31 @@ int show_help(const Command *cmd) {
     std::printf("Usage: kelvaron-regex %s\n\n%s\nSee 'kelvaron-regex --help' for the options.\n",
                 cmd->synopsis, cmd->help);
   } else {
-    std::fputs(kHelpIntro, stdout);
-    for (const Command &c : kCommands) std::printf("  %s\n%s", c.synopsis, c.help);
-    std::fputs(kHelpRest, stdout);
+    std::fputs(HELP_INTRO, stdout);
+    for (const Command &c : COMMANDS) std::printf("  %s\n%s", c.synopsis, c.help);
+    std::fputs(HELP_REST, stdout);
   }
-  return flush_stdout() ? kExitMatch : kExitError;
+  return flush_stdout() ? EXIT_MATCH : EXIT_ERROR;
 }
 
 int usage_error(const char *fmt, const char *arg) {
-  std::fprintf(stderr, "%s: ", kProgram);
+  std::fprintf(stderr, "%s: ", PROGRAM);
   std::fprintf(stderr, fmt, arg);
-  std::fprintf(stderr, "\nTry '%s --help'.\n", kProgram);
-  return kExitError;
+  std::fprintf(stderr, "\nTry '%s --help'.\n", PROGRAM);
+  return EXIT_ERROR;
 }
 
-// ---------------------------------------------------------------------------
-// Command line
+/* ---------------------------------------------------------------------------
+ * Command line */
 
 bool takes_value(const char *a) {
   return std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
          std::strcmp(a, "--json") == 0;
 }
 
-// The command word: the first argument that is neither an option nor an
-// option's value. The other options are read knowing it, since -H and -h
-// mean other things to grep.
+/* The command word: the first argument that is neither an option nor an
+ * option's value. The other options are read knowing it, since -H and -h
+ * mean other things to grep. */
 const char *command_word(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const char *a = argv[i];
@@ -249,9 +249,9 @@ const char *command_word(int argc, char **argv) {
   return nullptr;
 }
 
-// Stores the FILE of an option written "NAME=FILE" or "NAME FILE" (the next
-// argument, past which *i then moves). Returns -1 when taken, otherwise the
-// exit status of the usage error reported.
+/* Stores the FILE of an option written "NAME=FILE" or "NAME FILE" (the next
+ * argument, past which *i then moves). Returns -1 when taken, otherwise the
+ * exit status of the usage error reported. */
 int take_file_option(const char *a, const char *long_name, int argc, char **argv, int *i,
                      const char **slot) {
   const size_t n = std::strlen(long_name);
@@ -268,7 +268,7 @@ int take_file_option(const char *a, const char *long_name, int argc, char **argv
   return -1;
 }
 
-// grep's short flags, alone or joined (-c, -cnv); false when a is not that.
+/* grep's short flags, alone or joined (-c, -cnv); false when a is not that. */
 bool take_grep_flags(const char *a, GrepOptions &g) {
   if (a[0] != '-' || a[1] == '\0' || std::strspn(a + 1, "convHh") != std::strlen(a + 1)) {
     return false;
@@ -286,35 +286,35 @@ bool take_grep_flags(const char *a, GrepOptions &g) {
   return true;
 }
 
-// Reads one option a (at argv[*i]) into opt; *bit is set to its kOpt bit
-// (0 for those every command takes). Returns -1 when taken, otherwise the
-// exit status of the usage error reported.
+/* Reads one option a (at argv[*i]) into opt; *bit is set to its OPT bit
+ * (0 for those every command takes). Returns -1 when taken, otherwise the
+ * exit status of the usage error reported. */
 int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options &opt,
                 unsigned *bit) {
   *bit = 0;
   if (grep && take_grep_flags(a, opt.grep)) {
-    *bit = kOptGrep;
+    *bit = OPT_GREP;
   } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
     opt.human = true;
-    *bit = kOptHuman;
+    *bit = OPT_HUMAN;
   } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
     opt.help = true;
   } else if (std::strcmp(a, "--version") == 0) {
     opt.version = true;
   } else if (std::strcmp(a, "--color") == 0 || std::strcmp(a, "--colour") == 0) {
-    opt.grep.color = ColorMode::kAuto;
-    *bit = kOptColor;
+    opt.grep.color = ColorMode::AUTO;
+    *bit = OPT_COLOR;
   } else if (std::strncmp(a, "--color=", 8) == 0 || std::strncmp(a, "--colour=", 9) == 0) {
     if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.grep.color)) {
       return usage_error("%s: WHEN is auto, always or never", a);
     }
-    *bit = kOptColor;
+    *bit = OPT_COLOR;
   } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
              std::strncmp(a, "--file=", 7) == 0) {
-    *bit = kOptFile;
+    *bit = OPT_FILE;
     return take_file_option(a, "--file", argc, argv, i, &opt.file);
   } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
-    *bit = kOptJson;
+    *bit = OPT_JSON;
     return take_file_option(a, "--json", argc, argv, i, &opt.json);
   } else {
     return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
@@ -322,10 +322,10 @@ int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options
   return -1;
 }
 
-// Reads the options wherever they stand; everything else, and everything
-// after "--", is positional. A lone "-" is positional too. An option that
-// the command does not take is a usage error. Returns -1 when the line is
-// fine, otherwise the exit status of the usage error reported.
+/* Reads the options wherever they stand; everything else, and everything
+ * after "--", is positional. A lone "-" is positional too. An option that
+ * the command does not take is a usage error. Returns -1 when the line is
+ * fine, otherwise the exit status of the usage error reported. */
 int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) {
   const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
   bool options_done = false;
@@ -350,10 +350,10 @@ int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) 
   return -1;
 }
 
-// ---------------------------------------------------------------------------
-// Input
+/* ---------------------------------------------------------------------------
+ * Input */
 
-// Reads a whole stream. Returns false on a read error.
+/* Reads a whole stream. Returns false on a read error. */
 bool read_stream(std::FILE *f, std::string &out) {
   char chunk[65536];
   for (;;) {
@@ -363,10 +363,10 @@ bool read_stream(std::FILE *f, std::string &out) {
   }
 }
 
-// Reads FILE, or standard input when FILE is "-". The library takes
-// NUL-terminated strings, so the input ends at its first NUL byte; that cut
-// is announced on standard error rather than made silently. Returns false
-// (after reporting) when the input cannot be read.
+/* Reads FILE, or standard input when FILE is "-". The library takes
+ * NUL-terminated strings, so the input ends at its first NUL byte; that cut
+ * is announced on standard error rather than made silently. Returns false
+ * (after reporting) when the input cannot be read. */
 bool read_input(const char *path, const char *what, std::string &out) {
   bool from_stdin = std::strcmp(path, "-") == 0;
   std::FILE *f = from_stdin ? stdin : std::fopen(path, "rb");
@@ -390,21 +390,21 @@ bool read_input(const char *path, const char *what, std::string &out) {
   return true;
 }
 
-// The text of test and replace: the argument at position index when there is
-// one, else --file, else standard input. Returns -1 when it was read,
-// otherwise the exit status to leave with.
+/* The text of test and replace: the argument at position index when there is
+ * one, else --file, else standard input. Returns -1 when it was read,
+ * otherwise the exit status to leave with. */
 int take_text(const Options &opt, size_t index, std::string &text) {
   if (opt.args.size() > index) {
     if (opt.file != nullptr) return usage_error("%s", "give the TEXT either as an argument or with --file");
     text = opt.args[index];
     return -1;
   }
-  return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : kExitError;
+  return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : EXIT_ERROR;
 }
 
-// The examples as a JSON array of strings: quote and backslash escaped,
-// control bytes as \n \r \t \b \f or \u00XX, every other byte (UTF-8
-// included) as it stands.
+/* The examples as a JSON array of strings: quote and backslash escaped,
+ * control bytes as \n \r \t \b \f or \u00XX, every other byte (UTF-8
+ * included) as it stands. */
 std::string examples_to_json(const std::vector<const char *> &examples) {
   static const char hex[] = "0123456789abcdef";
   std::string out = "[";
@@ -437,25 +437,25 @@ std::string examples_to_json(const std::vector<const char *> &examples) {
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// Commands
+/* ---------------------------------------------------------------------------
+ * Commands */
 
-// A call the library refused: its reason on standard error.
+/* A call the library refused: its reason on standard error. */
 int refused() {
   error("%s", rx_last_error());
-  return kExitError;
+  return EXIT_ERROR;
 }
 
-// Writes the answer as it came (a copy: the library's buffer is reused),
-// and the note that the human view could not read it when human is set.
+/* Writes the answer as it came (a copy: the library's buffer is reused),
+ * and the note that the human view could not read it when human is set. */
 void write_raw(const std::string &answer, bool human) {
   if (human) error("note: showing the answer as it came");
   write_str(answer);
   write_bytes("\n", 1);
 }
 
-// The end of every command: status when the output was written, else 2.
-int done(int status) { return flush_stdout() ? status : kExitError; }
+/* The end of every command: status when the output was written, else 2. */
+int done(int status) { return flush_stdout() ? status : EXIT_ERROR; }
 
 int cmd_validate(const Options &opt) {
   if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
@@ -471,10 +471,10 @@ int cmd_validate(const Options &opt) {
   } else {
     write_raw(copy, opt.human);
   }
-  return done(kExitMatch);
+  return done(EXIT_MATCH);
 }
 
-// The human view of a test answer: the marker view, then the list.
+/* The human view of a test answer: the marker view, then the list. */
 void show_test(const std::vector<MatchInfo> &matches, const std::string &text, bool color) {
   if (matches.empty()) {
     write_str("no match\n");
@@ -499,7 +499,7 @@ void show_test(const std::vector<MatchInfo> &matches, const std::string &text, b
   }
 }
 
-// Spans must lie within the text, in order and without overlap.
+/* Spans must lie within the text, in order and without overlap. */
 bool spans_fit(const std::vector<MatchInfo> &matches, const std::string &text) {
   long long prev_end = 0;
   for (const MatchInfo &m : matches) {
@@ -524,14 +524,14 @@ int cmd_test(const Options &opt) {
   if (!read_test_answer(copy.c_str(), matches) || !spans_fit(matches, text)) {
     write_raw(copy, opt.human);
     error("cannot read the answer of rx_test");
-    return done(kExitError);
+    return done(EXIT_ERROR);
   }
   if (opt.human) {
     show_test(matches, text, color_wanted(opt.grep.color));
   } else {
     write_raw(copy, false);
   }
-  return done(matches.empty() ? kExitNone : kExitMatch);
+  return done(matches.empty() ? EXIT_NONE : EXIT_MATCH);
 }
 
 int cmd_replace(const Options &opt) {
@@ -550,7 +550,7 @@ int cmd_replace(const Options &opt) {
   if (!read_replace_answer(copy.c_str(), &result, &count)) {
     write_raw(copy, opt.human);
     error("cannot read the answer of rx_replace_preview");
-    return done(kExitError);
+    return done(EXIT_ERROR);
   }
   if (opt.human) {
     write_str(result);
@@ -561,14 +561,14 @@ int cmd_replace(const Options &opt) {
   } else {
     write_raw(copy, false);
   }
-  return done(count > 0 ? kExitMatch : kExitNone);
+  return done(count > 0 ? EXIT_MATCH : EXIT_NONE);
 }
 
 int cmd_generate(const Options &opt) {
   std::string json;
   if (opt.json != nullptr) {
     if (opt.args.size() > 1) return usage_error("%s", "give the examples either as arguments or with --json");
-    if (!read_input(opt.json, "JSON input", json)) return kExitError;
+    if (!read_input(opt.json, "JSON input", json)) return EXIT_ERROR;
   } else {
     if (opt.args.size() < 2) return usage_error("%s", "generate needs at least one EXAMPLE (or --json FILE)");
     json = examples_to_json(std::vector<const char *>(opt.args.begin() + 1, opt.args.end()));
@@ -585,7 +585,7 @@ int cmd_generate(const Options &opt) {
   } else {
     write_raw(copy, opt.human);
   }
-  return done(kExitMatch);
+  return done(EXIT_MATCH);
 }
 
 int cmd_grep(const Options &opt) {
@@ -600,8 +600,8 @@ int run(int argc, char **argv) {
   const int st = parse_command_line(argc, argv, cmd, opt);
   if (st >= 0) return st;
   if (opt.version) {
-    std::printf("%s %s\n", kProgram, KELVARON_REGEX_VERSION_STRING);
-    return done(kExitMatch);
+    std::printf("%s %s\n", PROGRAM, KELVARON_REGEX_VERSION_STRING);
+    return done(EXIT_MATCH);
   }
   if (opt.help) return show_help(cmd);
   if (word == nullptr) return usage_error("no command given (%s)", command_names().c_str());
@@ -612,12 +612,12 @@ int run(int argc, char **argv) {
   return cmd->run(opt);
 }
 
-}  // namespace
-}  // namespace cli
+} /* namespace */
+} /* namespace cli */
 
 int main(int argc, char **argv) {
 #if defined(_WIN32)
-  // Texts and answers are bytes: no line-break translation on the way in or out.
+  /* Texts and answers are bytes: no line-break translation on the way in or out. */
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif

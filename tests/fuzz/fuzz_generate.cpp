@@ -1,13 +1,13 @@
-// Fuzz target of rx_generate on raw bytes: the input up to its first NUL
-// byte is examples_json. A null answer must carry a documented message; a
-// non-null one must have the documented shape, and when the input is an
-// array of strings, its pattern must match every example in full.
+/* Fuzz target of rx_generate on raw bytes: the input up to its first NUL
+ * byte is examples_json. A null answer must carry a documented message; a
+ * non-null one must have the documented shape, and when the input is an
+ * array of strings, its pattern must match every example in full. */
 #include "fuzz_support.h"
 
 using namespace krx_fuzz;
 
-// The strings of a JSON array of strings, read as strictly as the library
-// reads them; false for anything else.
+/* The strings of a JSON array of strings, read as strictly as the library
+ * reads them; false for anything else. */
 static bool read_examples(const std::string &json, std::vector<std::string> *out) {
     yyjson_doc *doc = yyjson_read(json.data(), json.size(), 0);
     if (doc == nullptr) return false;

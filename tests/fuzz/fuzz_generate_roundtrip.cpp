@@ -1,14 +1,14 @@
-// Fuzz target of rx_generate on valid example lists: the input, cut at NUL
-// bytes into up to 64 pieces, becomes a JSON array of strings (each at most
-// 4096 bytes once decoded; bytes that are not UTF-8 are written as \u00XX,
-// so that example holds that character's UTF-8 form). rx_generate must
-// answer, and through rx_test its pattern must match every example in full.
+/* Fuzz target of rx_generate on valid example lists: the input, cut at NUL
+ * bytes into up to 64 pieces, becomes a JSON array of strings (each at most
+ * 4096 bytes once decoded; bytes that are not UTF-8 are written as \u00XX,
+ * so that example holds that character's UTF-8 form). rx_generate must
+ * answer, and through rx_test its pattern must match every example in full. */
 #include "fuzz_support.h"
 
 using namespace krx_fuzz;
 
-// Length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), 0 when
-// the bytes there are not one (overlong forms and surrogates are not).
+/* Length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), 0 when
+ * the bytes there are not one (overlong forms and surrogates are not). */
 static size_t utf8_length(const std::string &s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) return 1;
@@ -26,10 +26,10 @@ static size_t utf8_length(const std::string &s, size_t i) {
     return len;
 }
 
-// Appends piece to json as a string literal and its decoded bytes to
-// example, stopping before the example would pass 4096 bytes.
+/* Appends piece to json as a string literal and its decoded bytes to
+ * example, stopping before the example would pass 4096 bytes. */
 static void add_example(const std::string &piece, std::string *json, std::string *example) {
-    static const char kHex[] = "0123456789abcdef";
+    static const char HEX[] = "0123456789abcdef";
     *json += '"';
     for (size_t i = 0; i < piece.size();) {
         const unsigned char c = static_cast<unsigned char>(piece[i]);
@@ -42,8 +42,8 @@ static void add_example(const std::string &piece, std::string *json, std::string
         if (example->size() + decoded.size() > 4096) break;
         if (len == 0 || c < 0x20) {
             *json += "\\u00";
-            *json += kHex[c >> 4];
-            *json += kHex[c & 15];
+            *json += HEX[c >> 4];
+            *json += HEX[c & 15];
         } else {
             if (c == '"' || c == '\\') *json += '\\';
             *json += decoded;

@@ -1,8 +1,8 @@
-// Fuzz target of rx_replace_preview: the input is "pattern NUL text NUL
-// replacement". The answer is {"result":"...","count":N}, and it must say
-// what rx_test says of the same pattern and text: the same failure, or N
-// equal to the number of matches and the result equal to the text with each
-// match's bytes replaced.
+/* Fuzz target of rx_replace_preview: the input is "pattern NUL text NUL
+ * replacement". The answer is {"result":"...","count":N}, and it must say
+ * what rx_test says of the same pattern and text: the same failure, or N
+ * equal to the number of matches and the result equal to the text with each
+ * match's bytes replaced. */
 #include "fuzz_support.h"
 
 using namespace krx_fuzz;

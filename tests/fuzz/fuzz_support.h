@@ -1,7 +1,7 @@
-// Shared pieces of the fuzz targets: cutting an input into argument strings,
-// reading an answer with yyjson, and the checks a host relies on. A check
-// that fails prints what it saw and aborts, which libFuzzer reports as a
-// crash and keeps the input of.
+/* Shared pieces of the fuzz targets: cutting an input into argument strings,
+ * reading an answer with yyjson, and the checks a host relies on. A check
+ * that fails prints what it saw and aborts, which libFuzzer reports as a
+ * crash and keeps the input of. */
 #ifndef KRX_FUZZ_SUPPORT_H
 #define KRX_FUZZ_SUPPORT_H
 
@@ -29,9 +29,9 @@ inline void check(bool ok, const char *what, const std::string &detail = "") {
     if (!ok) fail(what, detail);
 }
 
-// The input cut at NUL bytes into at most `parts` strings; a missing part is
-// empty, and the last one ends at its next NUL (a C string could not carry
-// more).
+/* The input cut at NUL bytes into at most `parts` strings; a missing part is
+ * empty, and the last one ends at its next NUL (a C string could not carry
+ * more). */
 inline std::vector<std::string> split(const uint8_t *data, size_t size, size_t parts) {
     std::vector<std::string> out(parts);
     const char *p = reinterpret_cast<const char *>(data);
@@ -45,9 +45,9 @@ inline std::vector<std::string> split(const uint8_t *data, size_t size, size_t p
     return out;
 }
 
-// A parsed answer. Answers carry the bytes of the text unchanged, which need
-// not be UTF-8, so invalid UTF-8 inside strings is accepted; everything else
-// must be standard JSON.
+/* A parsed answer. Answers carry the bytes of the text unchanged, which need
+ * not be UTF-8, so invalid UTF-8 inside strings is accepted; everything else
+ * must be standard JSON. */
 struct Doc {
     yyjson_doc *doc = nullptr;
     explicit Doc(const std::string &json) {
@@ -64,8 +64,8 @@ struct Doc {
 
 inline std::string str_of(yyjson_val *v) { return std::string(yyjson_get_str(v), yyjson_get_len(v)); }
 
-// The members of an object, which must have exactly these keys in this
-// order; `where` names the object in a failure.
+/* The members of an object, which must have exactly these keys in this
+ * order; `where` names the object in a failure. */
 inline std::vector<yyjson_val *> members(yyjson_val *obj, const std::vector<const char *> &keys,
                                          const std::string &where) {
     check(yyjson_is_obj(obj) && yyjson_obj_size(obj) == keys.size(), "wrong object shape", where);
@@ -79,14 +79,14 @@ inline std::vector<yyjson_val *> members(yyjson_val *obj, const std::vector<cons
     return out;
 }
 
-// A non-negative integer no greater than limit.
+/* A non-negative integer no greater than limit. */
 inline uint64_t offset_of(yyjson_val *v, uint64_t limit, const std::string &where) {
     check(yyjson_is_uint(v) && yyjson_get_uint(v) <= limit, "offset out of range", where);
     return yyjson_get_uint(v);
 }
 
-// A copy of the answer, or the error text after a null answer; the error
-// text must be empty after a success and non-empty after a failure.
+/* A copy of the answer, or the error text after a null answer; the error
+ * text must be empty after a success and non-empty after a failure. */
 struct Result {
     bool null = false;
     std::string text;
@@ -103,15 +103,15 @@ inline Result take(const char *answer) {
     return r;
 }
 
-// The messages rx_test and rx_replace_preview may fail with on non-null
-// arguments.
+/* The messages rx_test and rx_replace_preview may fail with on non-null
+ * arguments. */
 inline bool is_match_failure(const std::string &m) {
     if (m.rfind("invalid pattern: ", 0) == 0) return m.size() > 17;
     return m == "text exceeds 10485760 bytes" || m == "backtracking limit reached" ||
            m == "out of memory" || m == "out of memory for JSON buffer";
 }
 
-// "example N<rest>" with N an index below 64 written without leading zeros.
+/* "example N<rest>" with N an index below 64 written without leading zeros. */
 inline bool is_example_message(const std::string &m, const char *rest) {
     const std::string head = "example ";
     if (m.rfind(head, 0) != 0) return false;
@@ -132,15 +132,15 @@ inline bool is_generate_failure(const std::string &m) {
            m == "out of memory for JSON buffer";
 }
 
-// One match of an rx_test answer.
+/* One match of an rx_test answer. */
 struct Span {
     uint64_t start, end;
 };
 
-// Checks an rx_test answer against the text it was made for and returns its
-// spans: offsets inside the text, matches left to right without overlap
-// (after an empty match the next starts further on), match and group texts
-// equal to the bytes they name, groups 1..16 in increasing order.
+/* Checks an rx_test answer against the text it was made for and returns its
+ * spans: offsets inside the text, matches left to right without overlap
+ * (after an empty match the next starts further on), match and group texts
+ * equal to the bytes they name, groups 1..16 in increasing order. */
 inline std::vector<Span> check_matches(const std::string &answer, const std::string &text) {
     Doc d(answer);
     yyjson_val *list = members(d.root(), {"matches"}, answer)[0];
@@ -175,8 +175,8 @@ inline std::vector<Span> check_matches(const std::string &answer, const std::str
     return spans;
 }
 
-// Checks an rx_generate answer and that, through rx_test, its pattern
-// matches each example in full and only there.
+/* Checks an rx_generate answer and that, through rx_test, its pattern
+ * matches each example in full and only there. */
 inline void check_generated(const std::string &answer, const std::vector<std::string> &examples) {
     Doc d(answer);
     std::vector<yyjson_val *> f = members(d.root(), {"pattern", "verbose"}, answer);
@@ -195,6 +195,6 @@ inline void check_generated(const std::string &answer, const std::vector<std::st
     }
 }
 
-}  // namespace krx_fuzz
+} /* namespace krx_fuzz */
 
-#endif  // KRX_FUZZ_SUPPORT_H
+#endif /* KRX_FUZZ_SUPPORT_H */

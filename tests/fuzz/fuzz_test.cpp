@@ -1,8 +1,8 @@
-// Fuzz target of rx_test: the input is "pattern NUL text". A non-null
-// answer must be a well-formed match report of that text (see
-// check_matches); a null one must carry a documented message. rx_validate
-// must agree on the pattern: rx_test fails with "invalid pattern: M" exactly
-// when rx_validate answers {"ok":false,"error":"M"}.
+/* Fuzz target of rx_test: the input is "pattern NUL text". A non-null
+ * answer must be a well-formed match report of that text (see
+ * check_matches); a null one must carry a documented message. rx_validate
+ * must agree on the pattern: rx_test fails with "invalid pattern: M" exactly
+ * when rx_validate answers {"ok":false,"error":"M"}. */
 #include "fuzz_support.h"
 
 using namespace krx_fuzz;

@@ -1,7 +1,7 @@
-// Fuzz target of rx_validate: the input up to its first NUL byte is the
-// pattern. The answer is never null (no allocation fails here) and is
-// exactly {"ok":true} or {"ok":false,"error":"<non-empty message>"}; a
-// rejected pattern is no failure, so the error text stays empty.
+/* Fuzz target of rx_validate: the input up to its first NUL byte is the
+ * pattern. The answer is never null (no allocation fails here) and is
+ * exactly {"ok":true} or {"ok":false,"error":"<non-empty message>"}; a
+ * rejected pattern is no failure, so the error text stays empty. */
 #include "fuzz_support.h"
 
 using namespace krx_fuzz;
@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<yyjson_val *> f = members(d.root(), {"ok", "error"}, r.text);
     check(yyjson_is_false(f[0]) && yyjson_is_str(f[1]) && yyjson_get_len(f[1]) > 0,
           "rejection shape", r.text);
-    // The second compile check exists to agree with the first; a pattern
-    // only one of them rejects is a fault of the library.
+    /* The second compile check exists to agree with the first; a pattern
+     * only one of them rejects is a fault of the library. */
     check(str_of(f[1]).rfind("NFA reject", 0) != 0, "the two compile checks disagree", r.text);
     return 0;
 }

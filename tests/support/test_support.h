@@ -1,5 +1,5 @@
-// Small helpers shared by the test programs (header-only, so the public
-// tests, which link nothing but the shared library, can use them too).
+/* Small helpers shared by the test programs (header-only, so the public
+ * tests, which link nothing but the shared library, can use them too). */
 #ifndef KRX_TEST_SUPPORT_H
 #define KRX_TEST_SUPPORT_H
 
@@ -18,13 +18,13 @@ inline void *call_function(void *arg) {
     return nullptr;
 }
 
-// Runs fn on a new thread whose stack is exactly stack_bytes (1 MiB by
-// default, the smallest stack a host thread is likely to give the library)
-// and waits for it. Returns false when the thread could not be started.
-// Passing EXPECT/ASSERT checks may run on that thread, but no SCOPED_TRACE:
-// on Windows a thread that touches GoogleTest's per-thread state gets a
-// watcher thread, which can race the test program's exit and crash it
-// after every test has passed.
+/* Runs fn on a new thread whose stack is exactly stack_bytes (1 MiB by
+ * default, the smallest stack a host thread is likely to give the library)
+ * and waits for it. Returns false when the thread could not be started.
+ * Passing EXPECT/ASSERT checks may run on that thread, but no SCOPED_TRACE:
+ * on Windows a thread that touches GoogleTest's per-thread state gets a
+ * watcher thread, which can race the test program's exit and crash it
+ * after every test has passed. */
 inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_bytes = 1u << 20) {
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return false;
@@ -37,14 +37,14 @@ inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_byte
     return ok;
 }
 
-// True when the long mode of the generated tests is asked for (KRX_LONG=1).
+/* True when the long mode of the generated tests is asked for (KRX_LONG=1). */
 inline bool long_mode() {
     const char *v = std::getenv("KRX_LONG");
     return v != nullptr && v[0] == '1';
 }
 
-// Compares two long texts and, when they differ, describes where instead of
-// printing megabytes.
+/* Compares two long texts and, when they differ, describes where instead of
+ * printing megabytes. */
 inline ::testing::AssertionResult same_long_text(const std::string &actual,
                                                  const std::string &expected) {
     if (actual == expected) return ::testing::AssertionSuccess();
@@ -57,6 +57,6 @@ inline ::testing::AssertionResult same_long_text(const std::string &actual,
            << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120) << "...";
 }
 
-}  // namespace krx_test
+} /* namespace krx_test */
 
 #endif
