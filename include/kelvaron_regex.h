@@ -90,8 +90,7 @@ RX_API const char *rx_test(const char *pattern, const char *text);
  * references, no escapes): {"result":"...","count":N}.
  * NULL on failure, with the reasons of rx_test and "null replacement".
  */
-RX_API const char *rx_replace_preview(const char *pattern, const char *text,
-                                      const char *replacement);
+RX_API const char *rx_replace_preview(const char *pattern, const char *text, const char *replacement);
 
 /*
  * Synthesises an anchored pattern that matches every example of a JSON

@@ -25,7 +25,7 @@
 #include "rx_infer.h"
 #include "rx_match_win.h"
 
-#define MSG_SIZE 256            /* message areas of the compile checks */
+#define MSG_SIZE 256 /* message areas of the compile checks */
 #define MAX_EXAMPLES 64
 #define MAX_EXAMPLE_BYTES 4096
 
@@ -108,8 +108,8 @@ static char *escape_into(char *out, const char *in, uint64_t n) {
  * \u00xx in lower-case hex (never a short form such as \b or \f), and every
  * other byte, 0x7F and 0x80..0xFF included, passes unchanged. This is the
  * library's one JSON quoting routine. */
-static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity,
-                               const char *bytes, uint64_t count) {
+static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
+                               uint64_t count) {
     while (count > 0) {
         uint64_t take = count < ESCAPE_CHUNK ? count : ESCAPE_CHUNK;
         if (rx_buf_reserve(data, length, capacity, 6 * take) != 0) return -1;
@@ -123,8 +123,8 @@ static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity
 }
 
 /* Appends the bytes quoted as a JSON string literal. */
-static int json_append_quoted(char **data, uint64_t *length, uint64_t *capacity,
-                              const char *bytes, uint64_t count) {
+static int json_append_quoted(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
+                              uint64_t count) {
     if (rx_buf_putc(data, length, capacity, '"') != 0) return -1;
     if (json_append_escaped(data, length, capacity, bytes, count) != 0) return -1;
     return rx_buf_putc(data, length, capacity, '"');
@@ -188,8 +188,7 @@ int rx_validate_pattern(const char *pattern, char *msg, uint64_t msg_size) {
         return -1;
     }
     if (nfa_ok != 0) {
-        if (writable)
-            snprintf(msg, static_cast<size_t>(msg_size), "NFA reject (engine ok): %.127s", second);
+        if (writable) snprintf(msg, static_cast<size_t>(msg_size), "NFA reject (engine ok): %.127s", second);
         return -1;
     }
     if (writable) msg[0] = '\0';
@@ -203,8 +202,7 @@ extern "C" RX_API const char *rx_validate(const char *pattern) {
         return rx_tls_printf_json("{\"ok\":false,\"error\":\"null pattern\"}");
     }
     char msg[MSG_SIZE];
-    if (rx_validate_pattern(pattern, msg, sizeof msg) == 0)
-        return rx_tls_printf_json("{\"ok\":true}");
+    if (rx_validate_pattern(pattern, msg, sizeof msg) == 0) return rx_tls_printf_json("{\"ok\":true}");
     char *quoted = json_escape_str(msg);
     if (quoted == nullptr) {
         rx_set_error("%s", msg);
@@ -336,7 +334,8 @@ static int append_match(char **d, uint64_t *len, uint64_t *cap, const char *text
         for (int j = 1; j <= RX_MAX_GROUPS; j++) {
             if (!caps->set[j]) continue;
             uint64_t gs = caps->start[j], ge = caps->end[j];
-            if (append_head(d, len, cap, !listed, j, static_cast<int32_t>(gs), static_cast<int32_t>(ge)) != 0 ||
+            if (append_head(d, len, cap, !listed, j, static_cast<int32_t>(gs), static_cast<int32_t>(ge)) !=
+                    0 ||
                 json_append_escaped(d, len, cap, text + gs, ge >= gs ? ge - gs : 0) != 0 ||
                 rx_buf_puts(d, len, cap, "\"}") != 0)
                 return -1;

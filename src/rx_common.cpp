@@ -204,7 +204,8 @@ const char *rx_tls_adopt_json(char *data, uint64_t len, uint64_t capacity) {
     }
     uint64_t cap = g_json_cap >= need ? g_json_cap : json_capacity_for(g_json_cap, need);
     if (cap != capacity) {
-        char *block = cap <= SIZE_MAX ? static_cast<char *>(rx_realloc(data, static_cast<size_t>(cap))) : nullptr;
+        char *block =
+            cap <= SIZE_MAX ? static_cast<char *>(rx_realloc(data, static_cast<size_t>(cap))) : nullptr;
         if (block == nullptr) {
             free(data);
             rx_set_error("out of memory for JSON buffer");
@@ -251,8 +252,7 @@ const char *rx_tls_printf_json(const char *format, ...) {
 
 /* The capacity doubles (64 to start) until it is above length + count; -1
  * leaves the buffer as it was. */
-int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
-                        uint64_t count) {
+int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity, uint64_t count) {
     uint64_t cap = *capacity != 0 ? *capacity * 2 : 64;
     while (cap <= *length + count) cap *= 2;
     if (cap > SIZE_MAX) return -1;
@@ -267,11 +267,9 @@ int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
 /* Appends as rx_buf_putc would byte by byte (the same capacities, and on a
  * failed growth the same bytes left appended), but copies whole stretches
  * between growths. */
-int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
-                     const char *bytes, uint64_t count) {
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity, const char *bytes, uint64_t count) {
     while (count > 0) {
-        if (!(*length + 1 < *capacity) && rx_buf_reserve_grow(data, length, capacity, 1) != 0)
-            return -1;
+        if (!(*length + 1 < *capacity) && rx_buf_reserve_grow(data, length, capacity, 1) != 0) return -1;
         uint64_t room = *capacity - 1 - *length;
         uint64_t take = room < count ? room : count;
         memcpy(*data + *length, bytes, static_cast<size_t>(take));
@@ -312,8 +310,8 @@ uint64_t rx_format_int(char *out, int32_t value) {
     char *at = out;
     if (value < 0) *at++ = '-';
     uint64_t digits = 1 + (rest >= 10u) + (rest >= 100u) + (rest >= 1000u) + (rest >= 10000u) +
-                      (rest >= 100000u) + (rest >= 1000000u) + (rest >= 10000000u) +
-                      (rest >= 100000000u) + (rest >= 1000000000u);
+                      (rest >= 100000u) + (rest >= 1000000u) + (rest >= 10000000u) + (rest >= 100000000u) +
+                      (rest >= 1000000000u);
     uint64_t size = static_cast<uint64_t>(at - out) + digits;
     char *end = at + digits;
     while (digits > 4) {
@@ -326,8 +324,7 @@ uint64_t rx_format_int(char *out, int32_t value) {
     return size;
 }
 
-int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
-                   int32_t value) {
+int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity, int32_t value) {
     if (*length + 11 < *capacity) { /* room for any number: write it in place */
         *length += rx_format_int(*data + *length, value);
         (*data)[*length] = '\0';
@@ -337,8 +334,7 @@ int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
     return rx_buf_putn_grow(data, length, capacity, digits, rx_format_int(digits, value));
 }
 
-int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
-                  const char *format, ...) {
+int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity, const char *format, ...) {
     char area[512];
     va_list args;
     va_start(args, format);

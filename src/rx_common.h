@@ -96,25 +96,22 @@ uint64_t rx_tls_json_capacity(void);
  * out (bytes appended before the failure stay, still terminated).
  * The appends that fit the block are written here, inline; the growth and
  * its byte-by-byte failure rule live in rx_buf_putn_grow. */
-int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity,
-                     const char *bytes, uint64_t count);
+int rx_buf_putn_grow(char **data, uint64_t *length, uint64_t *capacity, const char *bytes, uint64_t count);
 
-int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity,
-                        uint64_t count);
+int rx_buf_reserve_grow(char **data, uint64_t *length, uint64_t *capacity, uint64_t count);
 
 /* Makes room for count more bytes and the terminator, growing as appends
  * would (doubling from 64); the text stays as it was. A caller may then
  * write up to count bytes after the text itself, move length on and
  * terminate the text. */
-static inline int rx_buf_reserve(char **data, uint64_t *length, uint64_t *capacity,
-                                 uint64_t count) {
+static inline int rx_buf_reserve(char **data, uint64_t *length, uint64_t *capacity, uint64_t count) {
     if (*length + count < *capacity) return 0;
     return rx_buf_reserve_grow(data, length, capacity, count);
 }
 
 /* Appends count bytes from bytes (which may hold NUL bytes). */
-static inline int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity,
-                              const char *bytes, uint64_t count) {
+static inline int rx_buf_putn(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
+                              uint64_t count) {
     /* Room for the bytes and the terminator; an empty buffer has none. */
     if (*length + count < *capacity) {
         memcpy(*data + *length, bytes, static_cast<size_t>(count));
@@ -130,8 +127,7 @@ static inline int rx_buf_putc(char **data, uint64_t *length, uint64_t *capacity,
     return rx_buf_putn(data, length, capacity, &c, 1);
 }
 
-static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
-                              const char *string) {
+static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity, const char *string) {
     return rx_buf_putn(data, length, capacity, string, strlen(string));
 }
 
@@ -139,10 +135,8 @@ static inline int rx_buf_puts(char **data, uint64_t *length, uint64_t *capacity,
  * terminator, and returns their number (at most 11, "-2147483648"). */
 uint64_t rx_format_int(char *out, int32_t value);
 /* Appends value in decimal, the bytes "%d" would print. */
-int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity,
-                   int32_t value);
-int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity,
-                  const char *format, ...) RX_PRINTF(4, 5);
+int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity, int32_t value);
+int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity, const char *format, ...) RX_PRINTF(4, 5);
 void rx_buf_free(char *data);
 
 /* ---- pattern flags ---------------------------------------------------------

@@ -17,11 +17,21 @@
 /* 1 for the bytes the pattern syntax reads as operators. */
 static int is_operator_byte(unsigned char b) {
     switch (b) {
-    case '$': case '(': case ')': case '*': case '+': case '.': case '?':
-    case '[': case '\\': case ']': case '^': case '{': case '|': case '}':
-        return 1;
-    default:
-        return 0;
+    case '$':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case '.':
+    case '?':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '{':
+    case '|':
+    case '}': return 1;
+    default: return 0;
     }
 }
 
@@ -32,11 +42,9 @@ int rx_escape_literal(const char *source, uint64_t count, char **out_text, uint6
     if (count == 0) {
         /* The empty text still comes back as a block of its own. */
         char *empty = static_cast<char *>(rx_calloc(1, 1));
-        if (empty == nullptr)
-            return -1;
+        if (empty == nullptr) return -1;
         *out_text = empty;
-        if (out_length != nullptr)
-            *out_length = 0;
+        if (out_length != nullptr) *out_length = 0;
         return 0;
     }
 
@@ -55,7 +63,6 @@ int rx_escape_literal(const char *source, uint64_t count, char **out_text, uint6
         }
     }
     *out_text = data;
-    if (out_length != nullptr)
-        *out_length = length;
+    if (out_length != nullptr) *out_length = length;
     return 0;
 }

@@ -44,10 +44,10 @@ namespace {
 /* One token of an example: a maximal run of digits, letters (the
  * underscore counts as a letter) or white space, or one other byte. */
 typedef struct tok {
-    int32_t kind;  /* TOK_DIGIT .. TOK_OTHER */
-    uint8_t byte;  /* TOK_OTHER: the byte; 0 for runs */
+    int32_t kind;   /* TOK_DIGIT .. TOK_OTHER */
+    uint8_t byte;   /* TOK_OTHER: the byte; 0 for runs */
     int32_t length; /* bytes covered: >= 1 for a run, 1 for TOK_OTHER */
-    char *text;    /* run: NUL-terminated copy of its bytes; else null */
+    char *text;     /* run: NUL-terminated copy of its bytes; else null */
 } tok;
 
 /* Tokens of one example in order. All-zero means empty and owning nothing;
@@ -77,12 +77,9 @@ typedef struct patbuf {
 /* Kind of the token a byte belongs to, by value alone (no locale, no
  * decoding): these classes are exactly what \d, [A-Za-z_] and \s match. */
 static int byte_kind(unsigned char b) {
-    if (b >= '0' && b <= '9')
-        return TOK_DIGIT;
-    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_')
-        return TOK_ALPHA;
-    if ((b >= 0x09 && b <= 0x0D) || b == ' ')
-        return TOK_SPACE;
+    if (b >= '0' && b <= '9') return TOK_DIGIT;
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_') return TOK_ALPHA;
+    if ((b >= 0x09 && b <= 0x0D) || b == ' ') return TOK_SPACE;
     return TOK_OTHER;
 }
 
@@ -93,20 +90,17 @@ static int byte_kind(unsigned char b) {
  * release. */
 static int tokseq_push(tokseq *seq, int kind, int byte, uint32_t length, const char *source) {
     if (seq->count >= seq->capacity) {
-        if (seq->capacity > INT32_MAX / 2)
-            return -1;
+        if (seq->capacity > INT32_MAX / 2) return -1;
         int32_t grown = seq->capacity == 0 ? 16 : seq->capacity * 2;
         tok *items = static_cast<tok *>(rx_realloc(seq->items, static_cast<size_t>(grown) * sizeof(tok)));
-        if (items == nullptr)
-            return -1;
+        if (items == nullptr) return -1;
         seq->items = items;
         seq->capacity = grown;
     }
     char *text = nullptr;
     if (source != nullptr && length > 0) {
         text = static_cast<char *>(rx_malloc(static_cast<size_t>(length) + 1));
-        if (text == nullptr)
-            return -1;
+        if (text == nullptr) return -1;
         memcpy(text, source, length);
         text[length] = '\0';
     }
@@ -129,16 +123,13 @@ static int tokenise(const char *example, tokseq *seq) {
         unsigned char b = static_cast<unsigned char>(example[i]);
         int kind = byte_kind(b);
         if (kind == TOK_OTHER) {
-            if (tokseq_push(seq, TOK_OTHER, b, 1, nullptr) != 0)
-                return -1;
+            if (tokseq_push(seq, TOK_OTHER, b, 1, nullptr) != 0) return -1;
             i++;
             continue;
         }
         size_t j = i + 1;
-        while (j < n && byte_kind(static_cast<unsigned char>(example[j])) == kind)
-            j++;
-        if (tokseq_push(seq, kind, 0, static_cast<uint32_t>(j - i), example + i) != 0)
-            return -1;
+        while (j < n && byte_kind(static_cast<unsigned char>(example[j])) == kind) j++;
+        if (tokseq_push(seq, kind, 0, static_cast<uint32_t>(j - i), example + i) != 0) return -1;
         i = j;
     }
     return 0;
@@ -146,8 +137,7 @@ static int tokenise(const char *example, tokseq *seq) {
 
 /* Frees every token text and the items array; leaves the sequence empty. */
 static void tokseq_release(tokseq *seq) {
-    for (int32_t i = 0; i < seq->count; i++)
-        free(seq->items[i].text);
+    for (int32_t i = 0; i < seq->count; i++) free(seq->items[i].text);
     free(seq->items);
     seq->items = nullptr;
     seq->count = 0;
@@ -160,18 +150,13 @@ static void tokseq_release(tokseq *seq) {
  * sequence has no shape, not even a shape shared with itself. */
 static int same_shape(const tokseq *seqs, int m) {
     const tokseq *ref = &seqs[0];
-    if (ref->count < 1)
-        return 0;
+    if (ref->count < 1) return 0;
     for (int j = 1; j < m; j++) {
         const tokseq *other = &seqs[j];
-        if (other->count != ref->count)
-            return 0;
+        if (other->count != ref->count) return 0;
         for (int32_t i = 0; i < ref->count; i++) {
-            if (other->items[i].kind != ref->items[i].kind)
-                return 0;
-            if (ref->items[i].kind == TOK_OTHER &&
-                other->items[i].byte != ref->items[i].byte)
-                return 0;
+            if (other->items[i].kind != ref->items[i].kind) return 0;
+            if (ref->items[i].kind == TOK_OTHER && other->items[i].byte != ref->items[i].byte) return 0;
         }
     }
     return 1;
@@ -191,21 +176,17 @@ static int cmp_str(const void *a, const void *b) {
 /* Appends atom with the bounds min..max: the atom alone for 1..1, atom{n}
  * for equal bounds, atom{min,max} otherwise. */
 static int emit_quant(char **data, uint64_t *length, uint64_t *capacity, const char *atom, int min, int max) {
-    if (min == 1 && max == 1)
-        return rx_buf_puts(data, length, capacity, atom);
-    if (min == max)
-        return rx_buf_printf(data, length, capacity, "%s{%d}", atom, min);
+    if (min == 1 && max == 1) return rx_buf_puts(data, length, capacity, atom);
+    if (min == max) return rx_buf_printf(data, length, capacity, "%s{%d}", atom, min);
     return rx_buf_printf(data, length, capacity, "%s{%d,%d}", atom, min, max);
 }
 
 /* Appends count example bytes, escaped. An empty piece appends nothing. */
-static int put_escaped(char **data, uint64_t *length, uint64_t *capacity,
-                       const char *source, uint64_t count) {
-    if (count == 0)
-        return 0;
+static int put_escaped(char **data, uint64_t *length, uint64_t *capacity, const char *source,
+                       uint64_t count) {
+    if (count == 0) return 0;
     char *escaped = nullptr;
-    if (rx_escape_literal(source, count, &escaped, nullptr) != 0)
-        return -1;
+    if (rx_escape_literal(source, count, &escaped, nullptr) != 0) return -1;
     int rc = rx_buf_puts(data, length, capacity, escaped);
     free(escaped);
     return rc;
@@ -223,17 +204,13 @@ static int cmp_middle(const void *a, const void *b) {
     for (uint64_t i = 0; i < common; i++) {
         unsigned char bx = static_cast<unsigned char>(x->bytes[i]);
         unsigned char by = static_cast<unsigned char>(y->bytes[i]);
-        if (bx != by)
-            return bx < by ? -1 : 1;
+        if (bx != by) return bx < by ? -1 : 1;
     }
-    if (x->length == y->length)
-        return 0;
+    if (x->length == y->length) return 0;
     return x->length > y->length ? -1 : 1;
 }
 
-static int is_continuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;
-}
+static int is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 /* ^b{lo,hi}$ for examples that all repeat the byte ex[0][0]. The byte stays
  * literal even when it is a digit, letter or space. */
@@ -241,20 +218,16 @@ static int build_run(const char *const *ex, const uint64_t *lens, int m, patbuf 
     uint64_t lo = lens[0];
     uint64_t hi = lens[0];
     for (int j = 1; j < m; j++) {
-        if (lens[j] < lo)
-            lo = lens[j];
-        if (lens[j] > hi)
-            hi = lens[j];
+        if (lens[j] < lo) lo = lens[j];
+        if (lens[j] > hi) hi = lens[j];
     }
     char *atom = nullptr;
-    if (rx_escape_literal(ex[0], 1, &atom, nullptr) != 0)
-        return -1;
+    if (rx_escape_literal(ex[0], 1, &atom, nullptr) != 0) return -1;
     int rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "^");
     if (rc == 0)
         rc = emit_quant(&out->data, &out->length, &out->capacity, atom, static_cast<int>(lo),
                         static_cast<int>(hi));
-    if (rc == 0)
-        rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
+    if (rc == 0) rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
     free(atom);
     return rc;
 }
@@ -264,8 +237,7 @@ static int build_run(const char *const *ex, const uint64_t *lens, int m, patbuf 
  * is written literally; any other run becomes its class with the range of
  * lengths seen at that position, whatever the texts. */
 static int build_aligned(const tokseq *seqs, int m, patbuf *out) {
-    if (rx_buf_puts(&out->data, &out->length, &out->capacity, "^") != 0)
-        return -1;
+    if (rx_buf_puts(&out->data, &out->length, &out->capacity, "^") != 0) return -1;
     for (int32_t i = 0; i < seqs[0].count; i++) {
         const tok *ref = &seqs[0].items[i];
         int rc;
@@ -278,10 +250,8 @@ static int build_aligned(const tokseq *seqs, int m, patbuf *out) {
             int agree = 1;
             for (int j = 1; j < m; j++) {
                 const tok *t = &seqs[j].items[i];
-                if (t->length < lo)
-                    lo = t->length;
-                if (t->length > hi)
-                    hi = t->length;
+                if (t->length < lo) lo = t->length;
+                if (t->length > hi) hi = t->length;
                 if (t->length != ref->length ||
                     memcmp(t->text, ref->text, static_cast<size_t>(ref->length)) != 0)
                     agree = 0;
@@ -296,8 +266,7 @@ static int build_aligned(const tokseq *seqs, int m, patbuf *out) {
                 rc = emit_quant(&out->data, &out->length, &out->capacity, atom, lo, hi);
             }
         }
-        if (rc != 0)
-            return -1;
+        if (rc != 0) return -1;
     }
     return rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
 }
@@ -310,30 +279,25 @@ static int build_aligned(const tokseq *seqs, int m, patbuf *out) {
  * then cut so that prefix and suffix never overlap in the shortest example
  * (the prefix keeps its length), then shortened while its first byte is a
  * continuation byte. */
-static void affixes(const char *const *ex, const uint64_t *lens, int m,
-                    uint64_t *out_prefix, uint64_t *out_suffix) {
+static void affixes(const char *const *ex, const uint64_t *lens, int m, uint64_t *out_prefix,
+                    uint64_t *out_suffix) {
     uint64_t shortest = lens[0];
     for (int j = 1; j < m; j++)
-        if (lens[j] < shortest)
-            shortest = lens[j];
+        if (lens[j] < shortest) shortest = lens[j];
 
     uint64_t p = 0;
     while (p < shortest) {
         int same = 1;
         for (int j = 1; j < m && same; j++)
-            if (ex[j][p] != ex[0][p])
-                same = 0;
-        if (!same)
-            break;
+            if (ex[j][p] != ex[0][p]) same = 0;
+        if (!same) break;
         p++;
     }
     while (p > 0) {
         int inside = 0;
         for (int j = 0; j < m && !inside; j++)
-            if (lens[j] > p && is_continuation(static_cast<unsigned char>(ex[j][p])))
-                inside = 1;
-        if (!inside)
-            break;
+            if (lens[j] > p && is_continuation(static_cast<unsigned char>(ex[j][p]))) inside = 1;
+        if (!inside) break;
         p--;
     }
 
@@ -342,16 +306,12 @@ static void affixes(const char *const *ex, const uint64_t *lens, int m,
         char last = ex[0][lens[0] - 1 - s];
         int same = 1;
         for (int j = 1; j < m && same; j++)
-            if (ex[j][lens[j] - 1 - s] != last)
-                same = 0;
-        if (!same)
-            break;
+            if (ex[j][lens[j] - 1 - s] != last) same = 0;
+        if (!same) break;
         s++;
     }
-    if (p + s > shortest)
-        s = shortest - p;
-    while (s > 0 && is_continuation(static_cast<unsigned char>(ex[0][lens[0] - s])))
-        s--;
+    if (p + s > shortest) s = shortest - p;
+    while (s > 0 && is_continuation(static_cast<unsigned char>(ex[0][lens[0] - s]))) s--;
 
     *out_prefix = p;
     *out_suffix = s;
@@ -359,11 +319,10 @@ static void affixes(const char *const *ex, const uint64_t *lens, int m,
 
 /* ^prefix(middle|middle|...)suffix$ with the middles in the order of
  * cmp_middle. The group is written even when prefix and suffix are empty. */
-static int build_alternation(const char *const *ex, const uint64_t *lens, int m,
-                             uint64_t p, uint64_t s, patbuf *out) {
+static int build_alternation(const char *const *ex, const uint64_t *lens, int m, uint64_t p, uint64_t s,
+                             patbuf *out) {
     middle *mids = static_cast<middle *>(rx_malloc(static_cast<size_t>(m) * sizeof(middle)));
-    if (mids == nullptr)
-        return -1;
+    if (mids == nullptr) return -1;
     for (int j = 0; j < m; j++) {
         mids[j].bytes = ex[j] + p;
         mids[j].length = lens[j] - s - p;
@@ -371,22 +330,16 @@ static int build_alternation(const char *const *ex, const uint64_t *lens, int m,
     qsort(mids, static_cast<size_t>(m), sizeof(middle), cmp_middle);
 
     int rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "^");
-    if (rc == 0)
-        rc = put_escaped(&out->data, &out->length, &out->capacity, ex[0], p);
-    if (rc == 0)
-        rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "(");
+    if (rc == 0) rc = put_escaped(&out->data, &out->length, &out->capacity, ex[0], p);
+    if (rc == 0) rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "(");
     for (int j = 0; j < m && rc == 0; j++) {
-        if (j > 0)
-            rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "|");
+        if (j > 0) rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "|");
         if (rc == 0)
             rc = put_escaped(&out->data, &out->length, &out->capacity, mids[j].bytes, mids[j].length);
     }
-    if (rc == 0)
-        rc = rx_buf_puts(&out->data, &out->length, &out->capacity, ")");
-    if (rc == 0)
-        rc = put_escaped(&out->data, &out->length, &out->capacity, ex[0] + lens[0] - s, s);
-    if (rc == 0)
-        rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
+    if (rc == 0) rc = rx_buf_puts(&out->data, &out->length, &out->capacity, ")");
+    if (rc == 0) rc = put_escaped(&out->data, &out->length, &out->capacity, ex[0] + lens[0] - s, s);
+    if (rc == 0) rc = rx_buf_puts(&out->data, &out->length, &out->capacity, "$");
     free(mids);
     return rc;
 }
@@ -398,8 +351,7 @@ static int build_alternation(const char *const *ex, const uint64_t *lens, int m,
 static int matches_all(const char *pattern, const char *const *ex, const uint64_t *lens, int m) {
     rx_prog prog;
     memset(&prog, 0, sizeof prog);
-    if (rx_engine_prepare(pattern, &prog, nullptr, 0) != 0)
-        return -1;
+    if (rx_engine_prepare(pattern, &prog, nullptr, 0) != 0) return -1;
     int result = 1;
     for (int j = 0; j < m && result == 1; j++) {
         uint64_t start = 0;
@@ -440,12 +392,9 @@ static int layout_unit(patbuf *out, const char **c, int *depth) {
         break;
     case ')':
         rc = rx_buf_putc(data, length, capacity, b);
-        if (*depth > 0)
-            (*depth)--;
+        if (*depth > 0) (*depth)--;
         break;
-    case '^':
-        rc = rx_buf_puts(data, length, capacity, "^\n  ");
-        break;
+    case '^': rc = rx_buf_puts(data, length, capacity, "^\n  "); break;
     case '$':
         if (*depth == 0)
             rc = rx_buf_puts(data, length, capacity, "\n$");
@@ -458,15 +407,17 @@ static int layout_unit(patbuf *out, const char **c, int *depth) {
         else
             rc = rx_buf_putc(data, length, capacity, b);
         break;
-    case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
     case '#':
         rc = rx_buf_putc(data, length, capacity, '\\');
-        if (rc == 0)
-            rc = rx_buf_putc(data, length, capacity, b);
+        if (rc == 0) rc = rx_buf_putc(data, length, capacity, b);
         break;
-    default:
-        rc = rx_buf_putc(data, length, capacity, b);
-        break;
+    default: rc = rx_buf_putc(data, length, capacity, b); break;
     }
     return rc;
 }
@@ -487,8 +438,7 @@ static int layout_verbose(const char *compact, char **out) {
     patbuf verbose = {nullptr, 0, 0};
     int depth = 0;
     int rc = rx_buf_puts(&verbose.data, &verbose.length, &verbose.capacity, "(?x)\n");
-    for (const char *c = compact; *c != '\0' && rc == 0; c++)
-        rc = layout_unit(&verbose, &c, &depth);
+    for (const char *c = compact; *c != '\0' && rc == 0; c++) rc = layout_unit(&verbose, &c, &depth);
     if (rc != 0) {
         free(verbose.data);
         return -1;
@@ -501,14 +451,11 @@ static int layout_verbose(const char *compact, char **out) {
 
 /* 1 when no example is empty and every byte of every example is ex[0][0]. */
 static int all_one_byte(const char *const *ex, const uint64_t *lens, int m) {
-    if (lens[0] == 0)
-        return 0;
+    if (lens[0] == 0) return 0;
     for (int j = 0; j < m; j++) {
-        if (lens[j] == 0)
-            return 0;
+        if (lens[j] == 0) return 0;
         for (uint64_t i = 0; i < lens[j]; i++)
-            if (ex[j][i] != ex[0][0])
-                return 0;
+            if (ex[j][i] != ex[0][0]) return 0;
     }
     return 1;
 }
@@ -518,22 +465,18 @@ static int all_one_byte(const char *const *ex, const uint64_t *lens, int m) {
 static int build_compact(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
     if (m == 1 && lens[0] == 0) {
         out->data = rx_strdup("^$");
-        if (out->data == nullptr)
-            return -1;
+        if (out->data == nullptr) return -1;
         out->length = 2;
         out->capacity = 3;
         return 0;
     }
 
-    if (all_one_byte(ex, lens, m))
-        return build_run(ex, lens, m, out);
+    if (all_one_byte(ex, lens, m)) return build_run(ex, lens, m, out);
 
     tokseq *seqs = static_cast<tokseq *>(rx_calloc(static_cast<size_t>(m), sizeof(tokseq)));
-    if (seqs == nullptr)
-        return -1;
+    if (seqs == nullptr) return -1;
     int rc = 0;
-    for (int j = 0; j < m && rc == 0; j++)
-        rc = tokenise(ex[j], &seqs[j]);
+    for (int j = 0; j < m && rc == 0; j++) rc = tokenise(ex[j], &seqs[j]);
     if (rc == 0) {
         if (same_shape(seqs, m)) {
             rc = build_aligned(seqs, m, out);
@@ -544,8 +487,7 @@ static int build_compact(const char *const *ex, const uint64_t *lens, int m, pat
             rc = build_alternation(ex, lens, m, p, s, out);
         }
     }
-    for (int j = 0; j < m; j++)
-        tokseq_release(&seqs[j]);
+    for (int j = 0; j < m; j++) tokseq_release(&seqs[j]);
     free(seqs);
     return rc;
 }
@@ -555,14 +497,12 @@ static int build_compact(const char *const *ex, const uint64_t *lens, int m, pat
  * *out_m entries are the distinct examples; null when memory ran out. */
 static const char **distinct_examples(const char *const *examples, int count, int *out_m) {
     const char **ex = static_cast<const char **>(rx_malloc(static_cast<size_t>(count) * sizeof(char *)));
-    if (ex == nullptr)
-        return nullptr;
+    if (ex == nullptr) return nullptr;
     memcpy(ex, examples, static_cast<size_t>(count) * sizeof(char *));
     qsort(ex, static_cast<size_t>(count), sizeof(char *), cmp_str);
     int m = 1;
     for (int j = 1; j < count; j++)
-        if (strcmp(ex[j], ex[m - 1]) != 0)
-            ex[m++] = ex[j];
+        if (strcmp(ex[j], ex[m - 1]) != 0) ex[m++] = ex[j];
     *out_m = m;
     return ex;
 }
@@ -572,11 +512,9 @@ static const char **distinct_examples(const char *const *examples, int count, in
  * alternation of the whole examples. -1 when memory ran out, with any block
  * still in out for the caller to free. */
 static int build_proved(const char *const *ex, const uint64_t *lens, int m, patbuf *out) {
-    if (build_compact(ex, lens, m, out) != 0)
-        return -1;
+    if (build_compact(ex, lens, m, out) != 0) return -1;
     int proved = matches_all(out->data, ex, lens, m);
-    if (proved < 0)
-        return -1;
+    if (proved < 0) return -1;
     if (proved == 0) {
         /* Whole examples as alternatives, each after the ones it is a
          * beginning of: the first alternative that matches an example
@@ -611,8 +549,7 @@ int rx_infer_pattern(const char *const *examples, int count, char **out_pattern,
         rx_set_error("out of memory");
         return -1;
     }
-    for (int j = 0; j < m; j++)
-        lens[j] = strlen(ex[j]);
+    for (int j = 0; j < m; j++) lens[j] = strlen(ex[j]);
 
     patbuf compact = {nullptr, 0, 0};
     int rc = build_proved(ex, lens, m, &compact);
@@ -620,8 +557,7 @@ int rx_infer_pattern(const char *const *examples, int count, char **out_pattern,
     free(ex);
 
     char *verbose = nullptr;
-    if (rc == 0)
-        rc = layout_verbose(compact.data, &verbose);
+    if (rc == 0) rc = layout_verbose(compact.data, &verbose);
     if (rc != 0) {
         free(compact.data);
         rx_set_error("out of memory");

@@ -52,7 +52,7 @@ enum {
 typedef struct rx_node {
     int32_t kind;
     uint8_t ch;
-    uint8_t bits[32];  /* RX_CLASS members: bit v%8 of byte v/8 */
+    uint8_t bits[32]; /* RX_CLASS members: bit v%8 of byte v/8 */
     int32_t negate;
     int32_t min;
     int32_t max;
@@ -60,7 +60,7 @@ typedef struct rx_node {
     int32_t not_boundary;
     int32_t anchor;
     int32_t group;
-    uint32_t flags;    /* the one flag bit that matters to this node */
+    uint32_t flags; /* the one flag bit that matters to this node */
     struct rx_node *left;
     struct rx_node *right;
     struct rx_node *child;
@@ -98,10 +98,10 @@ typedef struct rx_caps {
 } rx_caps;
 
 /* Limits. */
-#define RX_STEPS_PER_BYTE 8          /* plus one per node of the tree */
+#define RX_STEPS_PER_BYTE 8 /* plus one per node of the tree */
 #define RX_STEPS_BASE 1000000
 #define RX_STEPS_MAX 2147483647
-#define RX_SEARCH_ERR_SIZE 128       /* error buffer of a search */
+#define RX_SEARCH_ERR_SIZE 128 /* error buffer of a search */
 
 /* ---- parser and compile check ------------------------------------------ */
 
@@ -123,16 +123,14 @@ int rx_nfa_compile_ok(const char *pattern, char *err, uint64_t err_size);
  * refused, RX_OUT_OF_MEMORY when the matcher's work stack could not grow, -1
  * as well when the pattern does not parse. caps may be null. */
 enum { RX_FOUND = 1, RX_NONE = 0, RX_OUT_OF_BUDGET = -1, RX_OUT_OF_MEMORY = -2 };
-int rx_engine_find(const char *pattern, const char *text, uint64_t n,
-                   uint64_t start, uint64_t *out_start, uint64_t *out_end);
-int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n,
-                        uint64_t start, uint64_t *out_start, uint64_t *out_end,
-                        rx_caps *caps);
-int rx_nfa_find(const char *pattern, const char *text, uint64_t n,
-                uint64_t start, uint64_t *out_start, uint64_t *out_end);
-int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n,
-                     uint64_t start, uint64_t *out_start, uint64_t *out_end,
-                     rx_caps *caps);
+int rx_engine_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                   uint64_t *out_end);
+int rx_engine_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start,
+                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps);
+int rx_nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                uint64_t *out_end);
+int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                     uint64_t *out_end, rx_caps *caps);
 
 /* Why the last search on this thread returned -1: "backtracking limit
  * reached" when a step was refused, "out of memory" when the matcher's
@@ -152,14 +150,14 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes);
  * the positions a search may skip, made once per prog. */
 /* The bytes that may begin a match. */
 typedef struct rx_first_bytes {
-    uint8_t accept[256];    /* bytes that may begin a match (after the guard) */
-    int few;                /* 0, or how many bytes are accepted when 1 to 8 */
-    uint8_t few_bytes[8];   /* those bytes */
-    int few2;               /* 0, or how many bytes may come second when 1 to
+    uint8_t accept[256];   /* bytes that may begin a match (after the guard) */
+    int few;               /* 0, or how many bytes are accepted when 1 to 8 */
+    uint8_t few_bytes[8];  /* those bytes */
+    int few2;              /* 0, or how many bytes may come second when 1 to
                                8 (with second) */
-    uint8_t few2_bytes[8];  /* those bytes */
-    const rx_node *guard;   /* null, or the zero-width leaf every attempt meets first */
-    uint8_t *second;        /* null, or 256 sets of 32 bytes: the bytes that may
+    uint8_t few2_bytes[8]; /* those bytes */
+    const rx_node *guard;  /* null, or the zero-width leaf every attempt meets first */
+    uint8_t *second;       /* null, or 256 sets of 32 bytes: the bytes that may
                                follow each first byte (heap, the prog's) */
 } rx_first_bytes;
 
@@ -185,57 +183,56 @@ typedef struct rx_lead {
 
 /* Which prefilter a prepared pattern uses. */
 enum {
-    RX_FILTER_NONE,      /* none: every position is tried */
-    RX_FILTER_UNKNOWN,   /* the bytes that may begin a match, not analysed yet */
-    RX_FILTER_BYTES,     /* those bytes, analysed (prog->first) */
-    RX_FILTER_LITERAL,   /* prog->prefix */
-    RX_FILTER_LEAD,      /* prog->lead */
-    RX_FILTER_RUN        /* prog->run and prog->run_next */
+    RX_FILTER_NONE,    /* none: every position is tried */
+    RX_FILTER_UNKNOWN, /* the bytes that may begin a match, not analysed yet */
+    RX_FILTER_BYTES,   /* those bytes, analysed (prog->first) */
+    RX_FILTER_LITERAL, /* prog->prefix */
+    RX_FILTER_LEAD,    /* prog->lead */
+    RX_FILTER_RUN      /* prog->run and prog->run_next */
 };
 
 typedef struct rx_prog {
     /* the pattern */
-    rx_node *root;         /* the parse tree, owned */
-    uint64_t nodes;        /* rx_node records in the tree */
-    int32_t groups;        /* capture groups that record (0 to RX_MAX_GROUPS) */
-    int anchored;          /* 1: only offset 0 can match (the pattern's first
+    rx_node *root;  /* the parse tree, owned */
+    uint64_t nodes; /* rx_node records in the tree */
+    int32_t groups; /* capture groups that record (0 to RX_MAX_GROUPS) */
+    int anchored;   /* 1: only offset 0 can match (the pattern's first
                               byte is "^" and so is the first byte of every
                               other top-level alternative); a search then
                               tries offset 0 alone */
     /* its compiled form (see the fields at the end of rx_node) */
-    rx_node **flats;       /* operand lists of the flattened chains, owned */
-    uint8_t *lits;         /* bytes of the literal chains, in the block of flats */
-    void *picks;           /* byte tables of the alternations, owned */
+    rx_node **flats; /* operand lists of the flattened chains, owned */
+    uint8_t *lits;   /* bytes of the literal chains, in the block of flats */
+    void *picks;     /* byte tables of the alternations, owned */
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
-    int filter;            /* RX_FILTER_*: which of them */
-    const rx_node *prefix; /* null, or the literal chain (one case) every
+    int filter;              /* RX_FILTER_*: which of them */
+    const rx_node *prefix;   /* null, or the literal chain (one case) every
                               match begins with ... */
-    size_t prefix_rare;    /* ... and the index of its least common byte */
-    rx_lead lead;          /* the bytes of fixed-width first items */
-    const rx_node *run;    /* null, or the byte leaf of the unbounded greedy
+    size_t prefix_rare;      /* ... and the index of its least common byte */
+    rx_lead lead;            /* the bytes of fixed-width first items */
+    const rx_node *run;      /* null, or the byte leaf of the unbounded greedy
                               run (minimum 1) every match begins with ... */
     const rx_node *run_next; /* ... and the byte leaf that must follow it */
-    rx_first_bytes first;  /* the bytes that may begin a match, analysed once
+    rx_first_bytes first;    /* the bytes that may begin a match, analysed once
                               a search's first attempts fail and kept */
     /* where the prefix's least common byte occurs in the text, noted while
      * rx_engine_measure measured it: every occurrence below seen_until is
      * one of the seen_count offsets, in increasing order (seen_until 0: none
      * noted) */
-    uint32_t *seen;        /* heap, owned; room for seen_room offsets */
+    uint32_t *seen; /* heap, owned; room for seen_room offsets */
     uint32_t seen_count;
     uint32_t seen_room;
     uint64_t seen_until;
     /* the step budget of the call */
-    int armed;             /* 1 once a budget was armed for this prog */
-    int32_t steps_left;    /* what is left of it */
-    int32_t budget_hit;    /* 1 once a step was refused since the arming */
+    int armed;          /* 1 once a budget was armed for this prog */
+    int32_t steps_left; /* what is left of it */
+    int32_t budget_hit; /* 1 once a step was refused since the arming */
 } rx_prog;
 
 /* 0 and a filled prog; -1 with the parser's message in err; RX_OUT_OF_MEMORY
  * when memory ran out (err then reads "parse error"). */
-int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err,
-                      uint64_t err_size);
+int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t err_size);
 void rx_engine_release(rx_prog *prog);
 /* Arms a fresh budget on the prog for searches of a text of n bytes (and
  * forgets what rx_engine_measure noted of another text). */
@@ -246,8 +243,7 @@ void rx_engine_arm(rx_prog *prog, uint64_t n);
  * searches of this text need not read it again to find them; its searches
  * must then be of this text. */
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit);
-int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n,
-                        uint64_t start, uint64_t *out_start,
+int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);
 
 /* Steps left after the last search on this thread (of its call's budget);

@@ -12,19 +12,19 @@
 
 #include "rx_match_win.h"
 
-#define RX_COUNT_MAX 2147483647  /* largest count in braces, and of a chain */
+#define RX_COUNT_MAX 2147483647 /* largest count in braces, and of a chain */
 
 /* ---- parse ------------------------------------------------------------------ */
 
 /* What a parse tells besides the tree. */
 typedef struct rx_parse_info {
-    int anchored;     /* only offset 0 can ever match: the pattern's first byte
+    int anchored;      /* only offset 0 can ever match: the pattern's first byte
                          is "^" and so is the first byte of every other
                          top-level alternative */
-    uint64_t nodes;   /* rx_node records in the tree */
-    uint64_t chains;  /* sequence nodes of literal chains */
-    uint64_t joins;   /* sequence and alternation nodes */
-    int32_t groups;   /* groups that record (at most RX_MAX_GROUPS) */
+    uint64_t nodes;    /* rx_node records in the tree */
+    uint64_t chains;   /* sequence nodes of literal chains */
+    uint64_t joins;    /* sequence and alternation nodes */
+    int32_t groups;    /* groups that record (at most RX_MAX_GROUPS) */
     int out_of_memory; /* the parse failed for want of memory */
 } rx_parse_info;
 
@@ -51,7 +51,7 @@ typedef struct mstate {
     int32_t hit;
     int32_t oom;
     rx_caps *caps;
-    int32_t caps_clean;  /* the record is all zero whenever the log is empty */
+    int32_t caps_clean; /* the record is all zero whenever the log is empty */
     cap_undo *log;
     int32_t logn;
     int32_t logcap;
@@ -208,8 +208,7 @@ static inline int leaf_match(const rx_node *node, const uint8_t *t, uint64_t n, 
         *e = p;
         return 1;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

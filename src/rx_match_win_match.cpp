@@ -35,11 +35,11 @@ typedef struct cap_undo {
 
 /* What a frame of the work stack waits for. */
 enum {
-    F_SEQ,           /* item k of a sequence */
-    F_ALTS,          /* alternative k of an alternation */
-    F_GROUP,         /* a capturing group's inside */
-    F_QUANT_CHILD,   /* iteration k of a repetition: the operand */
-    F_QUANT_NEXT     /* iteration k done: the repetition from iteration k + 1 */
+    F_SEQ,         /* item k of a sequence */
+    F_ALTS,        /* alternative k of an alternation */
+    F_GROUP,       /* a capturing group's inside */
+    F_QUANT_CHILD, /* iteration k of a repetition: the operand */
+    F_QUANT_NEXT   /* iteration k done: the repetition from iteration k + 1 */
 };
 
 /* A pending node of the machine: what the recursive rules keep in a call's
@@ -47,20 +47,20 @@ enum {
  * one for the iteration under way (see quant_enter). */
 typedef struct mframe {
     const rx_node *node;
-    uint64_t pos;    /* where the node (or the iteration) started */
-    int32_t mark;    /* undo log length when it started */
-    int32_t k;       /* repetition: iterations matched before this one;
+    uint64_t pos; /* where the node (or the iteration) started */
+    int32_t mark; /* undo log length when it started */
+    int32_t k;    /* repetition: iterations matched before this one;
                         sequence, alternation: the operand under way */
-    int32_t tag;     /* F_* */
+    int32_t tag;  /* F_* */
 } mframe;
 
 /* The thread's matcher blocks, kept and reused from one search to the next:
  * plain pointers and counts (no thread-local arrays). */
-static RX_THREAD_LOCAL cap_undo *g_caplog;    /* undo log (heap) */
-static RX_THREAD_LOCAL int32_t g_caplog_n;    /* entries in use */
-static RX_THREAD_LOCAL int32_t g_caplog_cap;  /* entries allocated */
-static RX_THREAD_LOCAL mframe *g_work;        /* work stack (heap) */
-static RX_THREAD_LOCAL size_t g_work_cap;     /* frames allocated */
+static RX_THREAD_LOCAL cap_undo *g_caplog;   /* undo log (heap) */
+static RX_THREAD_LOCAL int32_t g_caplog_n;   /* entries in use */
+static RX_THREAD_LOCAL int32_t g_caplog_cap; /* entries allocated */
+static RX_THREAD_LOCAL mframe *g_work;       /* work stack (heap) */
+static RX_THREAD_LOCAL size_t g_work_cap;    /* frames allocated */
 
 /* Blocks bigger than these are released after the search that grew them, so
  * one huge pattern does not pin memory for the thread's whole life. */
@@ -317,30 +317,29 @@ static inline int simple_match(mstate *ms, const rx_node *node, const uint8_t *t
  * operand with nothing to take back, an alternation's last alternative, a
  * group when no record is active).
  */
-int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
-                  uint64_t *out) {
+int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *out) {
     mframe *stack = ms->work;
     size_t cap = ms->workcap, sp = 0;
     int ok = 0;
     uint64_t e = p;
-    int32_t k = 0;     /* repetition: iterations matched */
-    int32_t i = 0;     /* sequence, alternation: the operand under way */
-    int32_t mark = 0;  /* sequence, alternation: undo log length at entry */
+    int32_t k = 0;    /* repetition: iterations matched */
+    int32_t i = 0;    /* sequence, alternation: the operand under way */
+    int32_t mark = 0; /* sequence, alternation: undo log length at entry */
 
-#define RX_PUSH(NODE, POS, MARK, K, TAG)                        \
-    do {                                                        \
-        if (sp == cap) {                                        \
-            stack = grow_work(ms);                              \
-            if (stack == nullptr) goto out_of_memory;           \
-            cap = ms->workcap;                                  \
-        }                                                       \
-        stack[sp].node = (NODE);                                \
-        stack[sp].pos = (POS);                                  \
-        stack[sp].mark = (MARK);                                \
-        stack[sp].k = (K);                                      \
-        stack[sp].tag = (TAG);                                  \
-        sp++;                                                   \
-    } while (0)
+#define RX_PUSH(NODE, POS, MARK, K, TAG)        \
+  do {                                          \
+    if (sp == cap) {                            \
+      stack = grow_work(ms);                    \
+      if (stack == nullptr) goto out_of_memory; \
+      cap = ms->workcap;                        \
+    }                                           \
+    stack[sp].node = (NODE);                    \
+    stack[sp].pos = (POS);                      \
+    stack[sp].mark = (MARK);                    \
+    stack[sp].k = (K);                          \
+    stack[sp].tag = (TAG);                      \
+    sp++;                                       \
+  } while (0)
 
 descend:
     switch (node->kind) {
@@ -408,9 +407,7 @@ descend:
         }
         k = 0;
         goto quant_enter;
-    default:
-        ok = leaf_match(node, t, n, p, &e);
-        goto ret;
+    default: ok = leaf_match(node, t, n, p, &e); goto ret;
     }
 
     /*
@@ -440,8 +437,7 @@ seq_item:
             goto ret;
         }
     }
-    if (i + 1 < node->flat_len || (ms->caps != nullptr && ms->logn != mark))
-        RX_PUSH(node, p, mark, i, F_SEQ);
+    if (i + 1 < node->flat_len || (ms->caps != nullptr && ms->logn != mark)) RX_PUSH(node, p, mark, i, F_SEQ);
     node = node->flat[i];
     goto descend;
 
@@ -490,35 +486,35 @@ alt_item:
      * keeps no frame: the next one runs in its place, and a repetition over
      * a whole text holds one frame, not one per iteration.
      */
-quant_enter: {
-        int32_t at_entry = ms->logn;
-        if (rx_spend_step(ms) != 0) {
-            ok = 0;
-            goto ret;
-        }
-        if (node->max >= 0 && k > node->max) {
-            ok = 0;
-            goto ret;
-        }
-        if (k >= node->min) {
-            if (node->lazy || (node->max >= 0 && k >= node->max)) {
-                ok = 1;
-                e = p;
-                goto ret;
-            }
-        } else if (node->max >= 0 && k >= node->max) {
-            ok = 0;
-            goto ret;
-        }
-        if (rx_spend_step(ms) != 0) {
-            ok = k >= node->min;
+quant_enter : {
+    int32_t at_entry = ms->logn;
+    if (rx_spend_step(ms) != 0) {
+        ok = 0;
+        goto ret;
+    }
+    if (node->max >= 0 && k > node->max) {
+        ok = 0;
+        goto ret;
+    }
+    if (k >= node->min) {
+        if (node->lazy || (node->max >= 0 && k >= node->max)) {
+            ok = 1;
             e = p;
             goto ret;
         }
-        RX_PUSH(node, p, at_entry, k, F_QUANT_CHILD);
-        node = node->child;
-        goto descend;
+    } else if (node->max >= 0 && k >= node->max) {
+        ok = 0;
+        goto ret;
     }
+    if (rx_spend_step(ms) != 0) {
+        ok = k >= node->min;
+        e = p;
+        goto ret;
+    }
+    RX_PUSH(node, p, at_entry, k, F_QUANT_CHILD);
+    node = node->child;
+    goto descend;
+}
 
 ret:
     while (sp > 0) {

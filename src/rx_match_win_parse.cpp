@@ -16,26 +16,26 @@
 
 /* Why a parse failed; parse_message turns each into its text. */
 enum {
-    PE_NONE,             /* no error yet */
-    PE_MEMORY,           /* a node could not be allocated: "parse error" */
-    PE_UNEXPECTED,       /* a quantifier where an item must begin */
+    PE_NONE,       /* no error yet */
+    PE_MEMORY,     /* a node could not be allocated: "parse error" */
+    PE_UNEXPECTED, /* a quantifier where an item must begin */
     PE_UNCLOSED_GROUP,
     PE_UNCLOSED_CLASS,
-    PE_TRAILING,         /* a ")" that closes no group */
+    PE_TRAILING, /* a ")" that closes no group */
     PE_COUNT_TOO_LARGE
 };
 
 /* The cursor of one parse. */
 typedef struct rx_parser {
-    const char *pos;              /* next unread byte */
-    const char *end;              /* the terminating NUL */
-    int32_t error;                /* PE_*: the first error */
-    char error_byte;              /* the byte PE_UNEXPECTED and PE_TRAILING name */
-    int32_t ngroups;              /* capturing groups opened so far */
-    uint32_t flags;               /* from the leading flag group */
-    uint64_t nodes;               /* nodes made; all of them end up in the tree */
-    uint64_t chains;              /* sequence nodes that extend a chain of plain bytes */
-    uint64_t joins;               /* sequence and alternation nodes */
+    const char *pos; /* next unread byte */
+    const char *end; /* the terminating NUL */
+    int32_t error;   /* PE_*: the first error */
+    char error_byte; /* the byte PE_UNEXPECTED and PE_TRAILING name */
+    int32_t ngroups; /* capturing groups opened so far */
+    uint32_t flags;  /* from the leading flag group */
+    uint64_t nodes;  /* nodes made; all of them end up in the tree */
+    uint64_t chains; /* sequence nodes that extend a chain of plain bytes */
+    uint64_t joins;  /* sequence and alternation nodes */
 } rx_parser;
 
 static rx_node *new_node(rx_parser *p, int32_t kind) {
@@ -155,9 +155,12 @@ static rx_node *parse_escape(rx_parser *p) {
     p->pos += 2;
     rx_node *node;
     switch (e) {
-    case 'd': case 'D':
-    case 's': case 'S':
-    case 'w': case 'W':
+    case 'd':
+    case 'D':
+    case 's':
+    case 'S':
+    case 'w':
+    case 'W':
         node = new_node(p, RX_CLASS);
         if (node == nullptr) return nullptr;
         if (e == 'd' || e == 'D') {
@@ -170,7 +173,8 @@ static rx_node *parse_escape(rx_parser *p) {
         }
         node->negate = (e == 'D' || e == 'S' || e == 'W') ? 1 : 0;
         return node;
-    case 'b': case 'B':
+    case 'b':
+    case 'B':
         node = new_node(p, RX_WORDB);
         if (node == nullptr) return nullptr;
         node->not_boundary = e == 'B' ? 1 : 0;
@@ -209,9 +213,18 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
     int64_t min, max;
     const char *q = p->pos + 1;
     switch (*p->pos) {
-    case '*': min = 0; max = -1; break;
-    case '+': min = 1; max = -1; break;
-    case '?': min = 0; max = 1; break;
+    case '*':
+        min = 0;
+        max = -1;
+        break;
+    case '+':
+        min = 1;
+        max = -1;
+        break;
+    case '?':
+        min = 0;
+        max = 1;
+        break;
     case '{':
         if (!is_digit(*q)) return atom;
         read_count(&q, &min);
@@ -239,8 +252,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
             return nullptr;
         }
         break;
-    default:
-        return atom;
+    default: return atom;
     }
     rx_node *rep = new_node(p, RX_REPEAT);
     if (rep == nullptr) {
@@ -298,10 +310,8 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
         rx_node *item;
         int quantifiable = 1;
         switch (c) {
-        case '|':
-            return STOP_BAR;
-        case ')':
-            return STOP_CLOSE;
+        case '|': return STOP_BAR;
+        case ')': return STOP_CLOSE;
         case '(':
             p->pos++;
             if (p->pos + 1 < p->end && p->pos[0] == '?' && p->pos[1] == ':') {
@@ -312,12 +322,8 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
                 *group = p->ngroups;
             }
             return STOP_OPEN;
-        case '[':
-            item = parse_class(p);
-            break;
-        case '\\':
-            item = parse_escape(p);
-            break;
+        case '[': item = parse_class(p); break;
+        case '\\': item = parse_escape(p); break;
         case '.':
             p->pos++;
             item = new_node(p, RX_ANY);
@@ -359,9 +365,9 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
 
 /* One open level of the alternation: the top level or an open group. */
 typedef struct parse_frame {
-    rx_node *alt;    /* alternatives complete so far, or null */
-    rx_node *seq;    /* the sequence being read, or null */
-    int32_t group;   /* group number; 0 non-capturing; -1 the top level */
+    rx_node *alt;  /* alternatives complete so far, or null */
+    rx_node *seq;  /* the sequence being read, or null */
+    int32_t group; /* group number; 0 non-capturing; -1 the top level */
 } parse_frame;
 
 #define RX_PARSE_LOCAL_FRAMES 32

@@ -52,12 +52,8 @@ static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) 
     for (;;) {
         if (++*visits > RX_FIRST_VISITS) return 0;
         switch (node->kind) {
-        case RX_CONCAT:
-            node = node->left;
-            continue;
-        case RX_GROUP:
-            node = node->child;
-            continue;
+        case RX_CONCAT: node = node->left; continue;
+        case RX_GROUP: node = node->child; continue;
         case RX_CHAR:
         case RX_ANY:
         case RX_CLASS: {
@@ -77,8 +73,7 @@ static int first_set(const rx_node *node, uint8_t *acc, int level, int *visits) 
             if (node->max == 0) return 1; /* min above max: never matches */
             node = node->child;
             continue;
-        default:
-            return 0;
+        default: return 0;
         }
     }
 }
@@ -227,7 +222,8 @@ static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, 
         p = prog->seen_until - rare;
         if (p > n - m) return n + 1;
     }
-    const void *hit = rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m), rare);
+    const void *hit =
+        rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->lit, static_cast<size_t>(m), rare);
     return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
 }
 
@@ -235,7 +231,8 @@ static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, 
  * does not begin, and returns the first where it does (n + 1 when none is
  * left). When the budget runs out on the way, sets the flag as a refused
  * step would and returns n + 1. */
-uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n,
+                                   uint64_t p) {
     return charge_hopeless(ms, n, p, next_literal(prog, t, n, p));
 }
 
@@ -509,8 +506,8 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
         if (lead->second >= 0) {
             rx_byte_at one = {static_cast<size_t>(at), static_cast<unsigned char>(lead->anchor_byte),
                               lead->fold};
-            rx_byte_at two = {static_cast<size_t>(lead->second), static_cast<unsigned char>(lead->second_byte),
-                              lead->second_fold};
+            rx_byte_at two = {static_cast<size_t>(lead->second),
+                              static_cast<unsigned char>(lead->second_byte), lead->second_fold};
             size_t count = static_cast<size_t>(last - p + 1);
             size_t i = rx_find_pair(t + p, count, one, two);
             if (i == count) return n + 1;

@@ -18,10 +18,10 @@
 #include "rx_platform.h"
 
 /* What the last search on this thread left, and its active record. */
-static RX_THREAD_LOCAL int32_t g_steps_left;     /* steps of the call's budget left */
-static RX_THREAD_LOCAL int32_t g_budget_hit;     /* a step was refused in the call */
-static RX_THREAD_LOCAL int32_t g_out_of_memory;  /* the work stack or log could not grow */
-static RX_THREAD_LOCAL rx_caps *g_caps;          /* active capture record, or null */
+static RX_THREAD_LOCAL int32_t g_steps_left;    /* steps of the call's budget left */
+static RX_THREAD_LOCAL int32_t g_budget_hit;    /* a step was refused in the call */
+static RX_THREAD_LOCAL int32_t g_out_of_memory; /* the work stack or log could not grow */
+static RX_THREAD_LOCAL rx_caps *g_caps;         /* active capture record, or null */
 
 int32_t rx_engine_budget(uint64_t n, uint64_t nodes) {
     const uint64_t room = RX_STEPS_MAX - RX_STEPS_BASE;
@@ -245,8 +245,8 @@ void rx_engine_release(rx_prog *prog) {
     prog->run_next = nullptr;
 }
 
-int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start,
-                        uint64_t *out_start, uint64_t *out_end, rx_caps *caps) {
+int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
+                        uint64_t *out_end, rx_caps *caps) {
     if (prog == nullptr || prog->root == nullptr) return -1;
     return run_search(prog, text, n, start, out_start, out_end, caps);
 }

@@ -37,9 +37,7 @@ static int register_cleanup(rx_thread_cleanup_fn fn) {
         if (cur == fn) return 0;
         if (cur == nullptr) {
             rx_thread_cleanup_fn expected = nullptr;
-            if (g_cleanups[i].compare_exchange_strong(expected, fn,
-                                                      std::memory_order_acq_rel))
-                return 0;
+            if (g_cleanups[i].compare_exchange_strong(expected, fn, std::memory_order_acq_rel)) return 0;
             if (expected == fn) return 0;
         }
     }
@@ -89,9 +87,7 @@ static DWORD armed_slot(void) {
     DWORD fresh = TlsAlloc();
     if (fresh == TLS_OUT_OF_INDEXES) return TLS_OUT_OF_INDEXES;
     DWORD expected = TLS_OUT_OF_INDEXES;
-    if (g_armed_slot.compare_exchange_strong(expected, fresh,
-                                             std::memory_order_acq_rel))
-        return fresh;
+    if (g_armed_slot.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) return fresh;
     TlsFree(fresh);
     return expected;
 }
@@ -132,8 +128,8 @@ static void NTAPI thread_end_callback(PVOID module, DWORD reason, PVOID reserved
 
 /* The callback's entry in the image's TLS callback array (see above for
  * why .CRT$XLE). "used" keeps the otherwise unreferenced entry. */
-extern "C" __attribute__((section(".CRT$XLE"), used))
-const PIMAGE_TLS_CALLBACK rx_thread_end_callback_entry = thread_end_callback;
+extern "C" __attribute__((section(".CRT$XLE"), used)) const PIMAGE_TLS_CALLBACK rx_thread_end_callback_entry =
+    thread_end_callback;
 
 /* The entry point does no work for any reason. */
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -187,9 +183,7 @@ void rx_error_lock(void) {
     }
 }
 
-void rx_error_unlock(void) {
-    g_error_lock.clear(std::memory_order_release);
-}
+void rx_error_unlock(void) { g_error_lock.clear(std::memory_order_release); }
 
 /* The C library's memmem where there is one; elsewhere memchr and memcmp. */
 static const void *find_bytes_slow(const unsigned char *h, size_t n, const unsigned char *k, size_t m) {
@@ -262,9 +256,7 @@ const void *rx_find_byte_folded(const void *hay, size_t n, unsigned char lower) 
     return nullptr;
 }
 
-static inline int byte_is(unsigned char c, rx_byte_at at) {
-    return at.fold ? (c | 0x20) == at.b : c == at.b;
-}
+static inline int byte_is(unsigned char c, rx_byte_at at) { return at.fold ? (c | 0x20) == at.b : c == at.b; }
 
 size_t rx_find_pair(const unsigned char *t, size_t count, rx_byte_at one, rx_byte_at two) {
     size_t i = 0;
