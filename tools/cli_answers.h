@@ -10,14 +10,14 @@
 namespace cli {
 
 struct GroupInfo {
-  long long index = 0, start = 0, end = 0;
-  std::string text;
+    long long index = 0, start = 0, end = 0;
+    std::string text;
 };
 
 struct MatchInfo {
-  long long start = 0, end = 0;
-  std::string text;
-  std::vector<GroupInfo> groups;
+    long long start = 0, end = 0;
+    std::string text;
+    std::vector<GroupInfo> groups;
 };
 
 /* Each returns false when the answer does not have the expected shape. */

@@ -8,13 +8,13 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#include <io.h>
-#define krx_isatty _isatty
-#define krx_fileno _fileno
+#  include <io.h>
+#  define krx_isatty _isatty
+#  define krx_fileno _fileno
 #else
-#include <unistd.h>
-#define krx_isatty isatty
-#define krx_fileno fileno
+#  include <unistd.h>
+#  define krx_isatty isatty
+#  define krx_fileno fileno
 #endif
 
 namespace cli {
@@ -28,12 +28,12 @@ const char SGR_SEP[] = "\033[36m";
 const char SGR_RESET[] = "\033[m";
 
 void error(const char *fmt, ...) {
-  std::fprintf(stderr, "%s: ", PROGRAM);
-  va_list ap;
-  va_start(ap, fmt);
-  std::vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  std::fputc('\n', stderr);
+    std::fprintf(stderr, "%s: ", PROGRAM);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    std::fputc('\n', stderr);
 }
 
 void write_bytes(const char *p, size_t n) { std::fwrite(p, 1, n, stdout); }
@@ -41,36 +41,36 @@ void write_bytes(const char *p, size_t n) { std::fwrite(p, 1, n, stdout); }
 void write_str(const std::string &s) { write_bytes(s.data(), s.size()); }
 
 bool flush_stdout() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    error("cannot write to standard output: %s", std::strerror(errno));
-    return false;
-  }
-  return true;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        error("cannot write to standard output: %s", std::strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 bool parse_color_mode(const char *value, ColorMode *mode) {
-  if (std::strcmp(value, "auto") == 0) {
-    *mode = ColorMode::AUTO;
-  } else if (std::strcmp(value, "always") == 0) {
-    *mode = ColorMode::ALWAYS;
-  } else if (std::strcmp(value, "never") == 0) {
-    *mode = ColorMode::NEVER;
-  } else {
-    return false;
-  }
-  return true;
+    if (std::strcmp(value, "auto") == 0) {
+        *mode = ColorMode::AUTO;
+    } else if (std::strcmp(value, "always") == 0) {
+        *mode = ColorMode::ALWAYS;
+    } else if (std::strcmp(value, "never") == 0) {
+        *mode = ColorMode::NEVER;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 bool color_wanted(ColorMode mode) {
-  if (mode != ColorMode::AUTO) return mode == ColorMode::ALWAYS;
-  if (!krx_isatty(krx_fileno(stdout))) return false;
-  const char *term = std::getenv("TERM");
+    if (mode != ColorMode::AUTO) return mode == ColorMode::ALWAYS;
+    if (!krx_isatty(krx_fileno(stdout))) return false;
+    const char *term = std::getenv("TERM");
 #if defined(_WIN32)
-  /* A Windows console shows escape sequences only when asked to; terminals
+    /* A Windows console shows escape sequences only when asked to; terminals
    * that understand them set TERM. */
-  if (term == nullptr) return false;
+    if (term == nullptr) return false;
 #endif
-  return term == nullptr || std::strcmp(term, "dumb") != 0;
+    return term == nullptr || std::strcmp(term, "dumb") != 0;
 }
 
 } /* namespace cli */

@@ -43,9 +43,9 @@ bool color_wanted(ColorMode mode);
 
 /* SGR sequences of the colours used (those of grep's defaults). */
 extern const char SGR_MATCH[]; /* bold red: matched text */
-extern const char SGR_FILE[]; /* magenta: file names */
-extern const char SGR_LINE[]; /* green: line numbers */
-extern const char SGR_SEP[]; /* cyan: the ':' separators */
+extern const char SGR_FILE[];  /* magenta: file names */
+extern const char SGR_LINE[];  /* green: line numbers */
+extern const char SGR_SEP[];   /* cyan: the ':' separators */
 extern const char SGR_RESET[];
 
 } /* namespace cli */

@@ -9,12 +9,12 @@
 namespace cli {
 
 struct GrepOptions {
-  bool count = false; /* -c: print the number of selected lines */
-  bool only_matching = false; /* -o: print each match on a line of its own */
-  bool line_numbers = false; /* -n */
-  bool invert = false; /* -v: select the lines without a match */
-  int with_filename = -1; /* -H 1, -h 0, -1: when there is more than one file */
-  ColorMode color = ColorMode::AUTO;
+    bool count = false;         /* -c: print the number of selected lines */
+    bool only_matching = false; /* -o: print each match on a line of its own */
+    bool line_numbers = false;  /* -n */
+    bool invert = false;        /* -v: select the lines without a match */
+    int with_filename = -1;     /* -H 1, -h 0, -1: when there is more than one file */
+    ColorMode color = ColorMode::AUTO;
 };
 
 /* Searches each file (standard input when there is none, or for "-").

@@ -30,8 +30,7 @@ std::string quote_for_people(const std::string &s);
 /* Shows the lines of text that hold (part of) a match, each followed by its
  * marker line; matches must be in order, without overlap, within the text.
  * With color, the matched bytes of each line are shown in the match colour. */
-void show_text_with_markers(const std::string &text, const std::vector<MatchInfo> &matches,
-                            bool color);
+void show_text_with_markers(const std::string &text, const std::vector<MatchInfo> &matches, bool color);
 
 } /* namespace cli */
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
+#  include <fcntl.h>
+#  include <io.h>
 #endif
 
 #include "cli_answers.h"
@@ -38,29 +38,29 @@ namespace {
 
 /* The options a command takes, as bits. */
 enum : unsigned {
-  OPT_HUMAN = 1u, /* -H, --human */
-  OPT_FILE = 2u, /* -f, --file */
-  OPT_JSON = 4u, /* --json */
-  OPT_COLOR = 8u, /* --color */
-  OPT_GREP = 16u, /* grep's -c -o -n -v -H -h */
+    OPT_HUMAN = 1u, /* -H, --human */
+    OPT_FILE = 2u,  /* -f, --file */
+    OPT_JSON = 4u,  /* --json */
+    OPT_COLOR = 8u, /* --color */
+    OPT_GREP = 16u, /* grep's -c -o -n -v -H -h */
 };
 
 struct Options {
-  bool human = false;
-  bool help = false;
-  bool version = false;
-  const char *file = nullptr; /* --file FILE */
-  const char *json = nullptr; /* --json FILE */
-  GrepOptions grep; /* grep's flags, and --color for every command */
-  std::vector<const char *> args; /* the command and its positional arguments */
+    bool human = false;
+    bool help = false;
+    bool version = false;
+    const char *file = nullptr;     /* --file FILE */
+    const char *json = nullptr;     /* --json FILE */
+    GrepOptions grep;               /* grep's flags, and --color for every command */
+    std::vector<const char *> args; /* the command and its positional arguments */
 };
 
 struct Command {
-  const char *name;
-  const char *synopsis; /* after "kelvaron-regex " */
-  const char *help; /* lines indented by six spaces */
-  unsigned takes; /* OPT bits */
-  int (*run)(const Options &);
+    const char *name;
+    const char *synopsis; /* after "kelvaron-regex " */
+    const char *help;     /* lines indented by six spaces */
+    unsigned takes;       /* OPT bits */
+    int (*run)(const Options &);
 };
 
 int cmd_validate(const Options &opt);
@@ -111,215 +111,210 @@ const Command COMMANDS[] = {
      OPT_COLOR | OPT_GREP, cmd_grep},
 };
 
-const char HELP_INTRO[] =
-    "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
-    "\n"
-    "A command-line host for the kelvaron-regex library. Each command calls the\n"
-    "library and prints its JSON answer on standard output, followed by a\n"
-    "newline (grep prints lines, as grep does).\n"
-    "\n"
-    "Commands:\n";
+const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
+                          "\n"
+                          "A command-line host for the kelvaron-regex library. Each command calls the\n"
+                          "library and prints its JSON answer on standard output, followed by a\n"
+                          "newline (grep prints lines, as grep does).\n"
+                          "\n"
+                          "Commands:\n";
 
-const char HELP_REST[] =
-    "\n"
-    "Where the text comes from (test, replace):\n"
-    "  the TEXT argument when it is given; otherwise the file named by --file;\n"
-    "  otherwise standard input (also with --file -). Giving both TEXT and\n"
-    "  --file is a usage error. A text read from a file or standard input is\n"
-    "  taken whole, final line break included (echo adds one).\n"
-    "\n"
-    "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
-    "TEXT that begins with '-' can follow it):\n"
-    "  -H, --human       show the answer for people instead of the JSON text\n"
-    "                    (with grep, -H means: name the file):\n"
-    "                      validate  \"ok\" or the reason the pattern is rejected\n"
-    "                      test      the lines of the text that hold a match, with\n"
-    "                                a marker line under each (^~~ marks a match,\n"
-    "                                ^ its first byte; | marks an empty match just\n"
-    "                                before the byte above it, or at the end of\n"
-    "                                the line), then each match with its number,\n"
-    "                                span and text and each group's number, span\n"
-    "                                and text; spans are byte offsets [start,end).\n"
-    "                                Lines without a match are left out (...).\n"
-    "                                Bytes that do not print are shown as \\t \\n\n"
-    "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
-    "                                shows as \\n when a match covers it. Markers\n"
-    "                                follow the width a terminal gives each\n"
-    "                                character (2 for wide ones, 0 for combining)\n"
-    "                      replace   the resulting text, then the count\n"
-    "                      generate  the compact pattern, an empty line, and the\n"
-    "                                verbose form line by line\n"
-    "  -f, --file FILE   read TEXT from FILE (- for standard input); also\n"
-    "                    --file=FILE\n"
-    "      --json FILE   generate: read the JSON array of examples from FILE\n"
-    "                    (- for standard input); also --json=FILE\n"
-    "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
-    "                    WHEN is auto (the default: when standard output is a\n"
-    "                    terminal and TERM is not dumb), always or never\n"
-    "      --version     print the library's version and exit\n"
-    "  -h, --help        show this help and exit (with grep, -h means: do not\n"
-    "                    name the file; COMMAND --help shows that command's help)\n"
-    "\n"
-    "Warnings:\n"
-    "  A pattern that looks written for another dialect draws a warning on\n"
-    "  standard error that names the byte offset of the construct and what it\n"
-    "  means here: \\n \\t \\r \\f \\v \\a \\e \\0 are letters and digits, \\1 to \\9\n"
-    "  digits (there are no back-references), \\x \\u \\p letters; inside brackets\n"
-    "  a backslash is a plain byte and [:alpha:] no class; a flag group counts\n"
-    "  only at the very start. Warnings never change the answer.\n"
-    "\n"
-    "Bytes and limits:\n"
-    "  Everything is handled as bytes; offsets are byte offsets. The library\n"
-    "  takes NUL-terminated strings, so a text cannot hold a NUL byte: none can\n"
-    "  come through an argument, and when a text or JSON input read from a file\n"
-    "  or standard input holds one, the input ends at that byte (a note says so\n"
-    "  on standard error). A text may hold at most 10485760 bytes.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  test, replace, grep: a match; validate, generate: the library answered\n"
-    "  1  test, replace, grep: no match\n"
-    "  2  an error: the library refused the call (its reason, as rx_last_error()\n"
-    "     gives it, is on standard error after \"kelvaron-regex: \": \"invalid\n"
-    "     pattern: ...\", \"backtracking limit reached\", \"text exceeds 10485760\n"
-    "     bytes\", \"invalid JSON\", ...), a usage error, or an input file that\n"
-    "     cannot be read\n"
-    "\n"
-    "Examples:\n"
-    "  kelvaron-regex validate 'a(b|c'\n"
-    "  kelvaron-regex test 'a(b|c)' 'ab ac'\n"
-    "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
-    "  echo banana | kelvaron-regex replace a o\n"
-    "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
-    "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
-    "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
+const char HELP_REST[] = "\n"
+                         "Where the text comes from (test, replace):\n"
+                         "  the TEXT argument when it is given; otherwise the file named by --file;\n"
+                         "  otherwise standard input (also with --file -). Giving both TEXT and\n"
+                         "  --file is a usage error. A text read from a file or standard input is\n"
+                         "  taken whole, final line break included (echo adds one).\n"
+                         "\n"
+                         "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
+                         "TEXT that begins with '-' can follow it):\n"
+                         "  -H, --human       show the answer for people instead of the JSON text\n"
+                         "                    (with grep, -H means: name the file):\n"
+                         "                      validate  \"ok\" or the reason the pattern is rejected\n"
+                         "                      test      the lines of the text that hold a match, with\n"
+                         "                                a marker line under each (^~~ marks a match,\n"
+                         "                                ^ its first byte; | marks an empty match just\n"
+                         "                                before the byte above it, or at the end of\n"
+                         "                                the line), then each match with its number,\n"
+                         "                                span and text and each group's number, span\n"
+                         "                                and text; spans are byte offsets [start,end).\n"
+                         "                                Lines without a match are left out (...).\n"
+                         "                                Bytes that do not print are shown as \\t \\n\n"
+                         "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
+                         "                                shows as \\n when a match covers it. Markers\n"
+                         "                                follow the width a terminal gives each\n"
+                         "                                character (2 for wide ones, 0 for combining)\n"
+                         "                      replace   the resulting text, then the count\n"
+                         "                      generate  the compact pattern, an empty line, and the\n"
+                         "                                verbose form line by line\n"
+                         "  -f, --file FILE   read TEXT from FILE (- for standard input); also\n"
+                         "                    --file=FILE\n"
+                         "      --json FILE   generate: read the JSON array of examples from FILE\n"
+                         "                    (- for standard input); also --json=FILE\n"
+                         "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
+                         "                    WHEN is auto (the default: when standard output is a\n"
+                         "                    terminal and TERM is not dumb), always or never\n"
+                         "      --version     print the library's version and exit\n"
+                         "  -h, --help        show this help and exit (with grep, -h means: do not\n"
+                         "                    name the file; COMMAND --help shows that command's help)\n"
+                         "\n"
+                         "Warnings:\n"
+                         "  A pattern that looks written for another dialect draws a warning on\n"
+                         "  standard error that names the byte offset of the construct and what it\n"
+                         "  means here: \\n \\t \\r \\f \\v \\a \\e \\0 are letters and digits, \\1 to \\9\n"
+                         "  digits (there are no back-references), \\x \\u \\p letters; inside brackets\n"
+                         "  a backslash is a plain byte and [:alpha:] no class; a flag group counts\n"
+                         "  only at the very start. Warnings never change the answer.\n"
+                         "\n"
+                         "Bytes and limits:\n"
+                         "  Everything is handled as bytes; offsets are byte offsets. The library\n"
+                         "  takes NUL-terminated strings, so a text cannot hold a NUL byte: none can\n"
+                         "  come through an argument, and when a text or JSON input read from a file\n"
+                         "  or standard input holds one, the input ends at that byte (a note says so\n"
+                         "  on standard error). A text may hold at most 10485760 bytes.\n"
+                         "\n"
+                         "Exit status:\n"
+                         "  0  test, replace, grep: a match; validate, generate: the library answered\n"
+                         "  1  test, replace, grep: no match\n"
+                         "  2  an error: the library refused the call (its reason, as rx_last_error()\n"
+                         "     gives it, is on standard error after \"kelvaron-regex: \": \"invalid\n"
+                         "     pattern: ...\", \"backtracking limit reached\", \"text exceeds 10485760\n"
+                         "     bytes\", \"invalid JSON\", ...), a usage error, or an input file that\n"
+                         "     cannot be read\n"
+                         "\n"
+                         "Examples:\n"
+                         "  kelvaron-regex validate 'a(b|c'\n"
+                         "  kelvaron-regex test 'a(b|c)' 'ab ac'\n"
+                         "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
+                         "  echo banana | kelvaron-regex replace a o\n"
+                         "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
+                         "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
+                         "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
 
 const Command *find_command(const char *name) {
-  for (const Command &c : COMMANDS) {
-    if (name != nullptr && std::strcmp(c.name, name) == 0) return &c;
-  }
-  return nullptr;
+    for (const Command &c : COMMANDS) {
+        if (name != nullptr && std::strcmp(c.name, name) == 0) return &c;
+    }
+    return nullptr;
 }
 
 std::string command_names() {
-  std::string names;
-  for (const Command &c : COMMANDS) {
-    if (!names.empty()) names += ", ";
-    names += c.name;
-  }
-  return names;
+    std::string names;
+    for (const Command &c : COMMANDS) {
+        if (!names.empty()) names += ", ";
+        names += c.name;
+    }
+    return names;
 }
 
 int show_help(const Command *cmd) {
-  if (cmd != nullptr) {
-    std::printf("Usage: kelvaron-regex %s\n\n%s\nSee 'kelvaron-regex --help' for the options.\n",
-                cmd->synopsis, cmd->help);
-  } else {
-    std::fputs(HELP_INTRO, stdout);
-    for (const Command &c : COMMANDS) std::printf("  %s\n%s", c.synopsis, c.help);
-    std::fputs(HELP_REST, stdout);
-  }
-  return flush_stdout() ? EXIT_MATCH : EXIT_ERROR;
+    if (cmd != nullptr) {
+        std::printf("Usage: kelvaron-regex %s\n\n%s\nSee 'kelvaron-regex --help' for the options.\n",
+                    cmd->synopsis, cmd->help);
+    } else {
+        std::fputs(HELP_INTRO, stdout);
+        for (const Command &c : COMMANDS) std::printf("  %s\n%s", c.synopsis, c.help);
+        std::fputs(HELP_REST, stdout);
+    }
+    return flush_stdout() ? EXIT_MATCH : EXIT_ERROR;
 }
 
 int usage_error(const char *fmt, const char *arg) {
-  std::fprintf(stderr, "%s: ", PROGRAM);
-  std::fprintf(stderr, fmt, arg);
-  std::fprintf(stderr, "\nTry '%s --help'.\n", PROGRAM);
-  return EXIT_ERROR;
+    std::fprintf(stderr, "%s: ", PROGRAM);
+    std::fprintf(stderr, fmt, arg);
+    std::fprintf(stderr, "\nTry '%s --help'.\n", PROGRAM);
+    return EXIT_ERROR;
 }
 
 /* ---------------------------------------------------------------------------
  * Command line */
 
 bool takes_value(const char *a) {
-  return std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
-         std::strcmp(a, "--json") == 0;
+    return std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 || std::strcmp(a, "--json") == 0;
 }
 
 /* The command word: the first argument that is neither an option nor an
  * option's value. The other options are read knowing it, since -H and -h
  * mean other things to grep. */
 const char *command_word(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char *a = argv[i];
-    if (std::strcmp(a, "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a[0] != '-' || a[1] == '\0') return a;
-    if (takes_value(a)) ++i;
-  }
-  return nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a[0] != '-' || a[1] == '\0') return a;
+        if (takes_value(a)) ++i;
+    }
+    return nullptr;
 }
 
 /* Stores the FILE of an option written "NAME=FILE" or "NAME FILE" (the next
  * argument, past which *i then moves). Returns -1 when taken, otherwise the
  * exit status of the usage error reported. */
-int take_file_option(const char *a, const char *long_name, int argc, char **argv, int *i,
-                     const char **slot) {
-  const size_t n = std::strlen(long_name);
-  const char *value = nullptr;
-  if (std::strncmp(a, long_name, n) == 0 && a[n] == '=') {
-    value = a + n + 1;
-  } else if (*i + 1 < argc) {
-    value = argv[++*i];
-  } else {
-    return usage_error("option %s needs a FILE", a);
-  }
-  if (*slot != nullptr) return usage_error("%s given twice", long_name);
-  *slot = value;
-  return -1;
+int take_file_option(const char *a, const char *long_name, int argc, char **argv, int *i, const char **slot) {
+    const size_t n = std::strlen(long_name);
+    const char *value = nullptr;
+    if (std::strncmp(a, long_name, n) == 0 && a[n] == '=') {
+        value = a + n + 1;
+    } else if (*i + 1 < argc) {
+        value = argv[++*i];
+    } else {
+        return usage_error("option %s needs a FILE", a);
+    }
+    if (*slot != nullptr) return usage_error("%s given twice", long_name);
+    *slot = value;
+    return -1;
 }
 
 /* grep's short flags, alone or joined (-c, -cnv); false when a is not that. */
 bool take_grep_flags(const char *a, GrepOptions &g) {
-  if (a[0] != '-' || a[1] == '\0' || std::strspn(a + 1, "convHh") != std::strlen(a + 1)) {
-    return false;
-  }
-  for (const char *p = a + 1; *p != '\0'; ++p) {
-    switch (*p) {
-      case 'c': g.count = true; break;
-      case 'o': g.only_matching = true; break;
-      case 'n': g.line_numbers = true; break;
-      case 'v': g.invert = true; break;
-      case 'H': g.with_filename = 1; break;
-      default: g.with_filename = 0; break;
+    if (a[0] != '-' || a[1] == '\0' || std::strspn(a + 1, "convHh") != std::strlen(a + 1)) {
+        return false;
     }
-  }
-  return true;
+    for (const char *p = a + 1; *p != '\0'; ++p) {
+        switch (*p) {
+        case 'c': g.count = true; break;
+        case 'o': g.only_matching = true; break;
+        case 'n': g.line_numbers = true; break;
+        case 'v': g.invert = true; break;
+        case 'H': g.with_filename = 1; break;
+        default: g.with_filename = 0; break;
+        }
+    }
+    return true;
 }
 
 /* Reads one option a (at argv[*i]) into opt; *bit is set to its OPT bit
  * (0 for those every command takes). Returns -1 when taken, otherwise the
  * exit status of the usage error reported. */
-int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options &opt,
-                unsigned *bit) {
-  *bit = 0;
-  if (grep && take_grep_flags(a, opt.grep)) {
-    *bit = OPT_GREP;
-  } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
-    opt.human = true;
-    *bit = OPT_HUMAN;
-  } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
-    opt.help = true;
-  } else if (std::strcmp(a, "--version") == 0) {
-    opt.version = true;
-  } else if (std::strcmp(a, "--color") == 0 || std::strcmp(a, "--colour") == 0) {
-    opt.grep.color = ColorMode::AUTO;
-    *bit = OPT_COLOR;
-  } else if (std::strncmp(a, "--color=", 8) == 0 || std::strncmp(a, "--colour=", 9) == 0) {
-    if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.grep.color)) {
-      return usage_error("%s: WHEN is auto, always or never", a);
+int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options &opt, unsigned *bit) {
+    *bit = 0;
+    if (grep && take_grep_flags(a, opt.grep)) {
+        *bit = OPT_GREP;
+    } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
+        opt.human = true;
+        *bit = OPT_HUMAN;
+    } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
+        opt.help = true;
+    } else if (std::strcmp(a, "--version") == 0) {
+        opt.version = true;
+    } else if (std::strcmp(a, "--color") == 0 || std::strcmp(a, "--colour") == 0) {
+        opt.grep.color = ColorMode::AUTO;
+        *bit = OPT_COLOR;
+    } else if (std::strncmp(a, "--color=", 8) == 0 || std::strncmp(a, "--colour=", 9) == 0) {
+        if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.grep.color)) {
+            return usage_error("%s: WHEN is auto, always or never", a);
+        }
+        *bit = OPT_COLOR;
+    } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
+               std::strncmp(a, "--file=", 7) == 0) {
+        *bit = OPT_FILE;
+        return take_file_option(a, "--file", argc, argv, i, &opt.file);
+    } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
+        *bit = OPT_JSON;
+        return take_file_option(a, "--json", argc, argv, i, &opt.json);
+    } else {
+        return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
     }
-    *bit = OPT_COLOR;
-  } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--file") == 0 ||
-             std::strncmp(a, "--file=", 7) == 0) {
-    *bit = OPT_FILE;
-    return take_file_option(a, "--file", argc, argv, i, &opt.file);
-  } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
-    *bit = OPT_JSON;
-    return take_file_option(a, "--json", argc, argv, i, &opt.json);
-  } else {
-    return usage_error("unknown option '%s' (put -- before an argument that begins with '-')", a);
-  }
-  return -1;
+    return -1;
 }
 
 /* Reads the options wherever they stand; everything else, and everything
@@ -327,27 +322,27 @@ int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options
  * the command does not take is a usage error. Returns -1 when the line is
  * fine, otherwise the exit status of the usage error reported. */
 int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) {
-  const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const char *a = argv[i];
-    if (options_done || a[0] != '-' || a[1] == '\0') {
-      opt.args.push_back(a);
-      continue;
+    const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (options_done || a[0] != '-' || a[1] == '\0') {
+            opt.args.push_back(a);
+            continue;
+        }
+        if (std::strcmp(a, "--") == 0) {
+            options_done = true;
+            continue;
+        }
+        unsigned bit = 0;
+        const int st = take_option(a, grep, argc, argv, &i, opt, &bit);
+        if (st >= 0) return st;
+        if (cmd != nullptr && bit != 0 && (cmd->takes & bit) == 0) {
+            std::string what = std::string("'") + a + "' does not go with " + cmd->name;
+            return usage_error("%s", what.c_str());
+        }
     }
-    if (std::strcmp(a, "--") == 0) {
-      options_done = true;
-      continue;
-    }
-    unsigned bit = 0;
-    const int st = take_option(a, grep, argc, argv, &i, opt, &bit);
-    if (st >= 0) return st;
-    if (cmd != nullptr && bit != 0 && (cmd->takes & bit) == 0) {
-      std::string what = std::string("'") + a + "' does not go with " + cmd->name;
-      return usage_error("%s", what.c_str());
-    }
-  }
-  return -1;
+    return -1;
 }
 
 /* ---------------------------------------------------------------------------
@@ -355,12 +350,12 @@ int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) 
 
 /* Reads a whole stream. Returns false on a read error. */
 bool read_stream(std::FILE *f, std::string &out) {
-  char chunk[65536];
-  for (;;) {
-    size_t got = std::fread(chunk, 1, sizeof chunk, f);
-    out.append(chunk, got);
-    if (got < sizeof chunk) return std::ferror(f) == 0;
-  }
+    char chunk[65536];
+    for (;;) {
+        size_t got = std::fread(chunk, 1, sizeof chunk, f);
+        out.append(chunk, got);
+        if (got < sizeof chunk) return std::ferror(f) == 0;
+    }
 }
 
 /* Reads FILE, or standard input when FILE is "-". The library takes
@@ -368,73 +363,74 @@ bool read_stream(std::FILE *f, std::string &out) {
  * is announced on standard error rather than made silently. Returns false
  * (after reporting) when the input cannot be read. */
 bool read_input(const char *path, const char *what, std::string &out) {
-  bool from_stdin = std::strcmp(path, "-") == 0;
-  std::FILE *f = from_stdin ? stdin : std::fopen(path, "rb");
-  if (f == nullptr) {
-    error("cannot open %s: %s", path, std::strerror(errno));
-    return false;
-  }
-  bool ok = read_stream(f, out);
-  int saved_errno = errno;
-  if (!from_stdin) std::fclose(f);
-  if (!ok) {
-    error("cannot read %s: %s", from_stdin ? "standard input" : path, std::strerror(saved_errno));
-    return false;
-  }
-  size_t nul = out.find('\0');
-  if (nul != std::string::npos) {
-    error("note: the %s holds a NUL byte at offset %zu; only the %zu bytes before it are used",
-          what, nul, nul);
-    out.resize(nul);
-  }
-  return true;
+    bool from_stdin = std::strcmp(path, "-") == 0;
+    std::FILE *f = from_stdin ? stdin : std::fopen(path, "rb");
+    if (f == nullptr) {
+        error("cannot open %s: %s", path, std::strerror(errno));
+        return false;
+    }
+    bool ok = read_stream(f, out);
+    int saved_errno = errno;
+    if (!from_stdin) std::fclose(f);
+    if (!ok) {
+        error("cannot read %s: %s", from_stdin ? "standard input" : path, std::strerror(saved_errno));
+        return false;
+    }
+    size_t nul = out.find('\0');
+    if (nul != std::string::npos) {
+        error("note: the %s holds a NUL byte at offset %zu; only the %zu bytes before it are used", what, nul,
+              nul);
+        out.resize(nul);
+    }
+    return true;
 }
 
 /* The text of test and replace: the argument at position index when there is
  * one, else --file, else standard input. Returns -1 when it was read,
  * otherwise the exit status to leave with. */
 int take_text(const Options &opt, size_t index, std::string &text) {
-  if (opt.args.size() > index) {
-    if (opt.file != nullptr) return usage_error("%s", "give the TEXT either as an argument or with --file");
-    text = opt.args[index];
-    return -1;
-  }
-  return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : EXIT_ERROR;
+    if (opt.args.size() > index) {
+        if (opt.file != nullptr)
+            return usage_error("%s", "give the TEXT either as an argument or with --file");
+        text = opt.args[index];
+        return -1;
+    }
+    return read_input(opt.file != nullptr ? opt.file : "-", "text", text) ? -1 : EXIT_ERROR;
 }
 
 /* The examples as a JSON array of strings: quote and backslash escaped,
  * control bytes as \n \r \t \b \f or \u00XX, every other byte (UTF-8
  * included) as it stands. */
 std::string examples_to_json(const std::vector<const char *> &examples) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out = "[";
-  for (size_t k = 0; k < examples.size(); ++k) {
-    if (k > 0) out += ',';
-    out += '"';
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(examples[k]); *p; ++p) {
-      unsigned char b = *p;
-      switch (b) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-          if (b < 0x20) {
-            out += "\\u00";
-            out += hex[b >> 4];
-            out += hex[b & 15];
-          } else {
-            out += static_cast<char>(b);
-          }
-      }
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "[";
+    for (size_t k = 0; k < examples.size(); ++k) {
+        if (k > 0) out += ',';
+        out += '"';
+        for (const unsigned char *p = reinterpret_cast<const unsigned char *>(examples[k]); *p; ++p) {
+            unsigned char b = *p;
+            switch (b) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (b < 0x20) {
+                    out += "\\u00";
+                    out += hex[b >> 4];
+                    out += hex[b & 15];
+                } else {
+                    out += static_cast<char>(b);
+                }
+            }
+        }
+        out += '"';
     }
-    out += '"';
-  }
-  out += ']';
-  return out;
+    out += ']';
+    return out;
 }
 
 /* ---------------------------------------------------------------------------
@@ -442,174 +438,176 @@ std::string examples_to_json(const std::vector<const char *> &examples) {
 
 /* A call the library refused: its reason on standard error. */
 int refused() {
-  error("%s", rx_last_error());
-  return EXIT_ERROR;
+    error("%s", rx_last_error());
+    return EXIT_ERROR;
 }
 
 /* Writes the answer as it came (a copy: the library's buffer is reused),
  * and the note that the human view could not read it when human is set. */
 void write_raw(const std::string &answer, bool human) {
-  if (human) error("note: showing the answer as it came");
-  write_str(answer);
-  write_bytes("\n", 1);
+    if (human) error("note: showing the answer as it came");
+    write_str(answer);
+    write_bytes("\n", 1);
 }
 
 /* The end of every command: status when the output was written, else 2. */
 int done(int status) { return flush_stdout() ? status : EXIT_ERROR; }
 
 int cmd_validate(const Options &opt) {
-  if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
-  warn_dialect_traps(opt.args[1]);
-  const char *answer = rx_validate(opt.args[1]);
-  if (answer == nullptr) return refused();
-  const std::string copy(answer);
-  bool ok = false;
-  std::string reason;
-  if (opt.human && read_validate_answer(copy.c_str(), &ok, &reason)) {
-    write_str(ok ? std::string("ok") : reason);
-    write_bytes("\n", 1);
-  } else {
-    write_raw(copy, opt.human);
-  }
-  return done(EXIT_MATCH);
+    if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
+    warn_dialect_traps(opt.args[1]);
+    const char *answer = rx_validate(opt.args[1]);
+    if (answer == nullptr) return refused();
+    const std::string copy(answer);
+    bool ok = false;
+    std::string reason;
+    if (opt.human && read_validate_answer(copy.c_str(), &ok, &reason)) {
+        write_str(ok ? std::string("ok") : reason);
+        write_bytes("\n", 1);
+    } else {
+        write_raw(copy, opt.human);
+    }
+    return done(EXIT_MATCH);
 }
 
 /* The human view of a test answer: the marker view, then the list. */
 void show_test(const std::vector<MatchInfo> &matches, const std::string &text, bool color) {
-  if (matches.empty()) {
-    write_str("no match\n");
-    return;
-  }
-  show_text_with_markers(text, matches, color);
-  char line[160];
-  std::snprintf(line, sizeof line, "%zu match%s\n", matches.size(), matches.size() == 1 ? "" : "es");
-  write_str(line);
-  for (size_t k = 0; k < matches.size(); ++k) {
-    const MatchInfo &m = matches[k];
-    std::snprintf(line, sizeof line, "  #%zu [%lld,%lld) ", k + 1, m.start, m.end);
-    write_str(line);
-    write_str(quote_for_people(m.text));
-    write_str("\n");
-    for (const GroupInfo &g : m.groups) {
-      std::snprintf(line, sizeof line, "      group %lld [%lld,%lld) ", g.index, g.start, g.end);
-      write_str(line);
-      write_str(quote_for_people(g.text));
-      write_str("\n");
+    if (matches.empty()) {
+        write_str("no match\n");
+        return;
     }
-  }
+    show_text_with_markers(text, matches, color);
+    char line[160];
+    std::snprintf(line, sizeof line, "%zu match%s\n", matches.size(), matches.size() == 1 ? "" : "es");
+    write_str(line);
+    for (size_t k = 0; k < matches.size(); ++k) {
+        const MatchInfo &m = matches[k];
+        std::snprintf(line, sizeof line, "  #%zu [%lld,%lld) ", k + 1, m.start, m.end);
+        write_str(line);
+        write_str(quote_for_people(m.text));
+        write_str("\n");
+        for (const GroupInfo &g : m.groups) {
+            std::snprintf(line, sizeof line, "      group %lld [%lld,%lld) ", g.index, g.start, g.end);
+            write_str(line);
+            write_str(quote_for_people(g.text));
+            write_str("\n");
+        }
+    }
 }
 
 /* Spans must lie within the text, in order and without overlap. */
 bool spans_fit(const std::vector<MatchInfo> &matches, const std::string &text) {
-  long long prev_end = 0;
-  for (const MatchInfo &m : matches) {
-    if (m.start < prev_end || m.end < m.start || m.end > static_cast<long long>(text.size())) {
-      return false;
+    long long prev_end = 0;
+    for (const MatchInfo &m : matches) {
+        if (m.start < prev_end || m.end < m.start || m.end > static_cast<long long>(text.size())) {
+            return false;
+        }
+        prev_end = m.end;
     }
-    prev_end = m.end;
-  }
-  return true;
+    return true;
 }
 
 int cmd_test(const Options &opt) {
-  if (opt.args.size() < 2 || opt.args.size() > 3) return usage_error("%s", "usage: test PATTERN [TEXT]");
-  std::string text;
-  const int st = take_text(opt, 2, text);
-  if (st >= 0) return st;
-  warn_dialect_traps(opt.args[1]);
-  const char *answer = rx_test(opt.args[1], text.c_str());
-  if (answer == nullptr) return refused();
-  const std::string copy(answer);
-  std::vector<MatchInfo> matches;
-  if (!read_test_answer(copy.c_str(), matches) || !spans_fit(matches, text)) {
-    write_raw(copy, opt.human);
-    error("cannot read the answer of rx_test");
-    return done(EXIT_ERROR);
-  }
-  if (opt.human) {
-    show_test(matches, text, color_wanted(opt.grep.color));
-  } else {
-    write_raw(copy, false);
-  }
-  return done(matches.empty() ? EXIT_NONE : EXIT_MATCH);
+    if (opt.args.size() < 2 || opt.args.size() > 3) return usage_error("%s", "usage: test PATTERN [TEXT]");
+    std::string text;
+    const int st = take_text(opt, 2, text);
+    if (st >= 0) return st;
+    warn_dialect_traps(opt.args[1]);
+    const char *answer = rx_test(opt.args[1], text.c_str());
+    if (answer == nullptr) return refused();
+    const std::string copy(answer);
+    std::vector<MatchInfo> matches;
+    if (!read_test_answer(copy.c_str(), matches) || !spans_fit(matches, text)) {
+        write_raw(copy, opt.human);
+        error("cannot read the answer of rx_test");
+        return done(EXIT_ERROR);
+    }
+    if (opt.human) {
+        show_test(matches, text, color_wanted(opt.grep.color));
+    } else {
+        write_raw(copy, false);
+    }
+    return done(matches.empty() ? EXIT_NONE : EXIT_MATCH);
 }
 
 int cmd_replace(const Options &opt) {
-  if (opt.args.size() < 3 || opt.args.size() > 4) {
-    return usage_error("%s", "usage: replace PATTERN REPLACEMENT [TEXT]");
-  }
-  std::string text;
-  const int st = take_text(opt, 3, text);
-  if (st >= 0) return st;
-  warn_dialect_traps(opt.args[1]);
-  const char *answer = rx_replace_preview(opt.args[1], text.c_str(), opt.args[2]);
-  if (answer == nullptr) return refused();
-  const std::string copy(answer);
-  std::string result;
-  long long count = 0;
-  if (!read_replace_answer(copy.c_str(), &result, &count)) {
-    write_raw(copy, opt.human);
-    error("cannot read the answer of rx_replace_preview");
-    return done(EXIT_ERROR);
-  }
-  if (opt.human) {
-    write_str(result);
-    if (!result.empty() && result.back() != '\n') write_str("\n");
-    char line[64];
-    std::snprintf(line, sizeof line, "count: %lld\n", count);
-    write_str(line);
-  } else {
-    write_raw(copy, false);
-  }
-  return done(count > 0 ? EXIT_MATCH : EXIT_NONE);
+    if (opt.args.size() < 3 || opt.args.size() > 4) {
+        return usage_error("%s", "usage: replace PATTERN REPLACEMENT [TEXT]");
+    }
+    std::string text;
+    const int st = take_text(opt, 3, text);
+    if (st >= 0) return st;
+    warn_dialect_traps(opt.args[1]);
+    const char *answer = rx_replace_preview(opt.args[1], text.c_str(), opt.args[2]);
+    if (answer == nullptr) return refused();
+    const std::string copy(answer);
+    std::string result;
+    long long count = 0;
+    if (!read_replace_answer(copy.c_str(), &result, &count)) {
+        write_raw(copy, opt.human);
+        error("cannot read the answer of rx_replace_preview");
+        return done(EXIT_ERROR);
+    }
+    if (opt.human) {
+        write_str(result);
+        if (!result.empty() && result.back() != '\n') write_str("\n");
+        char line[64];
+        std::snprintf(line, sizeof line, "count: %lld\n", count);
+        write_str(line);
+    } else {
+        write_raw(copy, false);
+    }
+    return done(count > 0 ? EXIT_MATCH : EXIT_NONE);
 }
 
 int cmd_generate(const Options &opt) {
-  std::string json;
-  if (opt.json != nullptr) {
-    if (opt.args.size() > 1) return usage_error("%s", "give the examples either as arguments or with --json");
-    if (!read_input(opt.json, "JSON input", json)) return EXIT_ERROR;
-  } else {
-    if (opt.args.size() < 2) return usage_error("%s", "generate needs at least one EXAMPLE (or --json FILE)");
-    json = examples_to_json(std::vector<const char *>(opt.args.begin() + 1, opt.args.end()));
-  }
-  const char *answer = rx_generate(json.c_str());
-  if (answer == nullptr) return refused();
-  const std::string copy(answer);
-  std::string pattern, verbose;
-  if (opt.human && read_generate_answer(copy.c_str(), &pattern, &verbose)) {
-    write_str(pattern);
-    write_str("\n\n");
-    write_str(verbose);
-    if (verbose.empty() || verbose.back() != '\n') write_str("\n");
-  } else {
-    write_raw(copy, opt.human);
-  }
-  return done(EXIT_MATCH);
+    std::string json;
+    if (opt.json != nullptr) {
+        if (opt.args.size() > 1)
+            return usage_error("%s", "give the examples either as arguments or with --json");
+        if (!read_input(opt.json, "JSON input", json)) return EXIT_ERROR;
+    } else {
+        if (opt.args.size() < 2)
+            return usage_error("%s", "generate needs at least one EXAMPLE (or --json FILE)");
+        json = examples_to_json(std::vector<const char *>(opt.args.begin() + 1, opt.args.end()));
+    }
+    const char *answer = rx_generate(json.c_str());
+    if (answer == nullptr) return refused();
+    const std::string copy(answer);
+    std::string pattern, verbose;
+    if (opt.human && read_generate_answer(copy.c_str(), &pattern, &verbose)) {
+        write_str(pattern);
+        write_str("\n\n");
+        write_str(verbose);
+        if (verbose.empty() || verbose.back() != '\n') write_str("\n");
+    } else {
+        write_raw(copy, opt.human);
+    }
+    return done(EXIT_MATCH);
 }
 
 int cmd_grep(const Options &opt) {
-  if (opt.args.size() < 2) return usage_error("%s", "usage: grep [OPTIONS] PATTERN [FILE...]");
-  return run_grep(opt.grep, opt.args[1], std::vector<const char *>(opt.args.begin() + 2, opt.args.end()));
+    if (opt.args.size() < 2) return usage_error("%s", "usage: grep [OPTIONS] PATTERN [FILE...]");
+    return run_grep(opt.grep, opt.args[1], std::vector<const char *>(opt.args.begin() + 2, opt.args.end()));
 }
 
 int run(int argc, char **argv) {
-  const char *word = command_word(argc, argv);
-  const Command *cmd = find_command(word);
-  Options opt;
-  const int st = parse_command_line(argc, argv, cmd, opt);
-  if (st >= 0) return st;
-  if (opt.version) {
-    std::printf("%s %s\n", PROGRAM, KELVARON_REGEX_VERSION_STRING);
-    return done(EXIT_MATCH);
-  }
-  if (opt.help) return show_help(cmd);
-  if (word == nullptr) return usage_error("no command given (%s)", command_names().c_str());
-  if (cmd == nullptr) {
-    std::string what = std::string("unknown command '") + word + "' (" + command_names() + ")";
-    return usage_error("%s", what.c_str());
-  }
-  return cmd->run(opt);
+    const char *word = command_word(argc, argv);
+    const Command *cmd = find_command(word);
+    Options opt;
+    const int st = parse_command_line(argc, argv, cmd, opt);
+    if (st >= 0) return st;
+    if (opt.version) {
+        std::printf("%s %s\n", PROGRAM, KELVARON_REGEX_VERSION_STRING);
+        return done(EXIT_MATCH);
+    }
+    if (opt.help) return show_help(cmd);
+    if (word == nullptr) return usage_error("no command given (%s)", command_names().c_str());
+    if (cmd == nullptr) {
+        std::string what = std::string("unknown command '") + word + "' (" + command_names() + ")";
+        return usage_error("%s", what.c_str());
+    }
+    return cmd->run(opt);
 }
 
 } /* namespace */
@@ -617,9 +615,9 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
 #if defined(_WIN32)
-  /* Texts and answers are bytes: no line-break translation on the way in or out. */
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
+    /* Texts and answers are bytes: no line-break translation on the way in or out. */
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  return cli::run(argc, argv);
+    return cli::run(argc, argv);
 }
