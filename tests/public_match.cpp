@@ -48,8 +48,8 @@ void check_table(const std::vector<Case> &cases) {
 /* Builders for answers whose texts are plain letters and digits (no byte
  * that JSON quoting changes), used where a table would be unreadably long. */
 std::string match_obj(int start, int end, const std::string &text, const std::string &groups = "") {
-    return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) +
-           ",\"text\":\"" + text + "\",\"groups\":[" + groups + "]}";
+    return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) + ",\"text\":\"" + text +
+           "\",\"groups\":[" + groups + "]}";
 }
 
 std::string group_obj(int index, int start, int end, const std::string &text) {
@@ -247,7 +247,8 @@ TEST(RxTest, CaptureGroups) {
         {"(a)|b", "b", R"({"matches":[{"start":0,"end":1,"text":"b","groups":[]}]})"},
         {"(a)(?:b)", "ab",
          R"({"matches":[{"start":0,"end":2,"text":"ab","groups":[{"index":1,"start":0,"end":1,"text":"a"}]}]})"},
-        {"()", "", R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]}]})"},
+        {"()", "",
+         R"({"matches":[{"start":0,"end":0,"text":"","groups":[{"index":1,"start":0,"end":0,"text":""}]}]})"},
         /* A dropped iteration gives the group back its earlier recording. */
         {"(?:(a)x)*", "axay",
          R"({"matches":[{"start":0,"end":2,"text":"ax","groups":[{"index":1,"start":0,"end":1,"text":"a"}]},)"
@@ -323,18 +324,18 @@ TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
 struct BigText {
     std::string text;
     std::vector<std::string> rare; /* words planted a known number of times */
-    int plantings = 0; /* how often each was planted */
+    int plantings = 0;             /* how often each was planted */
 };
 
 const BigText &big_text() {
     static BigText big = [] {
         BigText b;
         b.rare = {"quixotry", "zeugmas", "jackdaw", "sphinxes", "flummox",
-                  "kumquat", "wyvern", "oxbow", "fjords", "czardom"};
-        static const char *const words[] = {"the", "of", "and", "a", "to", "in", "is", "was", "he", "that",
-                                            "it", "his", "her", "you", "as", "had", "with", "for", "she",
-                                            "not", "at", "but", "be", "my", "on", "have", "him", "said",
-                                            "which", "by", "this", "all", "from", "they", "no", "were"};
+                  "kumquat",  "wyvern",  "oxbow",   "fjords",   "czardom"};
+        static const char *const words[] = {
+            "the", "of",   "and", "a",    "to",    "in",  "is",   "was", "he",   "that", "it", "his",
+            "her", "you",  "as",  "had",  "with",  "for", "she",  "not", "at",   "but",  "be", "my",
+            "on",  "have", "him", "said", "which", "by",  "this", "all", "from", "they", "no", "were"};
         uint64_t seed = 12345;
         auto next = [&seed] {
             seed = seed * 6364136223846793005ull + 1442695040888963407ull;
@@ -365,7 +366,7 @@ const BigText &big_text() {
             }
             if (line == 40000) {
                 for (int i = 0; i < 3000; ++i) t += "Qx9_"[i % 4]; /* a 3000-byte token */
-                t += "\n<" + std::string(4000, 'y') + "\n>\n"; /* a tag 4 KB long */
+                t += "\n<" + std::string(4000, 'y') + "\n>\n";     /* a tag 4 KB long */
             }
         }
         return b;
@@ -478,17 +479,26 @@ TEST(RxTest, MatchTextsAreQuotedAsJson) {
     const char *hex = "0123456789abcdef";
     for (int b = 1; b < 256; b++) {
         for (size_t at = 0; at < 19; at++) {
-            std::string text = "x\x80" "yz\x7f\xff" "abc ~\xC3\xA9\x9f" "#klmno";
+            std::string text = "x\x80"
+                               "yz\x7f\xff"
+                               "abc ~\xC3\xA9\x9f"
+                               "#klmno";
             text.resize(19);
             text[at] = static_cast<char>(b);
             std::string quoted;
             for (unsigned char c : text) {
-                if (c == '"' || c == '\\') quoted += std::string("\\") + static_cast<char>(c);
-                else if (c == '\n') quoted += "\\n";
-                else if (c == '\r') quoted += "\\r";
-                else if (c == '\t') quoted += "\\t";
-                else if (c < 0x20) quoted += std::string("\\u00") + hex[c >> 4] + hex[c & 15];
-                else quoted += static_cast<char>(c);
+                if (c == '"' || c == '\\')
+                    quoted += std::string("\\") + static_cast<char>(c);
+                else if (c == '\n')
+                    quoted += "\\n";
+                else if (c == '\r')
+                    quoted += "\\r";
+                else if (c == '\t')
+                    quoted += "\\t";
+                else if (c < 0x20)
+                    quoted += std::string("\\u00") + hex[c >> 4] + hex[c & 15];
+                else
+                    quoted += static_cast<char>(c);
             }
             ASSERT_EQ(test_answer("(?s).+", text),
                       "{\"matches\":[{\"start\":0,\"end\":19,\"text\":\"" + quoted + "\",\"groups\":[]}]}")

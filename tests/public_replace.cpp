@@ -149,7 +149,7 @@ TEST(RxReplace, TextLimit) {
     EXPECT_TRUE(krx_test::same_long_text(replace_answer("a", text.c_str(), "x"), plain_answer(text, 0)));
     text[LIMIT - 1] = 'c';
     EXPECT_TRUE(krx_test::same_long_text(replace_answer("c", text.c_str(), "d"),
-                               plain_answer(std::string(LIMIT - 1, 'b') + "d", 1)));
+                                         plain_answer(std::string(LIMIT - 1, 'b') + "d", 1)));
     text += "c";
     EXPECT_EQ(replace_answer("c", text.c_str(), "d"), "null: text exceeds 10485760 bytes");
     EXPECT_EQ(replace_answer("(", text.c_str(), "d"), "null: invalid pattern: unclosed group");

@@ -30,8 +30,8 @@ std::string or_null(const char *answer) {
 
 /* Builders for answers whose texts need no JSON quoting. */
 std::string match_obj(long start, long end, const std::string &text, const std::string &groups = "") {
-    return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) + ",\"text\":\"" +
-           text + "\",\"groups\":[" + groups + "]}";
+    return "{\"start\":" + std::to_string(start) + ",\"end\":" + std::to_string(end) + ",\"text\":\"" + text +
+           "\",\"groups\":[" + groups + "]}";
 }
 
 std::string group_obj(int index, long start, long end, const std::string &text) {
@@ -127,8 +127,9 @@ TEST(Threads, AnswersAreCheckedSingleThreadedFirst) {
         EXPECT_EQ(or_null(rx_validate(w.valid_pattern.c_str())), R"({"ok":true})");
         EXPECT_EQ(or_null(rx_validate(w.invalid_pattern.c_str())), w.invalid_answer);
         EXPECT_EQ(or_null(rx_test(w.test_pattern.c_str(), w.test_text.c_str())), w.test_answer);
-        EXPECT_EQ(or_null(rx_replace_preview(w.repl_pattern.c_str(), w.repl_text.c_str(), w.repl_with.c_str())),
-                  w.repl_answer);
+        EXPECT_EQ(
+            or_null(rx_replace_preview(w.repl_pattern.c_str(), w.repl_text.c_str(), w.repl_with.c_str())),
+            w.repl_answer);
         EXPECT_EQ(or_null(rx_generate(w.examples.c_str())), w.generate_answer);
         EXPECT_EQ(rx_test(nullptr, "x"), nullptr);
         EXPECT_STREQ(rx_last_error(), "null pattern");
@@ -204,8 +205,9 @@ TEST(SmallStack, MillionByteLiteralPattern) {
         EXPECT_EQ(or_null(rx_validate(pattern.c_str())), R"({"ok":true})");
         const std::string text = "x" + pattern + "y";
         EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test(pattern.c_str(), text.c_str())),
-                                   matches_of({match_obj(1, 1000001, pattern)})));
-        EXPECT_EQ(or_null(rx_replace_preview(pattern.c_str(), text.c_str(), "Z")), R"({"result":"xZy","count":1})");
+                                             matches_of({match_obj(1, 1000001, pattern)})));
+        EXPECT_EQ(or_null(rx_replace_preview(pattern.c_str(), text.c_str(), "Z")),
+                  R"({"result":"xZy","count":1})");
         /* One byte short of the pattern: no match anywhere (or the budget
          * runs out first); either way the host survives. */
         const std::string shorter = "x" + std::string(999999, 'a') + "y";
@@ -242,7 +244,8 @@ TEST(SmallStack, HundredThousandNestedGroups) {
         /* Unclosed at the bottom: refused either way, never a crash. */
         std::string unclosed(DEPTH, '(');
         const std::string refused = or_null(rx_test(unclosed.c_str(), "a"));
-        EXPECT_TRUE(refused == "null: invalid pattern: unclosed group" || refused == NESTED_REFUSAL) << refused;
+        EXPECT_TRUE(refused == "null: invalid pattern: unclosed group" || refused == NESTED_REFUSAL)
+            << refused;
     }));
 }
 
@@ -250,21 +253,25 @@ TEST(SmallStack, NestedGroupsRepeatedOverLongTexts) {
     ASSERT_TRUE(krx_test::run_on_stack([] {
         const std::string a5000(5000, 'a');
         const std::string pattern = "(?:(?:(?:(a))))*";
-        EXPECT_TRUE(krx_test::same_long_text(
-            or_null(rx_test(pattern.c_str(), a5000.c_str())),
-            matches_of({match_obj(0, 5000, a5000, group_obj(1, 4999, 5000, "a")), match_obj(5000, 5000, "")})));
+        EXPECT_TRUE(
+            krx_test::same_long_text(or_null(rx_test(pattern.c_str(), a5000.c_str())),
+                                     matches_of({match_obj(0, 5000, a5000, group_obj(1, 4999, 5000, "a")),
+                                                 match_obj(5000, 5000, "")})));
         /* Deeper nesting inside the repetition, with several groups. */
         const std::string deeper = "(?:((?:(?:(a)b)c)d))*";
         std::string text;
         for (int i = 0; i < 5000; ++i) text += "abcd";
         const long last = 4 * 4999;
-        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test(deeper.c_str(), text.c_str())),
-                  matches_of({match_obj(0, 4 * 5000, text,
-                                        group_obj(1, last, last + 4, "abcd") + "," + group_obj(2, last, last + 1, "a")),
-                              match_obj(4 * 5000, 4 * 5000, "")})));
+        EXPECT_TRUE(krx_test::same_long_text(
+            or_null(rx_test(deeper.c_str(), text.c_str())),
+            matches_of(
+                {match_obj(0, 4 * 5000, text,
+                           group_obj(1, last, last + 4, "abcd") + "," + group_obj(2, last, last + 1, "a")),
+                 match_obj(4 * 5000, 4 * 5000, "")})));
         /* Nested repetitions. */
-        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("(?:(?:a)*)*", a5000.c_str())),
-                                             matches_of({match_obj(0, 5000, a5000), match_obj(5000, 5000, "")})));
+        EXPECT_TRUE(
+            krx_test::same_long_text(or_null(rx_test("(?:(?:a)*)*", a5000.c_str())),
+                                     matches_of({match_obj(0, 5000, a5000), match_obj(5000, 5000, "")})));
     }));
 }
 
@@ -277,16 +284,19 @@ TEST(SmallStack, TenMebibyteTexts) {
         for (long i = 1; i <= 10; ++i) objs.push_back(match_obj(i * 1048576 - 1, i * 1048576, "c"));
         EXPECT_EQ(or_null(rx_test("c", text.c_str())), matches_of(objs));
         const std::string replaced = or_null(rx_replace_preview("c", text.c_str(), ""));
-        EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(LIMIT - 10, 'b') + "\",\"count\":10}"));
+        EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(LIMIT - 10, 'b') +
+                                                           "\",\"count\":10}"));
         /* Repetitions over the whole text answer; searches that would take
          * quadratic time end at the budget, not in a crash. */
-        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("\\w*$", text.c_str())),
-                                             matches_of({match_obj(0, LIMIT, text), match_obj(LIMIT, LIMIT, "")})));
+        EXPECT_TRUE(
+            krx_test::same_long_text(or_null(rx_test("\\w*$", text.c_str())),
+                                     matches_of({match_obj(0, LIMIT, text), match_obj(LIMIT, LIMIT, "")})));
         EXPECT_EQ(or_null(rx_test("(?:(b)|c)*x", text.c_str())), "null: backtracking limit reached");
         std::string ab;
         for (int i = 0; i < LIMIT / 2; ++i) ab += "ab";
-        EXPECT_TRUE(krx_test::same_long_text(or_null(rx_test("(?:ab)*", ab.c_str())),
-                                             matches_of({match_obj(0, LIMIT, ab), match_obj(LIMIT, LIMIT, "")})));
+        EXPECT_TRUE(
+            krx_test::same_long_text(or_null(rx_test("(?:ab)*", ab.c_str())),
+                                     matches_of({match_obj(0, LIMIT, ab), match_obj(LIMIT, LIMIT, "")})));
         text += "b";
         EXPECT_EQ(or_null(rx_test("c", text.c_str())), "null: text exceeds 10485760 bytes");
     }));

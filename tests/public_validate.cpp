@@ -11,9 +11,7 @@
 namespace {
 
 const std::string OK = "{\"ok\":true}";
-std::string rejected(const std::string &message) {
-    return "{\"ok\":false,\"error\":\"" + message + "\"}";
-}
+std::string rejected(const std::string &message) { return "{\"ok\":false,\"error\":\"" + message + "\"}"; }
 
 struct Case {
     const char *pattern;
@@ -22,12 +20,55 @@ struct Case {
 
 TEST(Validate, AcceptedPatterns) {
     const char *accepted[] = {
-        "", "a", "(?i)", "(?ims)a", "(?m)^a$", "(?s).", "a*?", "\\b*", "a|", "a||b", "()", "(?:)",
-        "(?:a)", "a{,2}", "a{2", "a{2}{3}", "a{", "a{2,", "a{2,x}", "a{ 2}", "a{,5}", "{", "}", "]",
-        "[]a]", "[^]a]", "[a-]", "[z-a]", "[\\d]", "[]-a]", "[+--]", "\\n", "\\t", "\\.", "\\",
-        "\\1", "a{3,2}", "a{0}", "a{2147483647}", "a{0,2147483647}", "\\d\\D\\s\\S\\w\\W\\b\\B",
-        "((a)(b))", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)(p)(q)", "x(y)?z", "a+?b",
-        "a{2,5}?", "^$", "\xC3\xA9+", "[^a-z0-9_]",
+        "",
+        "a",
+        "(?i)",
+        "(?ims)a",
+        "(?m)^a$",
+        "(?s).",
+        "a*?",
+        "\\b*",
+        "a|",
+        "a||b",
+        "()",
+        "(?:)",
+        "(?:a)",
+        "a{,2}",
+        "a{2",
+        "a{2}{3}",
+        "a{",
+        "a{2,",
+        "a{2,x}",
+        "a{ 2}",
+        "a{,5}",
+        "{",
+        "}",
+        "]",
+        "[]a]",
+        "[^]a]",
+        "[a-]",
+        "[z-a]",
+        "[\\d]",
+        "[]-a]",
+        "[+--]",
+        "\\n",
+        "\\t",
+        "\\.",
+        "\\",
+        "\\1",
+        "a{3,2}",
+        "a{0}",
+        "a{2147483647}",
+        "a{0,2147483647}",
+        "\\d\\D\\s\\S\\w\\W\\b\\B",
+        "((a)(b))",
+        "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)(p)(q)",
+        "x(y)?z",
+        "a+?b",
+        "a{2,5}?",
+        "^$",
+        "\xC3\xA9+",
+        "[^a-z0-9_]",
     };
     for (const char *p : accepted) {
         const char *answer = rx_validate(p);
@@ -105,8 +146,8 @@ TEST(Validate, ControlBytesInPatternsNeverBreakTheJson) {
     /* Every byte value except NUL is accepted as a literal. */
     std::string all;
     for (int b = 1; b < 256; b++) {
-        if (b == '(' || b == ')' || b == '[' || b == '*' || b == '+' || b == '?' || b == '|' ||
-            b == '\\' || b == '{')
+        if (b == '(' || b == ')' || b == '[' || b == '*' || b == '+' || b == '?' || b == '|' || b == '\\' ||
+            b == '{')
             continue;
         all.push_back(static_cast<char>(b));
     }
@@ -130,8 +171,7 @@ TEST(Validate, LongAndDeepPatternsOnASmallStack) {
         const char *a = rx_validate(nested.c_str());
         answer_deep = a != nullptr ? a : "(null)";
     }));
-    EXPECT_TRUE(answer_deep == OK || answer_deep == rejected("groups nested too deeply"))
-        << answer_deep;
+    EXPECT_TRUE(answer_deep == OK || answer_deep == rejected("groups nested too deeply")) << answer_deep;
 
     std::string alternatives;
     for (int i = 0; i < 200000; i++) alternatives += "a|";

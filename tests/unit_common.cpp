@@ -100,7 +100,10 @@ TEST(ResultBuffer, AdoptedBlocksFollowTheGrowthRule) {
         uint64_t length, block_cap, cap_after;
     };
     const std::vector<std::vector<Step>> runs = {
-        {{100, 128, 8192}, {8191, 8192, 8192}, {8192, 16384, 16384}, {100, 128, 16384},
+        {{100, 128, 8192},
+         {8191, 8192, 8192},
+         {8192, 16384, 16384},
+         {100, 128, 16384},
          {16000, 16384, 16384}},
         {{10, 64, 8192}, {100000, 131072, 131072}},
         {{8193, 16384, 16384}},
@@ -236,8 +239,10 @@ TEST(Buffer, GrowsFrom64ByDoubling) {
 TEST(Buffer, PutsMatchesBytewiseGrowth) {
     /* Capacities after appending n bytes at once are those of n single
      * appends: the smallest 64 * 2^k above n. */
-    const struct { size_t n; uint64_t cap; } cases[] = {
-        {1, 64}, {63, 64}, {64, 128}, {127, 128}, {128, 256}, {1000, 1024}, {5000, 8192}};
+    const struct {
+        size_t n;
+        uint64_t cap;
+    } cases[] = {{1, 64}, {63, 64}, {64, 128}, {127, 128}, {128, 256}, {1000, 1024}, {5000, 8192}};
     for (const auto &c : cases) {
         Buf b;
         std::string s(c.n, 'k');
@@ -301,9 +306,10 @@ TEST(Buffer, PutIntWritesWhatPercentDWrites) {
     for (int64_t p = 100000; p <= 1000000000; p *= 10)
         for (int64_t v : {p - 1, p, p + 1, 2 * p + 3, p * 9 / 7})
             for (int64_t signed_v : {v, -v})
-                if (signed_v >= INT32_MIN && signed_v <= INT32_MAX) values.push_back(static_cast<int32_t>(signed_v));
-    for (int32_t v : {10485760, 12345678, -98765432, 10203040, 90000009, -7, INT32_MAX, INT32_MAX - 1, INT32_MIN,
-                      INT32_MIN + 1})
+                if (signed_v >= INT32_MIN && signed_v <= INT32_MAX)
+                    values.push_back(static_cast<int32_t>(signed_v));
+    for (int32_t v : {10485760, 12345678, -98765432, 10203040, 90000009, -7, INT32_MAX, INT32_MAX - 1,
+                      INT32_MIN, INT32_MIN + 1})
         values.push_back(v);
     Buf b;
     std::string want;
@@ -333,7 +339,7 @@ TEST(LeadingFlags, Table) {
         {"(?)a", 0, 0},
         {"(?x)a", 0, 0},
         {"(?imx)a", 0, 0}, /* x lies outside i..s: the letters stop, no ")" */
-        {"(?ij)", 0, 0}, /* j lies inside i..s but is no flag */
+        {"(?ij)", 0, 0},   /* j lies inside i..s but is no flag */
         {"(?i-s)a", 0, 0},
         {"(?i:a)", 0, 0},
         {"(?:a)", 0, 0},

@@ -41,7 +41,8 @@ std::vector<Group> set_groups(const rx_caps &c) {
     return g;
 }
 
-Outcome search(const std::string &pattern, const std::string &text, uint64_t start = 0, bool with_caps = true) {
+Outcome search(const std::string &pattern, const std::string &text, uint64_t start = 0,
+               bool with_caps = true) {
     Outcome o;
     rx_caps caps;
     std::memset(&caps, 0xAB, sizeof caps);
@@ -56,7 +57,8 @@ Outcome search(const std::string &pattern, const std::string &text, uint64_t sta
 std::string show(const std::vector<Group> &g) {
     std::string s;
     for (const Group &x : g)
-        s += " g" + std::to_string(x.index) + "[" + std::to_string(x.start) + "," + std::to_string(x.end) + ")";
+        s += " g" + std::to_string(x.index) + "[" + std::to_string(x.start) + "," + std::to_string(x.end) +
+             ")";
     return s;
 }
 
@@ -99,10 +101,12 @@ void check_cases(const std::vector<MatchCase> &cases) {
         /* Both families agree. */
         uint64_t s2 = 0, e2 = 0;
         rx_caps caps;
-        EXPECT_EQ(rx_nfa_find_caps(c.pattern.c_str(), c.text.data(), c.text.size(), c.start, &s2, &e2, &caps), o.r)
+        EXPECT_EQ(rx_nfa_find_caps(c.pattern.c_str(), c.text.data(), c.text.size(), c.start, &s2, &e2, &caps),
+                  o.r)
             << where;
         EXPECT_EQ(rx_engine_steps_left(), o.steps) << where;
-        EXPECT_EQ(rx_nfa_find(c.pattern.c_str(), c.text.data(), c.text.size(), c.start, &s2, &e2), o.r) << where;
+        EXPECT_EQ(rx_nfa_find(c.pattern.c_str(), c.text.data(), c.text.size(), c.start, &s2, &e2), o.r)
+            << where;
         EXPECT_EQ(rx_engine_steps_left(), o.steps) << where;
         if (o.r == 1) {
             EXPECT_EQ(s2, o.s);
@@ -211,9 +215,22 @@ TEST(Matcher, CaptureRecords) {
          1,
          0,
          17,
-         {{1, 0, 1}, {2, 1, 2},   {3, 2, 3},   {4, 3, 4},   {5, 4, 5},   {6, 5, 6},
-          {7, 6, 7}, {8, 7, 8},   {9, 8, 9},   {10, 9, 10}, {11, 10, 11}, {12, 11, 12},
-          {13, 12, 13}, {14, 13, 14}, {15, 14, 15}, {16, 15, 16}}},
+         {{1, 0, 1},
+          {2, 1, 2},
+          {3, 2, 3},
+          {4, 3, 4},
+          {5, 4, 5},
+          {6, 5, 6},
+          {7, 6, 7},
+          {8, 7, 8},
+          {9, 8, 9},
+          {10, 9, 10},
+          {11, 10, 11},
+          {12, 11, 12},
+          {13, 12, 13},
+          {14, 13, 14},
+          {15, 14, 15},
+          {16, 15, 16}}},
         /* A group recorded on the path that matched, recorded again in an
          * iteration that was dropped: the earlier recording comes back. */
         {"(?:(a)|b)*", "aab", 0, 1, 0, 3, {{1, 1, 2}}},
@@ -318,8 +335,8 @@ TEST(Search, StepsSpentExactly) {
         {"(a)", "xxa", 0, 1, 6},
         {"a|b", "b", 0, 1, 3},
         {"a|b", "xxb", 0, 1, 3 * 3},
-        {"a*", "", 0, 1, 1 + 2}, /* entry, iteration step, a fails */
-        {"a*", "aa", 0, 1, 1 + 6}, /* per iteration: entry + step; last entry + step */
+        {"a*", "", 0, 1, 1 + 2},     /* entry, iteration step, a fails */
+        {"a*", "aa", 0, 1, 1 + 6},   /* per iteration: entry + step; last entry + step */
         {"a{2}", "aa", 0, 1, 1 + 5}, /* k=0: 2, k=1: 2, k=2: entry */
         {"a+?", "aaa", 0, 1, 1 + 3},
         /* a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
@@ -428,7 +445,8 @@ TEST(Search, OneBudgetPerCall) {
 }
 
 TEST(Search, PreparedPatternEqualsTheOneShotSearch) {
-    const char *patterns[] = {"a", "^a|b", "^a|^b", "(a)|b", "\\w+", "(?:(a)x)*", "^", "x*", "(?m)^b$", "a(b"};
+    const char *patterns[] = {"a",         "^a|b", "^a|^b", "(a)|b",   "\\w+",
+                              "(?:(a)x)*", "^",    "x*",    "(?m)^b$", "a(b"};
     const std::string texts[] = {"", "a", "xb", "ab", "axay", "b\nb", "hello world", rep('a', 2100)};
     for (const char *p : patterns) {
         rx_prog prog;
@@ -474,15 +492,22 @@ TEST(Search, FindBytes) {
         std::string hay, needle;
         long at;
     } rows[] = {
-        {"zebra crossing", "zebra", 0}, {"a zebra", "zebra", 2}, {"zebr", "zebra", -1},
-        {"xxzebrzebra", "zebra", 6},    {"abc", "c", 2},         {"abc", "d", -1},
-        {dense, "ab", 5000},            {dense, "aab", 4999},    {dense, "abb", -1},
+        {"zebra crossing", "zebra", 0},
+        {"a zebra", "zebra", 2},
+        {"zebr", "zebra", -1},
+        {"xxzebrzebra", "zebra", 6},
+        {"abc", "c", 2},
+        {"abc", "d", -1},
+        {dense, "ab", 5000},
+        {dense, "aab", 4999},
+        {dense, "abb", -1},
         {rep('a', 3000) + "b", rep('a', 100) + "b", 2900},
     };
     for (const Row &r : rows) {
         /* whichever byte of the needle memchr looks for */
         for (size_t rare = 0; rare < r.needle.size(); rare++) {
-            const void *hit = rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size(), rare);
+            const void *hit =
+                rx_find_bytes(r.hay.data(), r.hay.size(), r.needle.data(), r.needle.size(), rare);
             long at = hit == nullptr ? -1 : static_cast<const char *>(hit) - r.hay.data();
             EXPECT_EQ(at, r.at) << r.needle.substr(0, 20) << " in " << r.hay.substr(0, 20) << " by " << rare;
         }
@@ -507,7 +532,8 @@ TEST(Search, FindBytes) {
 /* The byte set of a leaf, which the prefilters build their tables from, is
  * the set of bytes the leaf matches, case folding and negation included. */
 TEST(Search, LeafSetsAgreeWithTheLeaves) {
-    const char *leaves[] = {"a", "(?i)a", "(?i)Z", "(?i)@", "(?i)[^a-c]", "(?i)[@-Z]", ".", "(?s).", "\\W", "[^]a]"};
+    const char *leaves[] = {"a",         "(?i)a", "(?i)Z", "(?i)@", "(?i)[^a-c]",
+                            "(?i)[@-Z]", ".",     "(?s).", "\\W",   "[^]a]"};
     for (const char *p : leaves) {
         char err[128];
         rx_node *leaf = parse_pattern(p, err, sizeof err);

@@ -73,8 +73,8 @@ std::string show_caps(const rx_caps &c) {
     std::string out;
     for (int g = 1; g <= RX_MAX_GROUPS; g++) {
         if (!c.set[g]) continue;
-        out += " g" + std::to_string(g) + "=[" + std::to_string(c.start[g]) + "," +
-               std::to_string(c.end[g]) + ")";
+        out += " g" + std::to_string(g) + "=[" + std::to_string(c.start[g]) + "," + std::to_string(c.end[g]) +
+               ")";
     }
     return out.empty() ? " no groups" : out;
 }
@@ -90,7 +90,7 @@ struct answer {
     rx_caps caps;
     bool has_caps = true;
     int64_t steps_left = 0;
-    std::string reason;  /* last-error text after -1 */
+    std::string reason; /* last-error text after -1 */
     bool outs_touched = false;
 };
 
@@ -118,7 +118,7 @@ void record_outcome(answer &a, uint64_t s, uint64_t e) {
 
 answer engine_search(const char *pattern, const std::string &text, uint64_t start, engine_api api) {
     answer a;
-    memset(&a.caps, 0xA5, sizeof a.caps);  /* the search must clear it */
+    memset(&a.caps, 0xA5, sizeof a.caps); /* the search must clear it */
     uint64_t s = SENTINEL, e = SENTINEL;
     const char *t = text.data();
     uint64_t n = text.size();
@@ -228,8 +228,8 @@ std::string judge(const answer &eng, const answer &ref, F unbudgeted, answer *sh
 }
 
 std::string show_case(const std::string &pattern, const std::string &text, uint64_t start) {
-    return "pattern " + pg_quote(pattern) + ", text " + show_text(text) + " (" +
-           std::to_string(text.size()) + " bytes), start " + std::to_string(start);
+    return "pattern " + pg_quote(pattern) + ", text " + show_text(text) + " (" + std::to_string(text.size()) +
+           " bytes), start " + std::to_string(start);
 }
 
 /* Runs one case through the chosen entry point and the reference. Returns
@@ -246,17 +246,20 @@ std::string diff_one(const std::string &pattern, const std::string &text, uint64
     }
     ref_budget budget = call_budget(tree, text);
     answer ref = ref_search(tree, pattern.c_str(), text, start, &budget), shown;
-    std::string d = judge(eng, ref, [&] {
-        ref_budget none;
-        ref_budget_none(&none, GIVE_UP);
-        return ref_search(tree, pattern.c_str(), text, start, &none);
-    }, &shown);
+    std::string d = judge(
+        eng, ref,
+        [&] {
+            ref_budget none;
+            ref_budget_none(&none, GIVE_UP);
+            return ref_search(tree, pattern.c_str(), text, start, &none);
+        },
+        &shown);
     node_free(tree);
     if (d.empty()) return "";
     static const char *const names[] = {"rx_engine_find_caps", "rx_engine_find", "rx_nfa_find_caps",
                                         "rx_nfa_find", "rx_engine_find_prog"};
-    return show_case(pattern, text, start) + " via " + names[api] + ":" + d + "\n  engine:    " +
-           show_answer(eng) + "\n  reference: " + show_answer(shown);
+    return show_case(pattern, text, start) + " via " + names[api] + ":" + d +
+           "\n  engine:    " + show_answer(eng) + "\n  reference: " + show_answer(shown);
 }
 
 /* ---- enumeration ------------------------------------------------------------
@@ -265,7 +268,7 @@ std::string diff_one(const std::string &pattern, const std::string &text, uint64
  * end of the text, after the first match of a start-anchored pattern, at the
  * first search that finds nothing, or at a failure. */
 struct enumeration {
-    std::vector<answer> searches;  /* every search, the last one included */
+    std::vector<answer> searches; /* every search, the last one included */
 };
 
 std::string show_enumeration(const enumeration &en) {
@@ -376,8 +379,8 @@ std::string diff_enumeration(const std::string &pattern, const std::string &text
     node_free(tree);
     std::string d = judge_enumerations(eng, ref, none);
     if (!d.empty())
-        report += "enumeration of " + show_case(pattern, text, 0) + ":" + d + "\n  engine:" +
-                  show_enumeration(eng) + "\n  reference:" + show_enumeration(ref) +
+        report += "enumeration of " + show_case(pattern, text, 0) + ":" + d +
+                  "\n  engine:" + show_enumeration(eng) + "\n  reference:" + show_enumeration(ref) +
                   (none.searches.empty() ? "" : "\n  reference without a budget:" + show_enumeration(none));
     return report;
 }
@@ -578,8 +581,7 @@ TEST(ReferenceMatcher, WorkedSearches) {
     on_big_stack([&] {
         for (size_t i = 0; i < table.size(); i++) {
             const worked_search &w = table[i];
-            ref_find_pattern(w.pattern, w.text.data(), w.text.size(), w.start, 1, &results[i],
-                             &parsed[i]);
+            ref_find_pattern(w.pattern, w.text.data(), w.text.size(), w.start, 1, &results[i], &parsed[i]);
         }
     });
     for (size_t i = 0; i < table.size(); i++) {
@@ -639,11 +641,11 @@ struct anchored_row {
 
 const std::vector<anchored_row> &anchored_rows() {
     static const std::vector<anchored_row> table = {
-        {"^a", 1},       {"^a|^b", 1},      {"^a|b", 0},        {"^a|", 0},         {"^", 1},
-        {"a|^b", 0},     {"(?m)^a", 0},     {"^(a|b)", 1},      {"^(a|b)|c", 0},    {"^[|]", 1},
-        {"^[]|]", 1},    {"^[^]|]|^x", 1},  {"^\\|b", 1},     {"^a|\\^b", 0},   {"^a|(?:^b)", 0},
-        {"^a|^b|^c", 1}, {"^a||^c", 0},     {"^(?:a|b)|^c", 1}, {"^a\\", 1},      {"^a|(^b)", 0},
-        {"^a|^", 1},     {"^$|^b", 1},      {"^a{2}|^b*", 1},   {"^[a|]|b", 0},     {"^(|)|^", 1},
+        {"^a", 1},       {"^a|^b", 1},     {"^a|b", 0},        {"^a|", 0},      {"^", 1},
+        {"a|^b", 0},     {"(?m)^a", 0},    {"^(a|b)", 1},      {"^(a|b)|c", 0}, {"^[|]", 1},
+        {"^[]|]", 1},    {"^[^]|]|^x", 1}, {"^\\|b", 1},       {"^a|\\^b", 0},  {"^a|(?:^b)", 0},
+        {"^a|^b|^c", 1}, {"^a||^c", 0},    {"^(?:a|b)|^c", 1}, {"^a\\", 1},     {"^a|(^b)", 0},
+        {"^a|^", 1},     {"^$|^b", 1},     {"^a{2}|^b*", 1},   {"^[a|]|b", 0},  {"^(|)|^", 1},
     };
     return table;
 }
@@ -689,9 +691,9 @@ TEST(PatternGenerator, CoversTheSyntaxAndMostlyParses) {
     pg_default_options(&opt);
     pg_rng rng;
     pg_seed(&rng, 7);
-    const char *const features[] = {"(?:", "(?i)", "(?m)", "(?s)", "|", "*", "+", "?", "*?", "+?", "??",
-                                    "{", ",}", "}?", "[", "[^", "\\d", "\\w", "\\s", "\\D", "\\W", "\\S",
-                                    "\\b", "\\B", "^", "$", ".", "\xE9", "\n", "A"};
+    const char *const features[] = {"(?:", "(?i)", "(?m)", "(?s)", "|", "*",  "+",   "?",    "*?",  "+?",
+                                    "??",  "{",    ",}",   "}?",   "[", "[^", "\\d", "\\w",  "\\s", "\\D",
+                                    "\\W", "\\S",  "\\b",  "\\B",  "^", "$",  ".",   "\xE9", "\n",  "A"};
     std::vector<int> seen(sizeof features / sizeof features[0], 0);
     int parsed = 0, total = 3000, min_gt_max = 0, empty_alt = 0, anchored = 0;
     for (int i = 0; i < total; i++) {
@@ -789,10 +791,30 @@ TEST(EngineDiff, UnparsablePatterns) {
 TEST(EngineDiff, BudgetLimits) {
     on_big_stack([] {
         const char *const patterns[] = {
-            "(a*)*b", "(a|aa)*c", "(?:a+)+b", "((a)*)*x", "(a*?)*b", "(?:(?:(?:(a))))*",
-            "(?:(?:(?:(a))))*b", "(a|b)*", "(?:a|b)*c", "(?:(a)|b)+$", "\\w+\\s", "a*",
-            "(?:a*)+$", "(?:(a)(a)?)*$", "(?:a{1,3})*b", "(a+?)*b", "([ab]*)*c", "(?i)(A*)*b",
-            "a{2048}", "a{2049}", "a{0,2048}", "(a){2047,}?", "(?:a{2}){1024}", "(?:(?:a{2}){2})*b",
+            "(a*)*b",
+            "(a|aa)*c",
+            "(?:a+)+b",
+            "((a)*)*x",
+            "(a*?)*b",
+            "(?:(?:(?:(a))))*",
+            "(?:(?:(?:(a))))*b",
+            "(a|b)*",
+            "(?:a|b)*c",
+            "(?:(a)|b)+$",
+            "\\w+\\s",
+            "a*",
+            "(?:a*)+$",
+            "(?:(a)(a)?)*$",
+            "(?:a{1,3})*b",
+            "(a+?)*b",
+            "([ab]*)*c",
+            "(?i)(A*)*b",
+            "a{2048}",
+            "a{2049}",
+            "a{0,2048}",
+            "(a){2047,}?",
+            "(?:a{2}){1024}",
+            "(?:(?:a{2}){2})*b",
             "(?m)(?:^a*$\n?)*x",
         };
         const size_t quick[] = {0, 1, 700, 1003, 1004, 1100, 2048, 3000};
@@ -825,14 +847,49 @@ TEST(EngineDiff, BudgetLimits) {
  * budget running out in the middle of them) check that this changes no
  * answer. */
 TEST(EngineDiff, SkippedStartPositions) {
-    const char *const patterns[] = {
-        "\\bab\\b", "(?m)^b", "$a", "\\Bb", "\\b(?:ab|ba)", "x", "(?i)x", "[xy]z", "(?:ab|cd)+", "(a)b",
-        "\\w+@", "a{1,0}b", "(?:a|\\d)x", "(?:(?:b))c", "(?:abcdefgh|ijklmnop|qrstuvwx)z", "(\\bq)",
-        "(?:\\bq|r)", "b+?c", "\\b", "(?m)$\\n", "(?:yyyyyyyyyy|zzzzzzzzzz)+q", "\\Bqrstuvwxyzqrstuvwxyz",
-        "\\bqrstuvwxyz", "(?:(?:(?:(?:(a))b)c)d)e", "a{0,1000}b", "[ab]{2,900}?c", "(?i)A{3,}x",
-        "(?:a{1,700}|b)+c", "(\\w+)@(\\w+)\\.com", "[ab]+c", "(?i)[A-B]+y", "(a+)b", "a+(?:bc|d)",
-        "\\w+\\b\\s", "(?:b+)a", "\\d{2}-\\d", "(?i)ab{2}", "(?i)[a-c]{2}x", "(a)b{2,3}c", "a{2}?b",
-        "(?i)BA", "[xy]a.b", "(?:ab){2}y"};
+    const char *const patterns[] = {"\\bab\\b",
+                                    "(?m)^b",
+                                    "$a",
+                                    "\\Bb",
+                                    "\\b(?:ab|ba)",
+                                    "x",
+                                    "(?i)x",
+                                    "[xy]z",
+                                    "(?:ab|cd)+",
+                                    "(a)b",
+                                    "\\w+@",
+                                    "a{1,0}b",
+                                    "(?:a|\\d)x",
+                                    "(?:(?:b))c",
+                                    "(?:abcdefgh|ijklmnop|qrstuvwx)z",
+                                    "(\\bq)",
+                                    "(?:\\bq|r)",
+                                    "b+?c",
+                                    "\\b",
+                                    "(?m)$\\n",
+                                    "(?:yyyyyyyyyy|zzzzzzzzzz)+q",
+                                    "\\Bqrstuvwxyzqrstuvwxyz",
+                                    "\\bqrstuvwxyz",
+                                    "(?:(?:(?:(?:(a))b)c)d)e",
+                                    "a{0,1000}b",
+                                    "[ab]{2,900}?c",
+                                    "(?i)A{3,}x",
+                                    "(?:a{1,700}|b)+c",
+                                    "(\\w+)@(\\w+)\\.com",
+                                    "[ab]+c",
+                                    "(?i)[A-B]+y",
+                                    "(a+)b",
+                                    "a+(?:bc|d)",
+                                    "\\w+\\b\\s",
+                                    "(?:b+)a",
+                                    "\\d{2}-\\d",
+                                    "(?i)ab{2}",
+                                    "(?i)[a-c]{2}x",
+                                    "(a)b{2,3}c",
+                                    "a{2}?b",
+                                    "(?i)BA",
+                                    "[xy]a.b",
+                                    "(?:ab){2}y"};
     std::vector<std::string> texts;
     pg_rng rng;
     pg_seed(&rng, 7);
@@ -939,9 +996,9 @@ TEST(EngineDiff, GeneratedLongTexts) {
             std::string t;
             if (wrap) {
                 std::string unit = unit_matched_by(&rng, p);
-                static const char *const shapes[][2] = {{"(?:", ")*x"}, {"(", ")+$"}, {"(?:", ")*?b"},
-                                                       {"((?:", ")*)*c"}, {"(?:", "|a)*\\b"},
-                                                       {"(?:", ")+\x01"}};
+                static const char *const shapes[][2] = {{"(?:", ")*x"},     {"(", ")+$"},
+                                                        {"(?:", ")*?b"},    {"((?:", ")*)*c"},
+                                                        {"(?:", "|a)*\\b"}, {"(?:", ")+\x01"}};
                 uint32_t k = pg_below(&rng, 6);
                 p = shapes[k][0] + p + shapes[k][1];
                 if (!unit.empty())
@@ -996,10 +1053,14 @@ TEST(EngineDiff, GeneratedCases) {
             uint64_t start = pg_chance(&rng, 75) ? 0 : pg_below(&rng, (uint32_t)t.size() + 2);
             engine_api api = API_ENGINE_CAPS;
             uint32_t r = pg_below(&rng, 100);
-            if (r < 8) api = API_ENGINE;
-            else if (r < 16) api = API_NFA_CAPS;
-            else if (r < 20) api = API_NFA;
-            else if (r < 30) api = API_PROG;
+            if (r < 8)
+                api = API_ENGINE;
+            else if (r < 16)
+                api = API_NFA_CAPS;
+            else if (r < 20)
+                api = API_NFA;
+            else if (r < 30)
+                api = API_PROG;
             std::string d = diff_one(p, t, start, api);
             if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
             if (i % 4 == 0 || literal) {
@@ -1009,17 +1070,21 @@ TEST(EngineDiff, GeneratedCases) {
             ref_result rr;
             int parsed = 0;
             ref_find_pattern(p.c_str(), t.data(), t.size(), start, 1, &rr, &parsed);
-            if (!parsed) unparsed++;
-            else if (rr.result == 1) matched++;
-            else if (rr.result == 0) unmatched++;
-            else refused++;
+            if (!parsed)
+                unparsed++;
+            else if (rr.result == 1)
+                matched++;
+            else if (rr.result == 0)
+                unmatched++;
+            else
+                refused++;
         }
         EXPECT_EQ(0, failures);
         /* the mix must exercise both outcomes */
         EXPECT_GT(matched, cases / 4);
         EXPECT_GT(unmatched, cases / 20);
-        printf("[ generated ] %d cases: %d matched, %d unmatched, %d refused, %d unparsed\n", cases,
-               matched, unmatched, refused, unparsed);
+        printf("[ generated ] %d cases: %d matched, %d unmatched, %d refused, %d unparsed\n", cases, matched,
+               unmatched, refused, unparsed);
     });
 }
 

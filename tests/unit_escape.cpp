@@ -31,9 +31,7 @@ std::string escape(const std::string &s, uint64_t *out_length = nullptr) {
 
 const char OPERATORS[] = "$()*+.?[\\]^{|}";
 
-bool is_operator(unsigned char b) {
-    return b != 0 && std::strchr(OPERATORS, b) != nullptr;
-}
+bool is_operator(unsigned char b) { return b != 0 && std::strchr(OPERATORS, b) != nullptr; }
 
 struct EscapeCase {
     std::string input;
@@ -178,7 +176,8 @@ TEST(Escape, LongRangeGrowsTheBuffer) {
 void expect_exact_pattern(const std::string &range) {
     std::string pattern = "^" + escape(range) + "$";
     char err[128] = "";
-    ASSERT_EQ(rx_engine_compile_ok(pattern.c_str(), err, sizeof err), 0) << err << " in " << pg_quote(pattern);
+    ASSERT_EQ(rx_engine_compile_ok(pattern.c_str(), err, sizeof err), 0)
+        << err << " in " << pg_quote(pattern);
     uint64_t s = 9, e = 9;
     EXPECT_EQ(rx_engine_find(pattern.c_str(), range.c_str(), range.size(), 0, &s, &e), 1) << pg_quote(range);
     EXPECT_EQ(s, 0u);

@@ -171,20 +171,24 @@ TEST(Infer, AlignedShape) {
 
 TEST(Infer, AlternationShape) {
     check_cases({
-        {{"id-7.txt", "id-x-9.txt"}, "^id-(7|x-9)\\.txt$",
+        {{"id-7.txt", "id-x-9.txt"},
+         "^id-(7|x-9)\\.txt$",
          lines({"(?x)", "^", "  id-(7", "  |", "  x-9)\\.txt", "$"})},
         {{"cat", "dog-1"}, "^(cat|dog-1)$", lines({"(?x)", "^", "  (cat", "  |", "  dog-1)", "$"})},
         /* A middle comes after every middle that begins with it. */
         {{"a-a", "a-b-a"}, "^a-(b-|)a$", lines({"(?x)", "^", "  a-(b-", "  |", "  )a", "$"})},
-        {{"hello world", "hello"}, "^hello( world|)$",
+        {{"hello world", "hello"},
+         "^hello( world|)$",
          lines({"(?x)", "^", "  hello(\\ world", "  |", "  )", "$"})},
-        {{"x-1", "x-1-2", "x-2"}, "^x-(1-2|1|2)$",
+        {{"x-1", "x-1-2", "x-2"},
+         "^x-(1-2|1|2)$",
          lines({"(?x)", "^", "  x-(1-2", "  |", "  1", "  |", "  2)", "$"})},
         {{"", "a"}, "^(a|)$", lines({"(?x)", "^", "  (a", "  |", "  )", "$"})},
         {{"a_b", "a-b"}, "^a(-|_)b$", lines({"(?x)", "^", "  a(-", "  |", "  _)b", "$"})},
         /* Escaped operators are literal units: they never break a line or
          * change the depth. */
-        {{"p(a|bb)q", "p(c|d)q-1"}, "^p\\((a\\|bb\\)q|c\\|d\\)q-1)$",
+        {{"p(a|bb)q", "p(c|d)q-1"},
+         "^p\\((a\\|bb\\)q|c\\|d\\)q-1)$",
          lines({"(?x)", "^", "  p\\((a\\|bb\\)q", "  |", "  c\\|d\\)q-1)", "$"})},
         {{"a$", "a$b$"}, "^a\\$(b\\$|)$", lines({"(?x)", "^", "  a\\$(b\\$", "  |", "  )", "$"})},
         {{"x #", "x"}, "^x( #|)$", lines({"(?x)", "^", "  x(\\ \\#", "  |", "  )", "$"})},
@@ -212,10 +216,23 @@ TEST(Infer, TokenRules) {
         /* One white-space run covers spaces, tabs and line breaks together. */
         {{"  \t!", " !"}, "^\\s{1,3}!$", ""},
         {{"a \r\nb", "a\fb"}, "^a\\s{1,3}b$", ""},
-        {{"a b", "a\x01" "b"}, "^a(\x01| )b$", ""},
+        {{"a b", "a\x01"
+                 "b"},
+         "^a(\x01| )b$",
+         ""},
         /* 0xC3 0xA9 are two other tokens, compared byte by byte. */
-        {{"\xC3\xA9" "1", "\xC3\xA9" "22"}, "^\xC3\xA9\\d{1,2}$", ""},
-        {{"\xC3\xA9" "a", "\xC3\xA9" "ab"}, "^\xC3\xA9[A-Za-z_]{1,2}$", ""},
+        {{"\xC3\xA9"
+          "1",
+          "\xC3\xA9"
+          "22"},
+         "^\xC3\xA9\\d{1,2}$",
+         ""},
+        {{"\xC3\xA9"
+          "a",
+          "\xC3\xA9"
+          "ab"},
+         "^\xC3\xA9[A-Za-z_]{1,2}$",
+         ""},
         /* Run texts play no part in the shape, only run kinds. */
         {{"2024-01-15", "1999-12-31"}, "^\\d{4}-\\d{2}-\\d{2}$", ""},
         {{"2024-01-15", "2024-0115"}, "^2024-01(-|)15$", ""},
@@ -260,7 +277,8 @@ TEST(Infer, AlternativesThatTheEngineWouldMissAreRebuilt) {
     check_cases({
         /* ^(1-|1|2)-$ misses 1-: the first alternative takes the hyphen the
          * suffix needs. The whole examples become the alternatives. */
-        {{"1-", "1--", "2-"}, "^(1--|1-|2-)$",
+        {{"1-", "1--", "2-"},
+         "^(1--|1-|2-)$",
          lines({"(?x)", "^", "  (1--", "  |", "  1-", "  |", "  2-)", "$"})},
         {{"a.", "a..", "b."}, "^(a\\.\\.|a\\.|b\\.)$", ""},
         /* Runs of any length stay repetitions: repetition has no limit. */
@@ -275,12 +293,13 @@ TEST(Infer, AlternativesThatTheEngineWouldMissAreRebuilt) {
 /* ---- UTF-8 characters stay whole --------------------------------------------- */
 
 TEST(Infer, PrefixAndSuffixNeverSplitACharacter) {
-    const std::string e_acute = "\xC3\xA9", e_grave = "\xC3\xA8", euro = "\xE2\x82\xAC",
-                      pound = "\xC2\xA3";
+    const std::string e_acute = "\xC3\xA9", e_grave = "\xC3\xA8", euro = "\xE2\x82\xAC", pound = "\xC2\xA3";
     check_cases({
-        {{e_acute, e_grave}, "^(" + e_grave + "|" + e_acute + ")$",
+        {{e_acute, e_grave},
+         "^(" + e_grave + "|" + e_acute + ")$",
          lines({"(?x)", "^", "  (" + e_grave, "  |", "  " + e_acute + ")", "$"})},
-        {{e_grave, e_acute + e_grave}, "^(" + e_acute + "|)" + e_grave + "$",
+        {{e_grave, e_acute + e_grave},
+         "^(" + e_acute + "|)" + e_grave + "$",
          lines({"(?x)", "^", "  (" + e_acute, "  |", "  )" + e_grave, "$"})},
         /* A shared lead byte alone is not a prefix; the shared character is. */
         {{"x" + e_acute + "1", "x" + e_grave + "-"}, "^x(" + e_grave + "-|" + e_acute + "1)$", ""},
@@ -369,7 +388,8 @@ TEST(Infer, SixtyFourLongExamples) {
     for (int i = 0; i < 64; i++) examples.push_back(std::string(4090, 'k') + "-" + std::to_string(1000 + i));
     check_cases({{examples, "^" + std::string(4090, 'k') + "-\\d{4}$", ""}});
     examples.clear();
-    for (int i = 0; i < 64; i++) examples.push_back(std::string(4000 + i, 'q') + "." + std::string(95 - i, '7'));
+    for (int i = 0; i < 64; i++)
+        examples.push_back(std::string(4000 + i, 'q') + "." + std::string(95 - i, '7'));
     /* Runs of thousands of bytes: the aligned shape stands. */
     check_cases({{examples, "^[A-Za-z_]{4000,4063}\\.\\d{32,95}$", ""}});
     expect_matches_whole("^[A-Za-z_]{4000,4063}\\.\\d{32,95}$", examples);

@@ -41,9 +41,9 @@ const char PUNCTUATION[] = "$()*+.?[\\]^{|}#-,:;/@!%&=<>~`'\"";
 const char SPACES[] = " \t\n\v\f\r";
 const char LETTERS[] = "abcxyzABCXYZ_";
 const char *const CHARS[] = {
-    "\xC3\xA9", "\xC3\xA8", "\xC3\xBC", "\xC2\xA3", /* two bytes */
-    "\xE2\x82\xAC", "\xE4\xB8\xAD", "\xE2\x84\xAC", /* three bytes */
-    "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81", /* four bytes */
+    "\xC3\xA9",         "\xC3\xA8",         "\xC3\xBC",     "\xC2\xA3", /* two bytes */
+    "\xE2\x82\xAC",     "\xE4\xB8\xAD",     "\xE2\x84\xAC",             /* three bytes */
+    "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81",                             /* four bytes */
 };
 
 char pick(pg_rng *rng, const char *from) {
@@ -69,12 +69,8 @@ std::string segment(pg_rng *rng, int kind) {
     case SPACE:
         for (uint32_t n = 1 + pg_below(rng, 3); n > 0; n--) s += pick(rng, SPACES);
         break;
-    case PUNCT:
-        s += pick(rng, PUNCTUATION);
-        break;
-    case CHAR:
-        s += CHARS[pg_below(rng, sizeof CHARS / sizeof CHARS[0])];
-        break;
+    case PUNCT: s += pick(rng, PUNCTUATION); break;
+    case CHAR: s += CHARS[pg_below(rng, sizeof CHARS / sizeof CHARS[0])]; break;
     default: {
         char b = pick(rng, "a1 .#|");
         s.assign(2049 + pg_below(rng, 1200), b);
@@ -150,8 +146,10 @@ std::vector<std::string> make_list(pg_rng *rng) {
     int flavour = static_cast<int>(pg_below(rng, 4));
     Template t = make_template(rng);
     std::string prefix, suffix;
-    for (uint32_t n = pg_below(rng, 3); n > 0; n--) prefix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
-    for (uint32_t n = pg_below(rng, 3); n > 0; n--) suffix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
+    for (uint32_t n = pg_below(rng, 3); n > 0; n--)
+        prefix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
+    for (uint32_t n = pg_below(rng, 3); n > 0; n--)
+        suffix += segment(rng, static_cast<int>(pg_below(rng, KINDS - 1)));
     char run_byte = pg_chance(rng, 50) ? pick(rng, OPERATORS) : pick(rng, "a7 #\t-");
 
     std::vector<std::string> list;
@@ -180,11 +178,21 @@ bool valid_utf8(const std::string &s) {
         unsigned char b = static_cast<unsigned char>(s[i]);
         size_t len;
         uint32_t cp;
-        if (b < 0x80) { i++; continue; }
-        if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; }
-        else if (b >= 0xE0 && b <= 0xEF) { len = 3; cp = b & 0x0F; }
-        else if (b >= 0xF0 && b <= 0xF4) { len = 4; cp = b & 0x07; }
-        else return false;
+        if (b < 0x80) {
+            i++;
+            continue;
+        }
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            cp = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            cp = b & 0x07;
+        } else
+            return false;
         if (i + len > n) return false;
         for (size_t k = 1; k < len; k++) {
             unsigned char c = static_cast<unsigned char>(s[i + k]);
@@ -288,8 +296,9 @@ bool check_list(uint64_t seed, pg_rng *rng, const std::vector<std::string> &list
                      ? rx_engine_find_prog(&prog, e.c_str(), e.size(), 0, &s, &en, &caps)
                      : rx_engine_find_caps(pat.c_str(), e.c_str(), e.size(), 0, &s, &en, &caps);
         if (rc != 1 || s != 0 || en != e.size()) {
-            ADD_FAILURE() << "pattern " << pg_quote(pat).substr(0, 300) << " misses " << pg_quote(e).substr(0, 300)
-                          << " (rc " << rc << ", " << s << ".." << en << ")\n" << what;
+            ADD_FAILURE() << "pattern " << pg_quote(pat).substr(0, 300) << " misses "
+                          << pg_quote(e).substr(0, 300) << " (rc " << rc << ", " << s << ".." << en << ")\n"
+                          << what;
             ok = false;
             break;
         }
@@ -300,7 +309,8 @@ bool check_list(uint64_t seed, pg_rng *rng, const std::vector<std::string> &list
     const std::string &v = a.verbose;
     EXPECT_TRUE(v.size() >= head.size() + tail.size() && v.compare(0, head.size(), head) == 0 &&
                 v.compare(v.size() - tail.size(), tail.size(), tail) == 0)
-        << pg_quote(v).substr(0, 300) << "\n" << what;
+        << pg_quote(v).substr(0, 300) << "\n"
+        << what;
     std::string back;
     EXPECT_TRUE(read_back(v, &back)) << pg_quote(v).substr(0, 300) << "\n" << what;
     EXPECT_EQ(back, pat) << what;

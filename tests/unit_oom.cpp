@@ -121,7 +121,8 @@ TEST_P(OutOfMemory, Test) {
     EXPECT_GT(sweep([] { return rx_test("(a)", many.c_str()); }, GetParam().arm, OOM), 0);
     /* An answer larger than the thread's first 8192-byte buffer. */
     static const std::string wide = std::string(300, 'x') + "\"\x01";
-    EXPECT_GT(sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam().arm, OOM), 0);
+    EXPECT_GT(
+        sweep([] { return rx_test("(x+)(\"?)(.)", (wide + wide + wide).c_str()); }, GetParam().arm, OOM), 0);
     static const std::string big(3000, 'q');
     EXPECT_GT(sweep([] { return rx_test("q", big.c_str()); }, GetParam().arm, OOM), 0);
     /* Deep repetition with groups: the matcher's work stack and capture log
@@ -161,6 +162,8 @@ TEST_P(OutOfMemory, Generate) {
 INSTANTIATE_TEST_SUITE_P(Modes, OutOfMemory,
                          ::testing::Values(Mode{"OneFails", &rx_alloc_fail_at},
                                            Mode{"AllLaterFail", &rx_alloc_fail_from}),
-                         [](const ::testing::TestParamInfo<Mode> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Mode> &info) {
+                             return std::string(info.param.name);
+                         });
 
 } /* namespace */

@@ -50,30 +50,23 @@ std::string print(const rx_node *n) {
         s = "'" + byte_text(n->ch) + "'";
         if (n->flags & RX_FLAG_I) s += "/i";
         break;
-    case RX_ANY:
-        s = (n->flags & RX_FLAG_S) ? "./s" : ".";
-        break;
+    case RX_ANY: s = (n->flags & RX_FLAG_S) ? "./s" : "."; break;
     case RX_CLASS:
         s = std::string(n->negate ? "[^" : "[") + class_text(n) + "]";
         if (n->flags & RX_FLAG_I) s += "/i";
         break;
-    case RX_CONCAT:
-        return "cat(" + print(n->left) + "," + print(n->right) + ")";
-    case RX_ALT:
-        return "alt(" + print(n->left) + "," + print(n->right) + ")";
+    case RX_CONCAT: return "cat(" + print(n->left) + "," + print(n->right) + ")";
+    case RX_ALT: return "alt(" + print(n->left) + "," + print(n->right) + ")";
     case RX_REPEAT:
-        return "rep{" + std::to_string(n->min) + "," + std::to_string(n->max) + "}" + (n->lazy ? "?" : "") + "(" +
-               print(n->child) + ")";
+        return "rep{" + std::to_string(n->min) + "," + std::to_string(n->max) + "}" + (n->lazy ? "?" : "") +
+               "(" + print(n->child) + ")";
     case RX_ANCHOR:
         s = n->anchor == 1 ? "^" : n->anchor == 2 ? "$" : "anchor?";
         if (n->flags & RX_FLAG_M) s += "/m";
         break;
-    case RX_WORDB:
-        return n->not_boundary ? "\\B" : "\\b";
-    case RX_GROUP:
-        return "g" + std::to_string(n->group) + "(" + print(n->child) + ")";
-    default:
-        return "kind" + std::to_string(n->kind);
+    case RX_WORDB: return n->not_boundary ? "\\B" : "\\b";
+    case RX_GROUP: return "g" + std::to_string(n->group) + "(" + print(n->child) + ")";
+    default: return "kind" + std::to_string(n->kind);
     }
     return s;
 }
@@ -181,8 +174,9 @@ TEST(ParserTrees, TrickyPatterns) {
         {"a{2,x}", "cat(cat(cat(cat(cat('a','{'),'2'),','),'x'),'}')"},
         {"a{ 2}", "cat(cat(cat(cat('a','{'),'\\x20'),'2'),'}')"},
         {"a{2}{3}", "cat(cat(cat(rep{2,2}('a'),'{'),'3'),'}')"},
-        {"a{99999999999", "cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat('a','{'),'9'),'9'),'9'),'9'),'9'),'9'),"
-                          "'9'),'9'),'9'),'9'),'9')"},
+        {"a{99999999999",
+         "cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat('a','{'),'9'),'9'),'9'),'9'),'9'),'9'),"
+         "'9'),'9'),'9'),'9'),'9')"},
         {"{}", "cat('{','}')"},
         {"]", "']'"},
         {"[]a]", "[],a]"},
@@ -243,7 +237,8 @@ TEST(ParserTrees, SeventeenGroups) {
     std::string pattern, tree;
     for (int i = 0; i < 17; i++) pattern += std::string("(") + static_cast<char>('a' + i) + ")";
     std::string expect = "g1('a')";
-    for (int i = 1; i < 16; i++) expect = "cat(" + expect + ",g" + std::to_string(i + 1) + "('" + static_cast<char>('a' + i) + "'))";
+    for (int i = 1; i < 16; i++)
+        expect = "cat(" + expect + ",g" + std::to_string(i + 1) + "('" + static_cast<char>('a' + i) + "'))";
     expect = "cat(" + expect + ",'q')";
     EXPECT_EQ(tree_of(pattern), expect);
 
@@ -320,8 +315,9 @@ TEST(ParserErrors, EveryMessageWithItsByte) {
 }
 
 TEST(ParserErrors, OversizedCountThatDoesNotCompleteIsLiteral) {
-    EXPECT_EQ(tree_of("a{2147483648"), "cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat('a','{'),'2'),'1'),'4'),'7'),'4'),"
-                                       "'8'),'3'),'6'),'4'),'8')");
+    EXPECT_EQ(tree_of("a{2147483648"),
+              "cat(cat(cat(cat(cat(cat(cat(cat(cat(cat(cat('a','{'),'2'),'1'),'4'),'7'),'4'),"
+              "'8'),'3'),'6'),'4'),'8')");
     EXPECT_EQ(tree_of("a{2147483648,x}").substr(0, 4), "cat(");
 }
 

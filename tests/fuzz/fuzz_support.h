@@ -107,8 +107,8 @@ inline Result take(const char *answer) {
  * arguments. */
 inline bool is_match_failure(const std::string &m) {
     if (m.rfind("invalid pattern: ", 0) == 0) return m.size() > 17;
-    return m == "text exceeds 10485760 bytes" || m == "backtracking limit reached" ||
-           m == "out of memory" || m == "out of memory for JSON buffer";
+    return m == "text exceeds 10485760 bytes" || m == "backtracking limit reached" || m == "out of memory" ||
+           m == "out of memory for JSON buffer";
 }
 
 /* "example N<rest>" with N an index below 64 written without leading zeros. */
@@ -182,7 +182,8 @@ inline void check_generated(const std::string &answer, const std::vector<std::st
     std::vector<yyjson_val *> f = members(d.root(), {"pattern", "verbose"}, answer);
     check(yyjson_is_str(f[0]) && yyjson_is_str(f[1]), "pattern or verbose is not a string", answer);
     const std::string pattern = str_of(f[0]), verbose = str_of(f[1]);
-    check(pattern.size() >= 2 && pattern.front() == '^' && pattern.back() == '$', "pattern not anchored", answer);
+    check(pattern.size() >= 2 && pattern.front() == '^' && pattern.back() == '$', "pattern not anchored",
+          answer);
     check(verbose.rfind("(?x)\n^\n", 0) == 0 && verbose.size() >= 9 &&
               verbose.compare(verbose.size() - 2, 2, "\n$") == 0,
           "verbose layout", answer);

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (r.text == "{\"ok\":true}") return 0;
     Doc d(r.text);
     std::vector<yyjson_val *> f = members(d.root(), {"ok", "error"}, r.text);
-    check(yyjson_is_false(f[0]) && yyjson_is_str(f[1]) && yyjson_get_len(f[1]) > 0,
-          "rejection shape", r.text);
+    check(yyjson_is_false(f[0]) && yyjson_is_str(f[1]) && yyjson_get_len(f[1]) > 0, "rejection shape",
+          r.text);
     /* The second compile check exists to agree with the first; a pattern
      * only one of them rejects is a fault of the library. */
     check(str_of(f[1]).rfind("NFA reject", 0) != 0, "the two compile checks disagree", r.text);

@@ -11,9 +11,8 @@
 #define KRX_STR(x) KRX_STR2(x)
 
 int main(void) {
-    static const char want[] =
-        "{\"matches\":[{\"start\":0,\"end\":2,\"text\":\"ab\",\"groups\":"
-        "[{\"index\":1,\"start\":1,\"end\":2,\"text\":\"b\"}]}]}";
+    static const char want[] = "{\"matches\":[{\"start\":0,\"end\":2,\"text\":\"ab\",\"groups\":"
+                               "[{\"index\":1,\"start\":1,\"end\":2,\"text\":\"b\"}]}]}";
     const char *parts = KRX_STR(KELVARON_REGEX_VERSION_MAJOR) "." KRX_STR(
         KELVARON_REGEX_VERSION_MINOR) "." KRX_STR(KELVARON_REGEX_VERSION_PATCH);
     const char *answer = rx_test("a(b|c)", "ab");
@@ -23,8 +22,8 @@ int main(void) {
         return 1;
     }
     if (answer == NULL || strcmp(answer, want) != 0) {
-        fprintf(stderr, "consumer: rx_test answered %s (error: %s)\n",
-                answer != NULL ? answer : "NULL", rx_last_error());
+        fprintf(stderr, "consumer: rx_test answered %s (error: %s)\n", answer != NULL ? answer : "NULL",
+                rx_last_error());
         return 1;
     }
     printf("%s\n", KELVARON_REGEX_VERSION_STRING);

@@ -49,31 +49,47 @@ static char pick(pg_rng *rng, const char *from) {
  * like syntax. */
 static void gen_literal(pg_rng *rng, std::string &out) {
     uint32_t r = pg_below(rng, 100);
-    if (r < 70) out += pick(rng, "aabbc");
-    else if (r < 78) out += pick(rng, "ABC");
-    else if (r < 83) out += pick(rng, "1_ ");
-    else if (r < 86) out += '\n';
-    else if (r < 89) out += (char)0xE9;
-    else if (r < 93) out += pick(rng, "}]-,");
-    else out += pick(rng, "xyz");
+    if (r < 70)
+        out += pick(rng, "aabbc");
+    else if (r < 78)
+        out += pick(rng, "ABC");
+    else if (r < 83)
+        out += pick(rng, "1_ ");
+    else if (r < 86)
+        out += '\n';
+    else if (r < 89)
+        out += (char)0xE9;
+    else if (r < 93)
+        out += pick(rng, "}]-,");
+    else
+        out += pick(rng, "xyz");
 }
 
 static void gen_escape(pg_rng *rng, std::string &out) {
     out += '\\';
     uint32_t r = pg_below(rng, 100);
-    if (r < 45) out += pick(rng, "dDwWsS");
-    else if (r < 65) out += pick(rng, "bB");
-    else out += pick(rng, ".*+?()[]{}|^$\\nt1a");
+    if (r < 45)
+        out += pick(rng, "dDwWsS");
+    else if (r < 65)
+        out += pick(rng, "bB");
+    else
+        out += pick(rng, ".*+?()[]{}|^$\\nt1a");
 }
 
 static void gen_class_byte(pg_rng *rng, std::string &out) {
     uint32_t r = pg_below(rng, 100);
-    if (r < 70) out += pick(rng, "abcab");
-    else if (r < 80) out += pick(rng, "ABZ");
-    else if (r < 85) out += pick(rng, "09_");
-    else if (r < 90) out += pick(rng, "\\-^.");
-    else if (r < 95) out += '\n';
-    else out += (char)0xE9;
+    if (r < 70)
+        out += pick(rng, "abcab");
+    else if (r < 80)
+        out += pick(rng, "ABZ");
+    else if (r < 85)
+        out += pick(rng, "09_");
+    else if (r < 90)
+        out += pick(rng, "\\-^.");
+    else if (r < 95)
+        out += '\n';
+    else
+        out += (char)0xE9;
 }
 
 /* A bracket class: optional negation, optional "]" in first place, then
@@ -87,8 +103,7 @@ static void gen_class(pg_rng *rng, std::string &out) {
     int count = 1 + (int)pg_below(rng, 3);
     for (int i = 0; i < count; i++) {
         if (pg_chance(rng, 30)) {
-            static const char *const ranges[] = {"a-c", "a-b", "b-z", "A-Z", "0-9",
-                                                  "c-a", "+--", "a-\xE9"};
+            static const char *const ranges[] = {"a-c", "a-b", "b-z", "A-Z", "0-9", "c-a", "+--", "a-\xE9"};
             out += ranges[pg_below(rng, 8)];
         } else {
             gen_class_byte(rng, out);
@@ -103,9 +118,12 @@ static void gen_class(pg_rng *rng, std::string &out) {
 static void gen_quant(pg_rng *rng, std::string &out) {
     uint32_t r = pg_below(rng, 100);
     if (r < 50) return;
-    if (r < 64) out += '*';
-    else if (r < 74) out += '+';
-    else if (r < 82) out += '?';
+    if (r < 64)
+        out += '*';
+    else if (r < 74)
+        out += '+';
+    else if (r < 82)
+        out += '?';
     else if (r < 86) {
         out += '{';
         out += (char)('0' + pg_below(rng, 4));
@@ -179,8 +197,8 @@ static void gen_alt(pg_rng *rng, const pg_options *opt, int depth, std::string &
  * begin, an unclosed group or class, a ")" too many, a flag group that is
  * not one. */
 static void gen_invalid(pg_rng *rng, std::string &out) {
-    static const char *const bad[] = {"*", "+a", "(a", "[ab", ")", "a**", "(?x)",
-                                      "(?i:a)", "a|?", "[^", "(?)"};
+    static const char *const bad[] = {"*",    "+a",     "(a",  "[ab", ")",  "a**",
+                                      "(?x)", "(?i:a)", "a|?", "[^",  "(?)"};
     std::string piece = bad[pg_below(rng, 11)];
     size_t at = out.empty() ? 0 : pg_below(rng, (uint32_t)out.size() + 1);
     out.insert(at, piece);
@@ -199,8 +217,7 @@ std::string pg_pattern(pg_rng *rng, const pg_options *opt) {
         }
     } else {
         if (pg_chance(rng, (uint32_t)opt->flags_percent)) {
-            static const char *const flags[] = {"(?i)", "(?m)", "(?s)", "(?ims)",
-                                                "(?mi)", "(?ss)", "(?si)"};
+            static const char *const flags[] = {"(?i)", "(?m)", "(?s)", "(?ims)", "(?mi)", "(?ss)", "(?si)"};
             out += flags[pg_below(rng, 7)];
         }
         gen_alt(rng, opt, 0, out);
@@ -217,9 +234,8 @@ static std::string text_alphabet(pg_rng *rng, const std::string &pattern) {
     std::string pool;
     for (char c : pattern) {
         unsigned char b = (unsigned char)c;
-        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
-            b == ' ' || b == '_' || b == '\n' || b >= 128 || b == '-' || b == ',' ||
-            b == '}' || b == ']') {
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == ' ' ||
+            b == '_' || b == '\n' || b >= 128 || b == '-' || b == ',' || b == '}' || b == ']') {
             if (pool.find(c) == std::string::npos) pool += c;
         }
     }
@@ -229,8 +245,8 @@ static std::string text_alphabet(pg_rng *rng, const std::string &pattern) {
     if (alpha.empty()) alpha = "ab";
     int extras = (int)pg_below(rng, 3);
     for (int i = 0; i < extras; i++) {
-        static const char extra[] = {'\n', ' ', 'A', 'B', '1', '_', (char)0xE9, 'a',
-                                     'b',  'x', '\r', '\t', '\0'};
+        static const char extra[] = {'\n', ' ', 'A', 'B',  '1',  '_', (char)0xE9,
+                                     'a',  'b', 'x', '\r', '\t', '\0'};
         alpha += extra[pg_below(rng, sizeof extra)];
     }
     return alpha;

@@ -35,12 +35,12 @@ int pg_chance(pg_rng *rng, uint32_t percent);
 
 /* Shape of the generated patterns. */
 typedef struct pg_options {
-    int max_depth;        /* group nesting */
-    int max_items;        /* items per sequence */
-    int max_alts;         /* alternatives per alternation */
-    int flags_percent;    /* chance of a leading flag group */
-    int anchor_percent;   /* chance of a start-anchored alternation */
-    int invalid_percent;  /* chance of a deliberate syntax error */
+    int max_depth;       /* group nesting */
+    int max_items;       /* items per sequence */
+    int max_alts;        /* alternatives per alternation */
+    int flags_percent;   /* chance of a leading flag group */
+    int anchor_percent;  /* chance of a start-anchored alternation */
+    int invalid_percent; /* chance of a deliberate syntax error */
 } pg_options;
 
 /* Small patterns suited to texts of a few dozen bytes. */

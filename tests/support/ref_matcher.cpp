@@ -11,9 +11,9 @@
 #include <string.h>
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 #else
-#include <pthread.h>
+#  include <pthread.h>
 #endif
 
 /* ---- budget ---------------------------------------------------------------
@@ -29,8 +29,7 @@ int64_t ref_budget_for(uint64_t n, uint64_t nodes) {
 
 uint64_t ref_count_nodes(const rx_node *tree) {
     if (!tree) return 0;
-    return 1 + ref_count_nodes(tree->left) + ref_count_nodes(tree->right) +
-           ref_count_nodes(tree->child);
+    return 1 + ref_count_nodes(tree->left) + ref_count_nodes(tree->right) + ref_count_nodes(tree->child);
 }
 
 void ref_budget_init(ref_budget *b, int64_t steps) {
@@ -126,17 +125,12 @@ static void caps_record(ref_state *st, int32_t g, uint64_t p, uint64_t e) {
 /* ---- leaves --------------------------------------------------------------- */
 
 static int is_word_byte(unsigned char b) {
-    return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') ||
-           (b >= 'a' && b <= 'z') || b == '_';
+    return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '_';
 }
 
-static unsigned char fold(unsigned char b) {
-    return (b >= 'A' && b <= 'Z') ? (unsigned char)(b + 32) : b;
-}
+static unsigned char fold(unsigned char b) { return (b >= 'A' && b <= 'Z') ? (unsigned char)(b + 32) : b; }
 
-static int class_has(const rx_node *node, unsigned char b) {
-    return (node->bits[b >> 3] >> (b & 7)) & 1;
-}
+static int class_has(const rx_node *node, unsigned char b) { return (node->bits[b >> 3] >> (b & 7)) & 1; }
 
 /* A byte is inside a class when its bit is set or, with the case flag, when
  * the letter of the other case has its bit set. */
@@ -157,8 +151,8 @@ static int class_inside(const rx_node *node, unsigned char b) {
  * that matches without consuming completes it where it stands, keeping its
  * captures (every further required iteration would match the same empty
  * string there) - unless min exceeds max, which never matches. */
-static int match_quant(ref_state *st, const rx_node *node, const char *text,
-                       uint64_t n, uint64_t p, uint64_t *out_end, int32_t k) {
+static int match_quant(ref_state *st, const rx_node *node, const char *text, uint64_t n, uint64_t p,
+                       uint64_t *out_end, int32_t k) {
     size_t mark = st->log_n;
     if (spend_step(st) != 0) return 0;
     if (node->max >= 0 && k > node->max) return 0;
@@ -204,8 +198,8 @@ static int match_quant(ref_state *st, const rx_node *node, const char *text,
  * 1 with *out_end set when the node matches at p, 0 otherwise (out_end then
  * untouched). Leaves spend no step; a sequence, an alternation and a group
  * spend one before each operand they match. */
-int ref_match_node(ref_state *st, const rx_node *node, const char *text,
-                   uint64_t n, uint64_t p, uint64_t *out_end) {
+int ref_match_node(ref_state *st, const rx_node *node, const char *text, uint64_t n, uint64_t p,
+                   uint64_t *out_end) {
     const unsigned char *t = (const unsigned char *)text;
     switch (node->kind) {
     case RX_CHAR: {
@@ -255,8 +249,8 @@ int ref_match_node(ref_state *st, const rx_node *node, const char *text,
     case RX_CONCAT: {
         size_t mark = st->log_n;
         uint64_t m = 0, e = 0;
-        if (spend_step(st) == 0 && ref_match_node(st, node->left, text, n, p, &m) &&
-            spend_step(st) == 0 && ref_match_node(st, node->right, text, n, m, &e)) {
+        if (spend_step(st) == 0 && ref_match_node(st, node->left, text, n, p, &m) && spend_step(st) == 0 &&
+            ref_match_node(st, node->right, text, n, m, &e)) {
             *out_end = e;
             return 1;
         }
@@ -278,8 +272,7 @@ int ref_match_node(ref_state *st, const rx_node *node, const char *text,
         caps_undo_to(st, mark);
         return 0;
     }
-    case RX_REPEAT:
-        return match_quant(st, node, text, n, p, out_end, 0);
+    case RX_REPEAT: return match_quant(st, node, text, n, p, out_end, 0);
     case RX_GROUP: {
         size_t mark = st->log_n;
         uint64_t e = 0;
@@ -291,8 +284,7 @@ int ref_match_node(ref_state *st, const rx_node *node, const char *text,
         *out_end = e;
         return 1;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -336,8 +328,8 @@ int ref_is_anchored(const char *pattern) {
  * matches counts only when no step of the call was refused; otherwise, like
  * an attempt that fails after a refusal, it ends the search with -1. A call
  * whose budget was already refused fails at once. */
-int ref_find(const rx_node *tree, const char *pattern, const char *text,
-             uint64_t n, uint64_t start, ref_budget *budget, ref_result *out) {
+int ref_find(const rx_node *tree, const char *pattern, const char *text, uint64_t n, uint64_t start,
+             ref_budget *budget, ref_result *out) {
     ref_state st;
     ref_state_init(&st, budget);
     memset(out, 0, sizeof *out);
@@ -385,8 +377,8 @@ int ref_find(const rx_node *tree, const char *pattern, const char *text,
     return result;
 }
 
-int ref_find_pattern(const char *pattern, const char *text, uint64_t n,
-                     uint64_t start, int limited, ref_result *out, int *parsed) {
+int ref_find_pattern(const char *pattern, const char *text, uint64_t n, uint64_t start, int limited,
+                     ref_result *out, int *parsed) {
     char err[RX_SEARCH_ERR_SIZE];
     rx_node *tree = parse_pattern(pattern, err, sizeof err);
     memset(out, 0, sizeof *out);
@@ -422,8 +414,8 @@ static DWORD WINAPI big_stack_entry(LPVOID p) {
 
 int ref_run_on_big_stack(void (*fn)(void *), void *arg, size_t stack_bytes) {
     big_stack_call call = {fn, arg};
-    HANDLE h = CreateThread(NULL, stack_bytes, big_stack_entry, &call,
-                            STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    HANDLE h =
+        CreateThread(NULL, stack_bytes, big_stack_entry, &call, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!h) return -1;
     WaitForSingleObject(h, INFINITE);
     CloseHandle(h);

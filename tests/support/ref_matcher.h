@@ -34,12 +34,12 @@ typedef struct ref_undo {
 
 /* The step budget of one call. */
 typedef struct ref_budget {
-    int64_t steps_left;  /* steps the call may still spend */
-    int limited;         /* 0: no budget; steps are only counted */
-    int hit;             /* 1 once a step was refused; final for the call */
-    int64_t spent;       /* steps spent so far in the call */
-    int64_t give_up;     /* without a budget: stop after this many steps */
-    int gave_up;         /* 1 when that happened (the answer means nothing) */
+    int64_t steps_left; /* steps the call may still spend */
+    int limited;        /* 0: no budget; steps are only counted */
+    int hit;            /* 1 once a step was refused; final for the call */
+    int64_t spent;      /* steps spent so far in the call */
+    int64_t give_up;    /* without a budget: stop after this many steps */
+    int gave_up;        /* 1 when that happened (the answer means nothing) */
 } ref_budget;
 
 /* The budget of a call over n bytes for a tree of nodes records:
@@ -54,27 +54,27 @@ void ref_budget_none(ref_budget *b, int64_t give_up);
 
 /* Everything one search changes while it matches. */
 typedef struct ref_state {
-    ref_budget *budget;  /* the call's budget */
-    rx_caps caps;        /* the capture record of the attempt */
-    ref_undo *log;       /* recordings on the current path, oldest first */
+    ref_budget *budget; /* the call's budget */
+    rx_caps caps;       /* the capture record of the attempt */
+    ref_undo *log;      /* recordings on the current path, oldest first */
     size_t log_n;
     size_t log_cap;
-    int log_failed;      /* 1 when the undo log could not grow */
-    uint64_t max_log;    /* largest log length seen (for the tests) */
+    int log_failed;   /* 1 when the undo log could not grow */
+    uint64_t max_log; /* largest log length seen (for the tests) */
 } ref_state;
 
 /* The answer of one reference search. */
 typedef struct ref_result {
-    int result;          /* 1 found, 0 none, -1 refused; -2 the reference
+    int result;     /* 1 found, 0 none, -1 refused; -2 the reference
                             itself ran out of memory; -3 it gave up (no
                             budget, too many steps) */
-    uint64_t start;      /* match span, meaningful when result is 1 */
+    uint64_t start; /* match span, meaningful when result is 1 */
     uint64_t end;
-    rx_caps caps;        /* the record as the search left it */
-    int64_t steps_left;  /* the call's budget left when the search returned */
-    int64_t spent;       /* steps the call has spent so far */
+    rx_caps caps;       /* the record as the search left it */
+    int64_t steps_left; /* the call's budget left when the search returned */
+    int64_t spent;      /* steps the call has spent so far */
     int budget_hit;
-    int anchored;        /* 1 when only offset 0 was tried */
+    int anchored; /* 1 when only offset 0 was tried */
 } ref_result;
 
 /* 1 when a search of this pattern tries offset 0 alone: its first byte is
@@ -84,21 +84,21 @@ int ref_is_anchored(const char *pattern);
 /* Searches the parsed tree of pattern (pattern is needed for the anchored
  * rule) in text[0..n) from offset start, drawing on budget, like one engine
  * search. Fills *out and returns out->result. */
-int ref_find(const rx_node *tree, const char *pattern, const char *text,
-             uint64_t n, uint64_t start, ref_budget *budget, ref_result *out);
+int ref_find(const rx_node *tree, const char *pattern, const char *text, uint64_t n, uint64_t start,
+             ref_budget *budget, ref_result *out);
 
 /* A bare search: parses the pattern with the production parser, arms a
  * budget of its own (or none when limited is 0), then ref_find. Returns -1
  * with parsed set to 0 when the pattern does not parse. */
-int ref_find_pattern(const char *pattern, const char *text, uint64_t n,
-                     uint64_t start, int limited, ref_result *out, int *parsed);
+int ref_find_pattern(const char *pattern, const char *text, uint64_t n, uint64_t start, int limited,
+                     ref_result *out, int *parsed);
 
 /* Lower-level pieces, exposed for the reference's own tests. The state
  * must be set up with ref_state_init and released with ref_state_free. */
 void ref_state_init(ref_state *st, ref_budget *budget);
 void ref_state_free(ref_state *st);
-int ref_match_node(ref_state *st, const rx_node *node, const char *text,
-                   uint64_t n, uint64_t p, uint64_t *out_end);
+int ref_match_node(ref_state *st, const rx_node *node, const char *text, uint64_t n, uint64_t p,
+                   uint64_t *out_end);
 
 /* Runs fn(arg) on a new thread with a stack of stack_bytes and waits for
  * it. Returns 0, or -1 when the thread could not be started. */

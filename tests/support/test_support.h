@@ -30,8 +30,7 @@ inline bool run_on_stack(const std::function<void()> &fn, std::size_t stack_byte
     if (pthread_attr_init(&attr) != 0) return false;
     bool ok = pthread_attr_setstacksize(&attr, stack_bytes) == 0;
     pthread_t thread;
-    ok = ok && pthread_create(&thread, &attr, call_function,
-                              const_cast<std::function<void()> *>(&fn)) == 0;
+    ok = ok && pthread_create(&thread, &attr, call_function, const_cast<std::function<void()> *>(&fn)) == 0;
     pthread_attr_destroy(&attr);
     if (ok) pthread_join(thread, nullptr);
     return ok;
@@ -45,16 +44,15 @@ inline bool long_mode() {
 
 /* Compares two long texts and, when they differ, describes where instead of
  * printing megabytes. */
-inline ::testing::AssertionResult same_long_text(const std::string &actual,
-                                                 const std::string &expected) {
+inline ::testing::AssertionResult same_long_text(const std::string &actual, const std::string &expected) {
     if (actual == expected) return ::testing::AssertionSuccess();
     size_t i = 0;
     while (i < actual.size() && i < expected.size() && actual[i] == expected[i]) ++i;
     const size_t from = i < 40 ? 0 : i - 40;
     return ::testing::AssertionFailure()
-           << "lengths " << actual.size() << " and " << expected.size()
-           << " (expected); first difference at " << i << ": actual ..."
-           << actual.substr(from, 120) << "... expected ..." << expected.substr(from, 120) << "...";
+           << "lengths " << actual.size() << " and " << expected.size() << " (expected); first difference at "
+           << i << ": actual ..." << actual.substr(from, 120) << "... expected ..."
+           << expected.substr(from, 120) << "...";
 }
 
 } /* namespace krx_test */

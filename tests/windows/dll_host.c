@@ -31,8 +31,7 @@
 
 typedef const char *(*validate_fn)(const char *pattern);
 typedef const char *(*test_fn)(const char *pattern, const char *text);
-typedef const char *(*replace_fn)(const char *pattern, const char *text,
-                                  const char *replacement);
+typedef const char *(*replace_fn)(const char *pattern, const char *text, const char *replacement);
 typedef const char *(*generate_fn)(const char *examples_json);
 typedef const char *(*last_error_fn)(void);
 
@@ -86,8 +85,7 @@ static int load_api(struct api *api) {
     memset(api, 0, sizeof *api);
     api->module = LoadLibraryA(g_dll_path);
     if (api->module == NULL) {
-        check(0, "LoadLibrary(%s) failed with error %lu", g_dll_path,
-              (unsigned long)GetLastError());
+        check(0, "LoadLibrary(%s) failed with error %lu", g_dll_path, (unsigned long)GetLastError());
         return -1;
     }
     api->validate = (validate_fn)find_export(api->module, "rx_validate");
@@ -95,12 +93,13 @@ static int load_api(struct api *api) {
     api->replace = (replace_fn)find_export(api->module, "rx_replace_preview");
     api->generate = (generate_fn)find_export(api->module, "rx_generate");
     api->last_error = (last_error_fn)find_export(api->module, "rx_last_error");
-    if (api->validate == NULL || api->test == NULL || api->replace == NULL ||
-        api->generate == NULL || api->last_error == NULL) {
-        check(0, "GetProcAddress found rx_validate %d, rx_test %d, rx_replace_preview %d, "
-                 "rx_generate %d, rx_last_error %d",
-              api->validate != NULL, api->test != NULL, api->replace != NULL,
-              api->generate != NULL, api->last_error != NULL);
+    if (api->validate == NULL || api->test == NULL || api->replace == NULL || api->generate == NULL ||
+        api->last_error == NULL) {
+        check(0,
+              "GetProcAddress found rx_validate %d, rx_test %d, rx_replace_preview %d, "
+              "rx_generate %d, rx_last_error %d",
+              api->validate != NULL, api->test != NULL, api->replace != NULL, api->generate != NULL,
+              api->last_error != NULL);
         FreeLibrary(api->module);
         api->module = NULL;
         return -1;
@@ -122,9 +121,8 @@ static size_t heap_in_use(void) {
 
 /* ---- 1 and 2: first calls and a failure ---------------------------------- */
 
-static const char GENERATE_WANT[] =
-    "{\"pattern\":\"^\\\\d{4}-\\\\d{2}-\\\\d{2}$\","
-    "\"verbose\":\"(?x)\\n^\\n  \\\\d{4}-\\\\d{2}-\\\\d{2}\\n$\"}";
+static const char GENERATE_WANT[] = "{\"pattern\":\"^\\\\d{4}-\\\\d{2}-\\\\d{2}$\","
+                                    "\"verbose\":\"(?x)\\n^\\n  \\\\d{4}-\\\\d{2}-\\\\d{2}\\n$\"}";
 
 static void check_first_calls(const struct api *api) {
     check_answer("rx_validate(\"a+b\")", api->validate("a+b"), "{\"ok\":true}");
@@ -133,8 +131,8 @@ static void check_first_calls(const struct api *api) {
                  "{\"index\":1,\"start\":1,\"end\":2,\"text\":\"b\"}]},"
                  "{\"start\":3,\"end\":5,\"text\":\"ac\",\"groups\":["
                  "{\"index\":1,\"start\":4,\"end\":5,\"text\":\"c\"}]}]}");
-    check_answer("rx_replace_preview(\"a\", \"banana\", \"o\")",
-                 api->replace("a", "banana", "o"), "{\"result\":\"bonono\",\"count\":3}");
+    check_answer("rx_replace_preview(\"a\", \"banana\", \"o\")", api->replace("a", "banana", "o"),
+                 "{\"result\":\"bonono\",\"count\":3}");
     const char *generated = api->generate("[\"2023-12-01\",\"2024-01-15\"]");
     check_answer("rx_generate([\"2023-12-01\",\"2024-01-15\"])", generated, GENERATE_WANT);
     check_answer("rx_last_error() after successful calls", api->last_error(), "");
@@ -145,15 +143,15 @@ static void check_first_calls(const struct api *api) {
     check_answer("the answer before the failure is intact", generated, GENERATE_WANT);
     const char *generate_failed = api->generate("[]");
     check(generate_failed == NULL, "rx_generate(\"[]\") returns NULL");
-    check_answer("rx_last_error() after rx_generate(\"[]\")", api->last_error(),
-                 "empty examples array");
+    check_answer("rx_last_error() after rx_generate(\"[]\")", api->last_error(), "empty examples array");
 }
 
 static void check_hidden_names(const struct api *api) {
     static const char *const internal[] = {
-        "rx_set_error", "rx_clear_error", "rx_tls_put_json", "rx_buf_puts",
-        "rx_engine_compile_ok", "rx_infer_pattern", "rx_escape_literal",
-        "rx_thread_cleanup_arm", "DllMain", "yyjson_read_opts",
+        "rx_set_error",      "rx_clear_error",        "rx_tls_put_json",
+        "rx_buf_puts",       "rx_engine_compile_ok",  "rx_infer_pattern",
+        "rx_escape_literal", "rx_thread_cleanup_arm", "DllMain",
+        "yyjson_read_opts",
     };
     int found = 0;
     for (size_t i = 0; i < sizeof internal / sizeof internal[0]; i++) {
@@ -216,8 +214,7 @@ static DWORD WINAPI take_turns(LPVOID arg) {
         WaitForSingleObject(self->my_turn, INFINITE);
         if (previous != NULL && strcmp(previous, self->call.want) != 0) {
             if (self->failures++ == 0)
-                printf("  thread %d: answer of turn %d changed by the other thread\n",
-                       self->id, turn - 1);
+                printf("  thread %d: answer of turn %d changed by the other thread\n", self->id, turn - 1);
         }
         if (turn < TURNS) {
             make_thread_call(&self->call, self->id, turn);
@@ -244,8 +241,7 @@ static DWORD WINAPI race(LPVOID arg) {
         make_thread_call(&self->call, self->id, call);
         const char *answer = do_thread_call(self->api, &self->call);
         if (answer == NULL || strcmp(answer, self->call.want) != 0) {
-            if (self->failures++ == 0)
-                printf("  thread %d: wrong answer in call %d\n", self->id, call);
+            if (self->failures++ == 0) printf("  thread %d: wrong answer in call %d\n", self->id, call);
         }
     }
     return 0;
@@ -288,11 +284,9 @@ done:
 
 static void check_threads(const struct api *api) {
     int failures = run_pair(api, take_turns);
-    check(failures == 0, "two threads taking turns keep their answers apart (%d failures)",
-          failures);
+    check(failures == 0, "two threads taking turns keep their answers apart (%d failures)", failures);
     failures = run_pair(api, race);
-    check(failures == 0, "two threads calling at once keep their answers apart (%d failures)",
-          failures);
+    check(failures == 0, "two threads calling at once keep their answers apart (%d failures)", failures);
 }
 
 /* ---- 4: release at thread end ------------------------------------------------- */
@@ -347,14 +341,12 @@ static void check_release_at_thread_end(const struct api *api) {
     }
     size_t after = heap_in_use();
     free(text);
-    check(started == BIG_THREADS && wrong == 0,
-          "%d threads each got a %d-byte answer (%d started, %d wrong)", BIG_THREADS,
-          11 + BIG_TEXT + 12, started, wrong);
+    check(started == BIG_THREADS && wrong == 0, "%d threads each got a %d-byte answer (%d started, %d wrong)",
+          BIG_THREADS, 11 + BIG_TEXT + 12, started, wrong);
     /* Kept, they would hold BIG_THREADS * 131072 bytes (25 MiB). */
     size_t growth = after > before ? after - before : 0;
     check(growth < 2u * 1024u * 1024u,
-          "answer buffers are released when their threads end (heap grew by %zu bytes)",
-          growth);
+          "answer buffers are released when their threads end (heap grew by %zu bytes)", growth);
 }
 
 /* ---- 5: unloading ------------------------------------------------------------- */
@@ -427,8 +419,8 @@ static void check_unload_and_reload(void) {
     struct api api;
     if (load_api(&api) != 0) return;
     check_answer("after reloading, rx_last_error() is empty", api.last_error(), "");
-    check_answer("after reloading, rx_replace_preview answers",
-                 api.replace("b+", "abba", "-"), "{\"result\":\"a-a\",\"count\":1}");
+    check_answer("after reloading, rx_replace_preview answers", api.replace("b+", "abba", "-"),
+                 "{\"result\":\"a-a\",\"count\":1}");
     check(FreeLibrary(api.module) != 0, "final FreeLibrary");
 }
 
