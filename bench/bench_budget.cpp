@@ -15,8 +15,8 @@ const size_t TEN_MIB = 10485760;
 
 /* Prose-like text of the given size: words from a small vocabulary. */
 std::string prose(size_t bytes) {
-    static const char *words[] = {"the ", "of ", "and ", "a ", "to ", "in ", "is ", "was ", "that ",
-                                  "with ", "for ", "holmes ", "said ", "which ", "this.\n"};
+    static const char *words[] = {"the ",  "of ",   "and ", "a ",      "to ",   "in ",    "is ",    "was ",
+                                  "that ", "with ", "for ", "holmes ", "said ", "which ", "this.\n"};
     std::string text;
     uint32_t seed = 7;
     while (text.size() < bytes) {
@@ -40,11 +40,13 @@ const Worst &worst(int index) {
         {"nested_alternation", "(?:a|aa)*c", std::string(TEN_MIB, 'a')},
         {"literal_64k", std::string(65536, 'e'), prose(TEN_MIB)},
         {"literal_64k_words", prose(65536), prose(TEN_MIB)},
-        {"alternatives_150", [] {
+        {"alternatives_150",
+         [] {
              std::string p = "(?:(?:";
              for (int i = 0; i < 150; i++) p += "b|";
              return p + ".){0,2000}c)?";
-         }(), std::string(TEN_MIB, 'x')},
+         }(),
+         std::string(TEN_MIB, 'x')},
     };
     return cases[index];
 }

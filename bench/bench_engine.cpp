@@ -35,8 +35,8 @@ const Case CASES[] = {
 /* Words of lower-case letters separated by spaces (no digits, no "@", no
  * "<"), then the case's tail, then a few more words. */
 std::string make_text(size_t size, const char *tail) {
-    static const char *const words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog",
-                                        "lorem", "ipsum", "dolor", "sit", "amet", "server", "request"};
+    static const char *const words[] = {"the",   "quick", "brown", "fox", "jumps", "over",   "lazy",   "dog",
+                                        "lorem", "ipsum", "dolor", "sit", "amet",  "server", "request"};
     std::string t;
     uint32_t x = 12345;
     std::string end = std::string(" ") + tail + " done";
@@ -103,7 +103,8 @@ void BM_enumerate_words(benchmark::State &state) {
         matches = 0;
         rx_caps caps;
         rx_engine_arm(&prog, text.size()); /* one budget for the enumeration */
-        while (off <= text.size() && rx_engine_find_prog(&prog, text.data(), text.size(), off, &s, &e, &caps) == 1) {
+        while (off <= text.size() &&
+               rx_engine_find_prog(&prog, text.data(), text.size(), off, &s, &e, &caps) == 1) {
             matches++;
             off = e == s ? e + 1 : e;
         }

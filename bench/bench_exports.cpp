@@ -13,7 +13,7 @@ namespace {
 
 /* A log-like text: words, numbers, dates and e-mail addresses. */
 std::string make_text(size_t bytes) {
-    static const char *pieces[] = {"2024-01-15 ", "user_42 ", "logged in from ", "10.0.0.7 ",
+    static const char *pieces[] = {"2024-01-15 ",           "user_42 ",    "logged in from ", "10.0.0.7 ",
                                    "mail ann@example.org ", "status=200 ", "took 35ms\n"};
     std::string text;
     for (size_t i = 0; text.size() < bytes; i++) text += pieces[i % 7];
@@ -52,8 +52,7 @@ void BM_std_regex(benchmark::State &state) {
     for (auto _ : state) {
         std::regex re(in.pattern);
         size_t count = 0;
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), re);
-             it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it)
             count += it->size();
         benchmark::DoNotOptimize(count);
     }

@@ -112,13 +112,14 @@ struct Rng {
 };
 
 const char *const WORDS[] = {
-    "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with", "be",
-    "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have",
-    "an", "had", "they", "you", "were", "their", "one", "all", "we", "can", "her", "has",
-    "there", "been", "if", "more", "when", "will", "would", "who", "so", "no", "there's",
-    "Holmes", "Watson", "street", "window", "letter", "evening", "Baker", "upon", "The",
-    "package", "version", "fixed", "upload", "release", "build", "patch", "bug", "other",
-    "mother", "theory", "bathe", "then", "them", "these", "x86_64", "v2", "under_score"};
+    "the",     "of",     "and",    "to",      "in",     "a",       "is",         "that",  "for",    "it",
+    "as",      "was",    "with",   "be",      "by",     "on",      "not",        "he",    "this",   "are",
+    "or",      "his",    "from",   "at",      "which",  "but",     "have",       "an",    "had",    "they",
+    "you",     "were",   "their",  "one",     "all",    "we",      "can",        "her",   "has",    "there",
+    "been",    "if",     "more",   "when",    "will",   "would",   "who",        "so",    "no",     "there's",
+    "Holmes",  "Watson", "street", "window",  "letter", "evening", "Baker",      "upon",  "The",    "package",
+    "version", "fixed",  "upload", "release", "build",  "patch",   "bug",        "other", "mother", "theory",
+    "bathe",   "then",   "them",   "these",   "x86_64", "v2",      "under_score"};
 const char *const RARE[] = {"apple", "banana", "cherry", "grape", "lemon", "HOLMES", "zebra"};
 const char *const HOSTS[] = {"alpha", "db01", "mail", "gateway", "worker7"};
 const char *const USERS[] = {"ann", "bob42", "carol_x", "dave", "root"};
@@ -372,8 +373,8 @@ void report_mismatch(const char *what, const Row &row, const std::string &ours, 
     fprintf(stderr,
             "\n*** MISMATCH (%s, row \"%s\", pattern %s): the answers part at byte %zu "
             "(ours %zu bytes, PCRE2 %zu bytes)\n    ours: ...%s\n    PCRE2: ...%s\n\n",
-            what, row.name, row.pattern, at, ours.size(), peer.size(),
-            ours.substr(from, 120).c_str(), peer.substr(from, 120).c_str());
+            what, row.name, row.pattern, at, ours.size(), peer.size(), ours.substr(from, 120).c_str(),
+            peer.substr(from, 120).c_str());
 }
 
 /* Records one timed call of ours; its answer is kept from the first run
@@ -403,7 +404,8 @@ Result run_test_row(const Row &row, const std::string &text, int reps, const Pee
         benchmark::DoNotOptimize(counted);
     }
     if (counted != r.matches) {
-        fprintf(stderr, "\n*** MISMATCH (row \"%s\"): PCRE2's interpreter counts %ld matches, its JIT %ld\n\n",
+        fprintf(stderr,
+                "\n*** MISMATCH (row \"%s\"): PCRE2's interpreter counts %ld matches, its JIT %ld\n\n",
                 row.name, counted, r.matches);
         r.same = false;
     }
@@ -460,7 +462,8 @@ bool table(bool replace, const std::string &text, int reps, const std::string &o
                REPLACEMENT, reps, clock_name());
     else
         printf("\nrx_test, medians of %d runs, ms of %s\n\n"
-               "| row | pattern | matches | rx_test | PCRE2-JIT + JSON | ratio | PCRE2 interpreter, count only | ratio |\n"
+               "| row | pattern | matches | rx_test | PCRE2-JIT + JSON | ratio | PCRE2 interpreter, count "
+               "only | ratio |\n"
                "|---|---|---:|---:|---:|---:|---:|---:|\n",
                reps, clock_name());
     bool all_same = true;
@@ -480,8 +483,8 @@ bool table(bool replace, const std::string &text, int reps, const std::string &o
         double ours = median(r.ours), j = median(r.jit);
         std::string mark = r.same ? "" : " MISMATCH";
         if (!r.failure.empty()) {
-            printf("| %s | %s | %ld | fails (%s) after %.1f | %.2f | - |", row.name, cell(row.pattern).c_str(),
-                   r.matches, r.failure.c_str(), ours, j);
+            printf("| %s | %s | %ld | fails (%s) after %.1f | %.2f | - |", row.name,
+                   cell(row.pattern).c_str(), r.matches, r.failure.c_str(), ours, j);
         } else {
             printf("| %s | %s | %ld | %.2f | %.2f | %.2f |", row.name, cell(row.pattern).c_str(), r.matches,
                    ours, j, j / ours);
@@ -588,7 +591,8 @@ int worst_case(const std::string &which, size_t size, bool peer_side) {
         answer_bytes = strlen(answer);
     }
     printf("%s(\"%s\") over %zu bytes: %.3f s wall-clock, %.3f s CPU, answer %zu bytes\n",
-           peer_side ? "PCRE2-JIT + JSON" : "rx_test", pattern, size, wall / 1000.0, cpu / 1000.0, answer_bytes);
+           peer_side ? "PCRE2-JIT + JSON" : "rx_test", pattern, size, wall / 1000.0, cpu / 1000.0,
+           answer_bytes);
     return 0;
 }
 
@@ -597,8 +601,10 @@ size_t parse_size(const char *s) {
     char *end = nullptr;
     unsigned long long v = strtoull(s, &end, 10);
     if (end == s) return 0;
-    if (*end == 'k' || *end == 'K') v <<= 10, end++;
-    else if (*end == 'm' || *end == 'M') v <<= 20, end++;
+    if (*end == 'k' || *end == 'K')
+        v <<= 10, end++;
+    else if (*end == 'm' || *end == 'M')
+        v <<= 20, end++;
     return *end == '\0' ? static_cast<size_t>(v) : 0;
 }
 

@@ -49,7 +49,12 @@ void BM_empty_after_million(benchmark::State &state) {
     pattern += ".){0,2000}c)?";
     run_once(state, pattern, std::string(static_cast<size_t>(state.range(0)), 'x'));
 }
-BENCHMARK(BM_empty_after_million)->Arg(3700)->Arg(10000)->Arg(TEN_MIB)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_empty_after_million)
+    ->Arg(3700)
+    ->Arg(10000)
+    ->Arg(TEN_MIB)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 /* Words of six letters from a counter, "qa" first, so each starts with the
  * text's first byte and fails on its second. */
