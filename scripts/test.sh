@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Quick start, step two: runs the whole test suite.
+#   0. the code style check (scripts/check-format.sh);
 #   1. a release build (build/), tested with CTest;
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build-asan/), tested with CTest; leaks are failures;
@@ -17,6 +18,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --windows
 
 jobs=2
+echo "== code style"
+scripts/check-format.sh
+
 echo "== release build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRX_BUILD_BENCH=ON
 cmake --build build -j"$jobs"
