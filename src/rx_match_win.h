@@ -154,11 +154,11 @@ typedef struct rx_first_bytes {
     int few;               /* 0, or how many bytes are accepted when 1 to 8 */
     uint8_t few_bytes[8];  /* those bytes */
     int few2;              /* 0, or how many bytes may come second when 1 to
-                               8 (with second) */
+                              8 (with second) */
     uint8_t few2_bytes[8]; /* those bytes */
     const rx_node *guard;  /* null, or the zero-width leaf every attempt meets first */
     uint8_t *second;       /* null, or 256 sets of 32 bytes: the bytes that may
-                               follow each first byte (heap, the prog's) */
+                              follow each first byte (heap, the prog's) */
 } rx_first_bytes;
 
 /* The bytes every match begins with, position by position, where the
@@ -197,9 +197,9 @@ typedef struct rx_prog {
     uint64_t nodes; /* rx_node records in the tree */
     int32_t groups; /* capture groups that record (0 to RX_MAX_GROUPS) */
     int anchored;   /* 1: only offset 0 can match (the pattern's first
-                              byte is "^" and so is the first byte of every
-                              other top-level alternative); a search then
-                              tries offset 0 alone */
+                       byte is "^" and so is the first byte of every
+                       other top-level alternative); a search then
+                       tries offset 0 alone */
     /* its compiled form (see the fields at the end of rx_node) */
     rx_node **flats; /* operand lists of the flattened chains, owned */
     uint8_t *lits;   /* bytes of the literal chains, in the block of flats */
@@ -208,14 +208,14 @@ typedef struct rx_prog {
      * these that the pattern has decides */
     int filter;              /* RX_FILTER_*: which of them */
     const rx_node *prefix;   /* null, or the literal chain (one case) every
-                              match begins with ... */
+                                match begins with ... */
     size_t prefix_rare;      /* ... and the index of its least common byte */
     rx_lead lead;            /* the bytes of fixed-width first items */
     const rx_node *run;      /* null, or the byte leaf of the unbounded greedy
-                              run (minimum 1) every match begins with ... */
+                                run (minimum 1) every match begins with ... */
     const rx_node *run_next; /* ... and the byte leaf that must follow it */
     rx_first_bytes first;    /* the bytes that may begin a match, analysed once
-                              a search's first attempts fail and kept */
+                                a search's first attempts fail and kept */
     /* where the prefix's least common byte occurs in the text, noted while
      * rx_engine_measure measured it: every occurrence below seen_until is
      * one of the seen_count offsets, in increasing order (seen_until 0: none

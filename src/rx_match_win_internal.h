@@ -19,8 +19,8 @@
 /* What a parse tells besides the tree. */
 typedef struct rx_parse_info {
     int anchored;      /* only offset 0 can ever match: the pattern's first byte
-                         is "^" and so is the first byte of every other
-                         top-level alternative */
+                          is "^" and so is the first byte of every other
+                          top-level alternative */
     uint64_t nodes;    /* rx_node records in the tree */
     uint64_t chains;   /* sequence nodes of literal chains */
     uint64_t joins;    /* sequence and alternation nodes */

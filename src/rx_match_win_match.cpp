@@ -50,7 +50,7 @@ typedef struct mframe {
     uint64_t pos; /* where the node (or the iteration) started */
     int32_t mark; /* undo log length when it started */
     int32_t k;    /* repetition: iterations matched before this one;
-                        sequence, alternation: the operand under way */
+                     sequence, alternation: the operand under way */
     int32_t tag;  /* F_* */
 } mframe;
 

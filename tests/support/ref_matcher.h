@@ -66,8 +66,8 @@ typedef struct ref_state {
 /* The answer of one reference search. */
 typedef struct ref_result {
     int result;     /* 1 found, 0 none, -1 refused; -2 the reference
-                            itself ran out of memory; -3 it gave up (no
-                            budget, too many steps) */
+                       itself ran out of memory; -3 it gave up (no
+                       budget, too many steps) */
     uint64_t start; /* match span, meaningful when result is 1 */
     uint64_t end;
     rx_caps caps;       /* the record as the search left it */
