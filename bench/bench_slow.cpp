@@ -1,7 +1,9 @@
 /* The slowest and most memory-hungry calls of rx_test we know of, each made
  * once (a single call may take many seconds): how long a host waits before
  * the answer or the failure, and the process's peak memory after the call.
- * Not a test and not run in CI. Run one entry at a time to read its peak:
+ * Not a test and not run in CI (bench_linear's second table times the
+ * slowest calls of patterns up to 64 KiB, refusals included, in one run).
+ * Run one entry at a time to read its peak:
  *   /usr/bin/time -v build/bench/bench_slow --benchmark_filter='BM_literal_1mb'
  * Mind what an entry may cost before running it, and never run them all
  * unfiltered on a shared machine: as these lines are written,
