@@ -86,6 +86,15 @@ typedef struct rx_node {
      * (pick_cost[flat_len]: all of them fail so). */
     const int32_t *pick;
     const int64_t *pick_cost;
+    /* Memo points (see the matcher): parts the matcher may answer from a
+     * note of an earlier outcome at the same position; -1 and null where
+     * there is none. memo: for a repetition of a byte leaf, its slot of
+     * known runs; for another greedy unbounded repetition, the point of its
+     * iterations from the minimum on. memo_child: a repetition's operand.
+     * memo_items[i]: the items i.. of a sequence (flat_len entries). */
+    int32_t memo;
+    int32_t memo_child;
+    const int32_t *memo_items;
 } rx_node;
 
 /* Capture record: groups 1..16; entry 0 is never written by the matcher.
@@ -191,6 +200,34 @@ enum {
     RX_FILTER_RUN      /* prog->run and prog->run_next */
 };
 
+/* A run of a byte leaf the matcher found: the leaf takes every byte from lo
+ * up to hi and not the byte at hi (lo is UINT64_MAX while none is known). */
+typedef struct rx_run {
+    uint64_t lo;
+    uint64_t hi;
+} rx_run;
+
+/* The matcher's notes of outcomes at positions of one text (see the
+ * matcher), kept by the prog for the searches of one arming. */
+typedef struct rx_memo {
+    int32_t points;              /* memo points of the compiled tree */
+    const uint8_t *point_groups; /* per point: 1 when its part records a group */
+    rx_run *runs;                /* known runs, one per repetition of a byte leaf */
+    int32_t run_count;
+    const void *text;            /* the text the notes are of ... */
+    uint64_t n;                  /* ... and its length */
+    uint64_t *slots;             /* points x width slots (heap), made when first needed */
+    uint64_t slot_count;
+    uint64_t width;              /* positions per point, a power of two; 0: no slots yet */
+    int off;                     /* 1: no notes for this text (memory refused, offsets too large) */
+    int dirty;                   /* slots were written since they were cleared */
+    int group_ends;              /* an end of a part that records groups was noted
+                                    with no capture record active */
+    uint32_t *pending;           /* iterations of the runs under way whose end is not known */
+    size_t pending_n;
+    size_t pending_cap;
+} rx_memo;
+
 typedef struct rx_prog {
     /* the pattern */
     rx_node *root;  /* the parse tree, owned */
@@ -204,6 +241,11 @@ typedef struct rx_prog {
     rx_node **flats; /* operand lists of the flattened chains, owned */
     uint8_t *lits;   /* bytes of the literal chains, in the block of flats */
     void *picks;     /* byte tables of the alternations, owned */
+    void *memo_block;      /* the memo's known runs, the sequences' point
+                              lists and the points' group flags, owned */
+    int32_t *memo_items;   /* in memo_block: the lists memo_items point into */
+    uint8_t *point_groups; /* in memo_block: per point, 1 when its part
+                              records a group */
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
     int filter;              /* RX_FILTER_*: which of them */
@@ -224,6 +266,8 @@ typedef struct rx_prog {
     uint32_t seen_count;
     uint32_t seen_room;
     uint64_t seen_until;
+    /* what the matcher noted of this text */
+    rx_memo memo;
     /* the step budget of the call */
     int armed;          /* 1 once a budget was armed for this prog */
     int32_t steps_left; /* what is left of it */

@@ -3,16 +3,34 @@
  * offset, and where does the match end?
  *
  * The matching rules are those of a recursive backtracking matcher in which
- * every node commits to the first end it reaches. They run here on an
- * explicit machine: rx_match_node walks the tree with a work stack of frames
- * kept on the heap (one block per thread, grown on demand and reused), so
- * the machine stack stays small and bounded for any pattern and text. Steps
- * are charged as the rules charge them; several shortcuts (leaf operands
- * evaluated in place, chains of sequences and alternations matched as one
- * node with their steps charged in one sum, literal chains compared with
- * memcmp, repetitions of a single leaf run in a loop, calls in tail
- * position) change how fast the answer comes, never the answer, the
- * captures or the steps charged.
+ * every node commits to the first end it reaches. They run here on a machine
+ * with a work stack of frames kept on the heap (one block per thread, grown
+ * on demand and reused), so the machine stack stays small and bounded for
+ * any pattern and text. One loop drives it: a node is entered by the function
+ * of its kind, and a finished node's outcome is handed to the frame below it,
+ * which the function of that frame's kind resumes.
+ *
+ * Steps are charged as the rules charge them, or less for work that is not
+ * done. Shortcuts that change how fast the answer comes, never the answer or
+ * the captures: leaf operands evaluated in place, chains of sequences and
+ * alternations matched as one node with their steps charged in one sum,
+ * literal chains compared with memcmp, repetitions of a single leaf counted
+ * in one run, calls in tail position, and the memo below.
+ *
+ * The memo. Under first-end commit every part of the pattern is a function
+ * of the position where it starts: a part entered again at a position where
+ * it ran before ends where it ended then, or fails as it failed. So the
+ * matcher notes the outcome of the parts that can be entered at one
+ * position from several starts (the rest of a sequence after an item of
+ * varying width, the operand of a repetition, a greedy unbounded
+ * repetition's remaining iterations) and answers them from the note, for
+ * one step, the next time. A run of a single byte leaf is noted as its span:
+ * a start inside it ends where it ends. Ends of parts that record groups are
+ * noted only while no capture record is active (a note holds no captures).
+ * The notes are positions of one text, so they hold for the searches of one
+ * armed prog; they live in a table of fixed size per part, a slot per
+ * position modulo its width, so a position that shares a slot with a later
+ * one simply loses its note.
  *
  * The work stack and the capture undo log are heap blocks reached through
  * thread-local pointers and released when the thread ends.
@@ -36,22 +54,25 @@ typedef struct cap_undo {
 /* What a frame of the work stack waits for. */
 enum {
     F_SEQ,         /* item k of a sequence */
-    F_ALTS,        /* alternative k of an alternation */
+    F_ALT,         /* alternative k of an alternation */
     F_GROUP,       /* a capturing group's inside */
     F_QUANT_CHILD, /* iteration k of a repetition: the operand */
-    F_QUANT_NEXT   /* iteration k done: the repetition from iteration k + 1 */
+    F_QUANT_NEXT,  /* iteration k done below the minimum: the repetition from k + 1 */
+    F_MEMO,        /* a memo point entered at pos: note the outcome */
+    F_RUN          /* a repetition's iterations from pos on: note their end */
 };
 
 /* A pending node of the machine: what the recursive rules keep in a call's
  * frame. For a repetition, one frame per iteration below its minimum and
- * one for the iteration under way (see quant_enter). */
+ * one for the iteration under way (see quant_step). */
 typedef struct mframe {
     const rx_node *node;
-    uint64_t pos; /* where the node (or the iteration) started */
-    int32_t mark; /* undo log length when it started */
-    int32_t k;    /* repetition: iterations matched before this one;
-                     sequence, alternation: the operand under way */
-    int32_t tag;  /* F_* */
+    uint64_t pos;  /* where the node, the iteration or the memo point began */
+    int32_t mark;  /* undo log length then; F_RUN: length of the pending list */
+    int32_t k;     /* repetition: iterations matched before this one;
+                      sequence, alternation: the operand under way;
+                      F_MEMO, F_RUN: the memo point */
+    int32_t tag;   /* F_* */
 } mframe;
 
 /* The thread's matcher blocks, kept and reused from one search to the next:
@@ -84,6 +105,8 @@ static void engine_thread_cleanup(void) {
     release_work();
     release_caplog();
 }
+
+/* ---- captures ------------------------------------------------------------ */
 
 /* Takes back the recordings made since the log held mark entries, newest
  * first, giving each group its earlier start, end and set-flag. */
@@ -127,6 +150,142 @@ static int record_group(mstate *ms, int32_t g, uint64_t p, uint64_t e) {
     return 0;
 }
 
+/* ---- the memo -------------------------------------------------------------
+ * A slot holds the position it notes, plus one, in its upper 32 bits (0: an
+ * empty slot) and the outcome in its lower 32: MEMO_FAILS, MEMO_PENDING (a
+ * repetition's iteration whose end is not known yet), or d + MEMO_ENDS: the
+ * part matches and ends d bytes further on. */
+#define MEMO_FAILS 0u
+#define MEMO_PENDING 1u
+#define MEMO_ENDS 2u
+#define MEMO_UNKNOWN 0xFFFFFFFFu   /* what memo_get answers for no note */
+#define MEMO_SLOTS (1u << 22)      /* slots of all points together, at most */
+#define MEMO_MIN_WIDTH 64u
+
+void rx_memo_forget(rx_memo *mo, const void *text, uint64_t n) {
+    if (mo->dirty && mo->slots != nullptr) memset(mo->slots, 0, mo->slot_count * sizeof *mo->slots);
+    mo->dirty = 0;
+    mo->group_ends = 0;
+    mo->text = text;
+    mo->n = n;
+    mo->pending_n = 0;
+    for (int32_t i = 0; i < mo->run_count; i++) mo->runs[i].lo = UINT64_MAX;
+}
+
+void rx_memo_release(rx_memo *mo) {
+    free(mo->slots);
+    free(mo->pending);
+    mo->slots = nullptr;
+    mo->slot_count = 0;
+    mo->width = 0;
+    mo->pending = nullptr;
+    mo->pending_cap = 0;
+    mo->pending_n = 0;
+}
+
+/* The slots, made when a search first needs them: a width (a power of two)
+ * of positions per point, at most the text's length + 1. 0, or -1 when the
+ * memo is off for this text (memory refused, too many points, or positions
+ * beyond 32 bits). */
+static int memo_ready(rx_memo *mo) {
+    if (mo->width != 0) return 0;
+    if (mo->off || mo->points == 0 || mo->n >= 0xFFFFFFF0u) return -1;
+    uint64_t width = MEMO_MIN_WIDTH;
+    while (width < mo->n + 1 && width * static_cast<uint64_t>(mo->points) * 2 <= MEMO_SLOTS) width *= 2;
+    uint64_t count = width * static_cast<uint64_t>(mo->points);
+    if (mo->slots == nullptr || mo->slot_count != count) {
+        free(mo->slots);
+        mo->slots = static_cast<uint64_t *>(rx_calloc(static_cast<size_t>(count), sizeof *mo->slots));
+        mo->slot_count = mo->slots != nullptr ? count : 0;
+        if (mo->slots == nullptr) {
+            mo->off = 1; /* only speed is lost */
+            return -1;
+        }
+        mo->dirty = 0;
+    }
+    mo->width = width;
+    return 0;
+}
+
+static inline uint32_t memo_get(const rx_memo *mo, int32_t point, uint64_t p) {
+    if (mo->width == 0) return MEMO_UNKNOWN;
+    const uint64_t slot = mo->slots[static_cast<uint64_t>(point) * mo->width + (p & (mo->width - 1))];
+    return (slot >> 32) == p + 1 ? static_cast<uint32_t>(slot) : MEMO_UNKNOWN;
+}
+
+static inline void memo_put(rx_memo *mo, int32_t point, uint64_t p, uint32_t value) {
+    mo->slots[static_cast<uint64_t>(point) * mo->width + (p & (mo->width - 1))] = ((p + 1) << 32) | value;
+    mo->dirty = 1;
+}
+
+/* Notes the outcome of point at p: a failure always (it records nothing), an
+ * end only where the part records no group or no record is active. Nothing
+ * once a step was refused: the search is over then. */
+static void memo_note(mstate *ms, int32_t point, uint64_t p, int ok, uint64_t e) {
+    rx_memo *mo = ms->memo;
+    if (ms->hit || memo_ready(mo) != 0) return;
+    if (!ok) {
+        memo_put(mo, point, p, MEMO_FAILS);
+    } else if (!mo->point_groups[point] || ms->caps == nullptr) {
+        if (mo->point_groups[point]) mo->group_ends = 1;
+        memo_put(mo, point, p, static_cast<uint32_t>(e - p) + MEMO_ENDS);
+    }
+}
+
+/* Puts p on the list of iterations of the current run (a slot marked
+ * pending) when the slot may note it; nothing is lost when it cannot. */
+static void memo_pend(mstate *ms, int32_t point, uint64_t p) {
+    rx_memo *mo = ms->memo;
+    if (memo_ready(mo) != 0 || (mo->point_groups[point] && ms->caps != nullptr)) return;
+    if (mo->pending_n == mo->pending_cap) {
+        size_t cap = mo->pending_cap > 0 ? 2 * mo->pending_cap : 64;
+        uint32_t *grown = static_cast<uint32_t *>(rx_realloc(mo->pending, cap * sizeof *grown));
+        if (grown == nullptr) return;
+        mo->pending = grown;
+        mo->pending_cap = cap;
+    }
+    mo->pending[mo->pending_n++] = static_cast<uint32_t>(p);
+    memo_put(mo, point, p, MEMO_PENDING);
+}
+
+/* The run of point that began with the pending list at length mark ended
+ * at e (ok) or was abandoned: its iterations still pending end at e too. */
+static void memo_settle(mstate *ms, int32_t point, size_t mark, int ok, uint64_t e) {
+    rx_memo *mo = ms->memo;
+    while (mo->pending_n > mark) {
+        const uint64_t q = mo->pending[--mo->pending_n];
+        if (memo_get(mo, point, q) != MEMO_PENDING) continue; /* its slot was taken since */
+        if (ok && !ms->hit) {
+            if (mo->point_groups[point]) mo->group_ends = 1;
+            memo_put(mo, point, q, static_cast<uint32_t>(e - q) + MEMO_ENDS);
+        } else {
+            mo->slots[static_cast<uint64_t>(point) * mo->width + (q & (mo->width - 1))] = 0;
+        }
+    }
+}
+
+/* ---- the machine ---------------------------------------------------------- */
+
+/* The registers of one run of the machine. */
+typedef struct machine {
+    mstate *ms;
+    const uint8_t *t;    /* the text ... */
+    uint64_t n;          /* ... and its length */
+    const rx_node *node; /* the node to enter, or whose frame is resumed */
+    uint64_t p;          /* where the node is entered */
+    uint64_t e;          /* where the node that finished last ended */
+    int ok;              /* whether it matched */
+    int32_t i;           /* sequence, alternation: the operand under way */
+    int32_t k;           /* repetition: iterations matched */
+    int32_t mark;        /* sequence: undo log length where it began */
+    mframe *stack;       /* the work stack (the thread's block) ... */
+    size_t sp;           /* ... frames in use ... */
+    size_t cap;          /* ... and allocated */
+} machine;
+
+/* What a step of the machine asks for next. */
+enum { ENTER, RETURN, NO_MEMORY };
+
 static mframe *grow_work(mstate *ms) {
     size_t cap = ms->workcap > 0 ? ms->workcap * 2 : 256;
     if (cap > SIZE_MAX / sizeof(mframe)) return nullptr;
@@ -140,9 +299,26 @@ static mframe *grow_work(mstate *ms) {
     return grown;
 }
 
-static inline int is_leaf(const rx_node *node) {
-    return node->kind != RX_CONCAT && node->kind != RX_ALT && node->kind != RX_REPEAT &&
-           node->kind != RX_GROUP;
+/* Pushes a frame; -1 when the stack cannot grow. */
+static inline int push(machine *m, const rx_node *node, uint64_t pos, int32_t mark, int32_t k, int32_t tag) {
+    if (m->sp == m->cap) {
+        m->stack = grow_work(m->ms);
+        if (m->stack == nullptr) return -1;
+        m->cap = m->ms->workcap;
+    }
+    mframe *f = &m->stack[m->sp++];
+    f->node = node;
+    f->pos = pos;
+    f->mark = mark;
+    f->k = k;
+    f->tag = tag;
+    return 0;
+}
+
+/* Ends the node under way: ok with its end in m->e (set by the caller). */
+static inline int finish(machine *m, int ok) {
+    m->ok = ok;
+    return RETURN;
 }
 
 /*
@@ -204,89 +380,85 @@ static int64_t leaf_run(const rx_node *leaf, const uint8_t *t, uint64_t n, uint6
 }
 
 /*
- * A whole repetition of a single leaf at p (the rules of match_quant unrolled:
- * a leaf records nothing and needs no frame). Each iteration k spends one step
- * on entering the repetition and, unless the repetition ends there, one more
- * before trying the leaf. When the chain ends in a failure, the deepest
- * iteration at or above the minimum turns it into a match ending where that
- * iteration began; below the minimum the failure stands. Below the minimum an
- * iteration that consumes nothing (an anchor or boundary) completes the
- * repetition there, unless the minimum exceeds the maximum.
+ * A repetition of a leaf that takes no byte (an anchor or a boundary): it
+ * matches empty or not at all, so at most its first iteration is tried. At
+ * or above the minimum an empty iteration ends the repetition where it is;
+ * below it, it completes the repetition, unless the minimum exceeds the
+ * maximum. Steps as the rules spend them.
+ */
+static int quant_empty_leaf(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
+                            uint64_t *out) {
+    const int32_t min = node->min, max = node->max;
+    uint64_t next;
+    if (rx_spend_step(ms) != 0) return 0;
+    if (min == 0) {
+        if (node->lazy || max == 0) {
+            *out = p;
+            return 1;
+        }
+        rx_spend_step(ms);
+        *out = p; /* the iteration consumes nothing or fails: ends here */
+        return 1;
+    }
+    if (max >= 0 && max == 0) return 0;
+    if (rx_spend_step(ms) != 0 || !leaf_match(node->child, t, n, p, &next)) return 0;
+    if (max >= 0 && min > max) return 0;
+    *out = p;
+    return 1;
+}
+
+/*
+ * A whole repetition of a byte leaf at p: the rules of the repetition run
+ * with the number of bytes r the leaf takes one after another from p. Each
+ * iteration spends a step on entering the repetition and one more before
+ * trying the leaf; the last level spends one (it stops at its bound) or two
+ * (the leaf fails). So, with T the iterations it takes at most (its minimum
+ * when lazy, else its maximum, or no bound):
+ *   - minimum above maximum: never matches; 2r + 1 steps when r reaches the
+ *     maximum, else 2r + 2;
+ *   - r reaches T: matches T bytes for 2T + 1 steps;
+ *   - otherwise the leaf fails after r bytes: 2r + 2 steps, a match of r
+ *     bytes when r is at least the minimum, else a failure.
+ * A greedy repetition notes the full run it found, [p, p + r]; a start inside
+ * a noted run knows r at once and is charged one step.
  */
 static int quant_leaf(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
                       uint64_t *out) {
     const rx_node *leaf = node->child;
-    const int32_t min = node->min, max = node->max;
-    int32_t k = 0;
-    uint64_t prev = p, e = p;
-    int r;
-    /*
-     * Iterations that nothing can interrupt are taken in one go: while the
-     * leaf keeps matching a byte, at least two steps are left per iteration
-     * and the bounds allow another, each iteration just spends its two steps.
-     */
-    if (!ms->hit && (leaf->kind == RX_CHAR || leaf->kind == RX_ANY || leaf->kind == RX_CLASS)) {
-        int64_t most = ms->steps / 2;
-        if (max >= 0 && max < most) most = max;
-        if (node->lazy && min < most) most = min;
-        if (static_cast<int64_t>(n - p) < most) most = static_cast<int64_t>(n - p);
-        int64_t run = most > 0 ? leaf_run(leaf, t, n, p, most) : 0;
-        if (run > 0) {
-            ms->steps -= static_cast<int32_t>(2 * run);
-            k = static_cast<int32_t>(run);
-            prev = p + static_cast<uint64_t>(run) - 1;
-            p += static_cast<uint64_t>(run);
+    if (!is_byte_leaf(leaf)) return quant_empty_leaf(ms, node, t, n, p, out);
+    const int64_t min = node->min, max = node->max;
+    int64_t most = node->lazy ? min : (max >= 0 ? max : INT64_MAX);
+    if (max >= 0 && min > max) most = max;
+    rx_run *run = node->memo >= 0 ? &ms->memo->runs[node->memo] : nullptr;
+    int64_t r;
+    int known = 0;
+    if (run != nullptr && run->lo <= p && p <= run->hi) {
+        r = static_cast<int64_t>(run->hi - p);
+        if (r > most) r = most;
+        known = 1;
+    } else {
+        const int64_t room = static_cast<int64_t>(n - p);
+        r = leaf_run(leaf, t, n, p, room < most ? room : most);
+        if (run != nullptr && r < most) { /* the leaf fails at p + r: a full run */
+            run->lo = p;
+            run->hi = p + static_cast<uint64_t>(r);
         }
     }
-    for (;;) {
-        if (rx_spend_step(ms) != 0) {
-            r = 0;
-            break;
-        }
-        if (max >= 0 && k > max) {
-            r = 0;
-            break;
-        }
-        uint64_t next;
-        if (k >= min) {
-            if (node->lazy || (max >= 0 && k >= max)) {
-                r = 1;
-                e = p;
-                break;
-            }
-            if (rx_spend_step(ms) != 0 || !leaf_match(leaf, t, n, p, &next) || next == p) {
-                r = 1;
-                e = p;
-                break;
-            }
-        } else {
-            if ((max >= 0 && k >= max) || rx_spend_step(ms) != 0 || !leaf_match(leaf, t, n, p, &next)) {
-                r = 0;
-                break;
-            }
-            if (next == p) {
-                r = !(max >= 0 && min > max);
-                e = p;
-                break;
-            }
-        }
-        prev = p;
-        p = next;
-        k++;
+    int ok;
+    int64_t cost;
+    if (max >= 0 && min > max) {
+        ok = 0;
+        cost = 2 * r + (r >= max ? 1 : 2);
+    } else if (r == most) {
+        ok = 1;
+        cost = 2 * r + 1;
+    } else {
+        ok = r >= min;
+        cost = 2 * r + 2;
     }
-    if (!r && k > 0 && k - 1 >= min) {
-        r = 1;
-        e = prev;
-    }
-    if (r) *out = e;
-    return r;
-}
-
-/* Leaves, literal chains and repetitions of a single leaf match without
- * frames or captures. */
-static inline int is_simple(const rx_node *node) {
-    return is_leaf(node) || (node->kind == RX_REPEAT && is_leaf(node->child)) ||
-           (node->kind == RX_CONCAT && node->lit != nullptr);
+    if (charge_steps(ms, known ? 1 : cost) != 0) return 0;
+    if (ok) *out = p + static_cast<uint64_t>(r);
+    return ok;
 }
 
 static inline int simple_match(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
@@ -296,312 +468,341 @@ static inline int simple_match(mstate *ms, const rx_node *node, const uint8_t *t
     return leaf_match(node, t, n, p, e);
 }
 
+/* Answers a memo point entered at p from its note, if it has one: RETURN
+ * with the outcome, or -1 for no note (when a frame F_MEMO has been pushed
+ * to note it, if the memo can). NO_MEMORY when that frame cannot be pushed. */
+static int memo_point(machine *m, int32_t point, const rx_node *node, uint64_t p) {
+    const uint32_t v = memo_get(m->ms->memo, point, p);
+    if (v == MEMO_FAILS) return finish(m, 0);
+    if (v != MEMO_UNKNOWN && v != MEMO_PENDING) {
+        m->e = p + (v - MEMO_ENDS);
+        return finish(m, 1);
+    }
+    if (m->ms->memo->off) return -1;
+    return push(m, node, p, 0, point, F_MEMO) != 0 ? NO_MEMORY : -1;
+}
+
+/*
+ * Sequence m->node from item m->i on, at m->p, recordings since m->mark: a
+ * step before each item after the first; simple items in place, others in a
+ * frame (none for the last when nothing needs taking back). The rest of the
+ * sequence from a memo point on is answered from its note where it has one.
+ */
+static int seq_items(machine *m) {
+    const rx_node *node = m->node;
+    mstate *ms = m->ms;
+    for (;;) {
+        const int32_t i = m->i;
+        const rx_node *item = node->flat[i];
+        if (i > 0) {
+            if (rx_spend_step(ms) != 0) {
+                caps_undo_to(ms, m->mark);
+                return finish(m, 0);
+            }
+            if (node->memo_items != nullptr && node->memo_items[i] >= 0) {
+                int r = memo_point(m, node->memo_items[i], node, m->p);
+                if (r == RETURN && !m->ok) caps_undo_to(ms, m->mark);
+                if (r >= 0) return r;
+            }
+        }
+        if (!is_simple_part(item)) break;
+        uint64_t end;
+        if (!simple_match(ms, item, m->t, m->n, m->p, &end)) {
+            caps_undo_to(ms, m->mark);
+            return finish(m, 0);
+        }
+        m->p = end;
+        if (++m->i == node->flat_len) {
+            m->e = end;
+            return finish(m, 1);
+        }
+    }
+    if (m->i + 1 < node->flat_len || (ms->caps != nullptr && ms->logn != m->mark))
+        if (push(m, node, m->p, m->mark, m->i, F_SEQ) != 0) return NO_MEMORY;
+    m->node = node->flat[m->i];
+    return ENTER;
+}
+
+/* Alternation m->node from alternative m->i on, at m->p: a step before each
+ * alternative after the first; the first that matches answers. */
+static int alt_items(machine *m) {
+    const rx_node *node = m->node;
+    for (;;) {
+        const rx_node *alt = node->flat[m->i];
+        if (m->i > 0 && rx_spend_step(m->ms) != 0) return finish(m, 0);
+        if (!is_simple_part(alt)) break;
+        uint64_t end;
+        if (simple_match(m->ms, alt, m->t, m->n, m->p, &end)) {
+            m->e = end;
+            return finish(m, 1);
+        }
+        if (++m->i == node->flat_len) return finish(m, 0);
+    }
+    if (m->i + 1 < node->flat_len)
+        if (push(m, node, m->p, m->ms->logn, m->i, F_ALT) != 0) return NO_MEMORY;
+    m->node = node->flat[m->i];
+    return ENTER;
+}
+
+/* An alternation with a byte table: the alternatives before the first whose
+ * first byte takes the byte at p fail there, so charge what they cost and go
+ * straight to it. */
+static int alt_picked(machine *m) {
+    const rx_node *node = m->node;
+    const int32_t i = m->p < m->n ? node->pick[m->t[m->p]] : -1;
+    if (charge_steps(m->ms, node->pick_cost[i >= 0 ? i : node->flat_len]) != 0 || i < 0) return finish(m, 0);
+    if (is_byte_leaf(node->flat[i])) {
+        m->e = m->p + 1;
+        return finish(m, 1);
+    }
+    if (literal_match(m->ms, node->flat[i], m->t, m->n, m->p, &m->e)) return finish(m, 1);
+    if (m->ms->hit || i + 1 == node->flat_len) return finish(m, 0);
+    m->i = i + 1;
+    return alt_items(m);
+}
+
+/*
+ * match_quant(node, p, k): k iterations are matched already.
+ *   step on entry; fail above the maximum;
+ *   at or above the minimum: lazy or at the maximum ends here; otherwise
+ *     step, try an iteration; an iteration that fails or consumes nothing
+ *     ends the repetition here (its recordings taken back); else continue
+ *     with iteration k + 1, and if that fails end here;
+ *   below the minimum: at the maximum fail; otherwise step, try an
+ *     iteration; failure fails; an iteration that consumes nothing
+ *     completes the repetition here, keeping its recordings (unless the
+ *     minimum exceeds the maximum); else continue with k + 1.
+ *
+ * Iteration k + 1 at or above the minimum can fail only when its entry
+ * step is refused, and after a refusal the search fails whatever the
+ * repetition answers. So from the minimum on an iteration that matched
+ * keeps no frame: the next one runs in its place, and a repetition over a
+ * whole text holds one frame, not one per iteration. A greedy unbounded
+ * repetition from the minimum on ends where it ended before at the same
+ * position: its iterations are noted as one run (frame F_RUN), answered
+ * from the note when a later start meets one of them.
+ */
+static int quant_step(machine *m) {
+    const rx_node *node = m->node;
+    mstate *ms = m->ms;
+    const int32_t k = m->k;
+    const int32_t at_entry = ms->logn;
+    if (rx_spend_step(ms) != 0) return finish(m, 0);
+    if (node->max >= 0 && k > node->max) return finish(m, 0);
+    if (k >= node->min) {
+        if (node->lazy || (node->max >= 0 && k >= node->max)) {
+            m->e = m->p;
+            return finish(m, 1);
+        }
+        if (node->memo >= 0) {
+            const uint32_t v = memo_get(ms->memo, node->memo, m->p);
+            if (v != MEMO_UNKNOWN && v != MEMO_PENDING && v != MEMO_FAILS) {
+                m->e = m->p + (v - MEMO_ENDS);
+                return finish(m, 1);
+            }
+            const mframe *top = m->sp > 0 ? &m->stack[m->sp - 1] : nullptr;
+            if (!ms->memo->off && (top == nullptr || top->tag != F_RUN || top->node != node)) {
+                if (push(m, node, m->p, static_cast<int32_t>(ms->memo->pending_n), node->memo, F_RUN) != 0)
+                    return NO_MEMORY;
+            }
+            if (!ms->memo->off) memo_pend(ms, node->memo, m->p);
+        }
+    } else if (node->max >= 0 && k >= node->max) {
+        return finish(m, 0);
+    }
+    if (rx_spend_step(ms) != 0) {
+        m->e = m->p;
+        return finish(m, k >= node->min);
+    }
+    if (push(m, node, m->p, at_entry, k, F_QUANT_CHILD) != 0) return NO_MEMORY;
+    if (node->memo_child >= 0) {
+        int r = memo_point(m, node->memo_child, node->child, m->p);
+        if (r >= 0) return r;
+    }
+    m->node = node->child;
+    return ENTER;
+}
+
+/* Enters m->node at m->p. */
+static int enter(machine *m) {
+    const rx_node *node = m->node;
+    mstate *ms = m->ms;
+    switch (node->kind) {
+    case RX_CONCAT:
+        if (node->lit != nullptr) return finish(m, literal_match(ms, node, m->t, m->n, m->p, &m->e));
+        if (charge_steps(ms, node->flat_len - 1) != 0) return finish(m, 0);
+        m->i = 0;
+        m->mark = ms->logn;
+        return seq_items(m);
+    case RX_ALT:
+        if (charge_steps(ms, node->flat_len - 1) != 0) return finish(m, 0);
+        if (node->pick != nullptr) return alt_picked(m);
+        m->i = 0;
+        return alt_items(m);
+    case RX_GROUP:
+        if (rx_spend_step(ms) != 0) return finish(m, 0);
+        if (ms->caps != nullptr && node->group >= 1 && node->group <= RX_MAX_GROUPS)
+            if (push(m, node, m->p, ms->logn, 0, F_GROUP) != 0) return NO_MEMORY;
+        m->node = node->child;
+        return ENTER;
+    case RX_REPEAT:
+        if (is_leaf_part(node->child)) return finish(m, quant_leaf(ms, node, m->t, m->n, m->p, &m->e));
+        m->k = 0;
+        return quant_step(m);
+    default: return finish(m, leaf_match(node, m->t, m->n, m->p, &m->e));
+    }
+}
+
+/* The frame f of a sequence: item f->k ended (m->ok, m->e). */
+static int resume_seq(machine *m, const mframe *f) {
+    m->sp--;
+    if (!m->ok) {
+        caps_undo_to(m->ms, f->mark);
+        return RETURN;
+    }
+    m->node = f->node;
+    m->i = f->k + 1;
+    m->mark = f->mark;
+    m->p = m->e;
+    if (m->i == m->node->flat_len) return RETURN;
+    return seq_items(m);
+}
+
+/* The frame of an alternation: alternative f->k ended. */
+static int resume_alt(machine *m, const mframe *f) {
+    m->sp--;
+    if (m->ok) return RETURN;
+    caps_undo_to(m->ms, f->mark);
+    m->node = f->node;
+    m->i = f->k + 1;
+    m->p = f->pos;
+    return alt_items(m);
+}
+
+/* The frame of a capturing group: its inside ended. */
+static int resume_group(machine *m, const mframe *f) {
+    m->sp--;
+    if (!m->ok) {
+        caps_undo_to(m->ms, f->mark);
+        return RETURN;
+    }
+    return record_group(m->ms, f->node->group, f->pos, m->e) != 0 ? NO_MEMORY : RETURN;
+}
+
+/* The frame of iteration f->k of a repetition: its operand ended. */
+static int resume_quant_child(machine *m, mframe *f) {
+    const rx_node *q = f->node;
+    const uint64_t at = f->pos;
+    if (f->k >= q->min) {
+        if (!m->ok || m->e == at) {
+            caps_undo_to(m->ms, f->mark);
+            m->sp--;
+            m->e = at;
+            return finish(m, 1);
+        }
+        m->sp--; /* from the minimum on: the next iteration in its place */
+    } else {
+        if (!m->ok) {
+            caps_undo_to(m->ms, f->mark);
+            m->sp--;
+            return RETURN;
+        }
+        if (m->e == at) {
+            if (q->max >= 0 && q->min > q->max) {
+                caps_undo_to(m->ms, f->mark);
+                m->ok = 0;
+            }
+            m->sp--;
+            return RETURN;
+        }
+        f->tag = F_QUANT_NEXT;
+    }
+    m->node = q;
+    m->p = m->e;
+    m->k = f->k + 1;
+    return quant_step(m);
+}
+
+/* The frame of an iteration below the minimum: the iterations after it
+ * ended; a failure there, at or above the minimum, ends the repetition at
+ * this iteration's start. */
+static int resume_quant_next(machine *m, const mframe *f) {
+    if (!m->ok) {
+        caps_undo_to(m->ms, f->mark);
+        if (f->k >= f->node->min) {
+            m->ok = 1;
+            m->e = f->pos;
+        }
+    }
+    m->sp--;
+    return RETURN;
+}
+
+/* Hands the outcome that passes by to the memo, then on. */
+static int resume_memo(machine *m, const mframe *f) {
+    memo_note(m->ms, f->k, f->pos, m->ok, m->e);
+    m->sp--;
+    return RETURN;
+}
+
+static int resume_run(machine *m, const mframe *f) {
+    memo_settle(m->ms, f->k, static_cast<size_t>(f->mark), m->ok, m->e);
+    m->sp--;
+    return RETURN;
+}
+
+/* Resumes the frame on top of the stack with the outcome of the node that
+ * ended. */
+static int resume(machine *m) {
+    mframe *f = &m->stack[m->sp - 1];
+    switch (f->tag) {
+    case F_SEQ: return resume_seq(m, f);
+    case F_ALT: return resume_alt(m, f);
+    case F_GROUP: return resume_group(m, f);
+    case F_QUANT_CHILD: return resume_quant_child(m, f);
+    case F_QUANT_NEXT: return resume_quant_next(m, f);
+    case F_MEMO: return resume_memo(m, f);
+    default: return resume_run(m, f);
+    }
+}
+
 /*
  * Matches node at p: 1 with the end in *out, 0 when it does not match, -1
  * when the work stack or the undo log could not grow (the search is then
- * abandoned). This is the recursive matcher run on an explicit stack:
- *
- *   sequence     mark; step, first operand; step, second operand from its
- *                end; on any failure take back to mark and fail (a chain
- *                of sequences is one node with its operands in a list: the
- *                steps down the chain are charged at once, then a step
- *                before each operand after the first);
- *   alternation  mark; step, first operand; else take back, step, second
- *                (a chain likewise, or straight to the alternative its
- *                byte table names);
- *   group        mark; step, inside; on success record the group;
- *   repetition   match_quant below.
- *
- * A refused step counts as a failure of the node that needed it. Frames are
- * skipped where the recursive call would be the node's last act (a last
- * operand with nothing to take back, an alternation's last alternative, a
- * group when no record is active).
+ * abandoned). A refused step counts as a failure of the node that needed it
+ * and leaves ms->hit set.
  */
 int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *out) {
-    mframe *stack = ms->work;
-    size_t cap = ms->workcap, sp = 0;
-    int ok = 0;
-    uint64_t e = p;
-    int32_t k = 0;    /* repetition: iterations matched */
-    int32_t i = 0;    /* sequence, alternation: the operand under way */
-    int32_t mark = 0; /* sequence, alternation: undo log length at entry */
-
-#define RX_PUSH(NODE, POS, MARK, K, TAG)        \
-  do {                                          \
-    if (sp == cap) {                            \
-      stack = grow_work(ms);                    \
-      if (stack == nullptr) goto out_of_memory; \
-      cap = ms->workcap;                        \
-    }                                           \
-    stack[sp].node = (NODE);                    \
-    stack[sp].pos = (POS);                      \
-    stack[sp].mark = (MARK);                    \
-    stack[sp].k = (K);                          \
-    stack[sp].tag = (TAG);                      \
-    sp++;                                       \
-  } while (0)
-
-descend:
-    switch (node->kind) {
-    case RX_CONCAT:
-        if (node->lit != nullptr) {
-            ok = literal_match(ms, node, t, n, p, &e);
-            goto ret;
-        }
-        if (charge_steps(ms, node->flat_len - 1) != 0) {
-            ok = 0;
-            goto ret;
-        }
-        i = 0;
-        mark = ms->logn;
-        goto seq_item;
-    case RX_ALT:
-        if (charge_steps(ms, node->flat_len - 1) != 0) {
-            ok = 0;
-            goto ret;
-        }
-        if (node->pick != nullptr) {
-            /* the alternatives before the first whose first byte takes the
-             * byte fail there: charge what they cost and go to it */
-            i = p < n ? node->pick[t[p]] : -1;
-            if (charge_steps(ms, node->pick_cost[i >= 0 ? i : node->flat_len]) != 0 || i < 0) {
-                ok = 0;
-                goto ret;
-            }
-            if (is_byte_leaf(node->flat[i])) {
-                ok = 1;
-                e = p + 1;
-                goto ret;
-            }
-            if (literal_match(ms, node->flat[i], t, n, p, &e)) {
-                ok = 1;
-                goto ret;
-            }
-            if (ms->hit || ++i == node->flat_len) {
-                ok = 0;
-                goto ret;
-            }
-            mark = ms->logn;
-            goto alt_item;
-        }
-        i = 0;
-        mark = ms->logn;
-        goto alt_item;
-    case RX_GROUP: {
-        if (rx_spend_step(ms) != 0) {
-            ok = 0;
-            goto ret;
-        }
-        if (ms->caps == nullptr || node->group < 1 || node->group > RX_MAX_GROUPS) {
-            node = node->child;
-            goto descend;
-        }
-        RX_PUSH(node, p, ms->logn, 0, F_GROUP);
-        node = node->child;
-        goto descend;
-    }
-    case RX_REPEAT:
-        if (is_leaf(node->child)) {
-            ok = quant_leaf(ms, node, t, n, p, &e);
-            goto ret;
-        }
-        k = 0;
-        goto quant_enter;
-    default: ok = leaf_match(node, t, n, p, &e); goto ret;
-    }
-
-    /*
-     * Sequence (node) from item i on, at p, recordings since mark: a step
-     * before each item after the first; simple items in place, others in a
-     * frame (none for the last when nothing needs taking back).
-     */
-seq_item:
+    machine m;
+    m.ms = ms;
+    m.t = t;
+    m.n = n;
+    m.node = node;
+    m.p = p;
+    m.e = p;
+    m.ok = 0;
+    m.i = 0;
+    m.k = 0;
+    m.mark = 0;
+    m.stack = ms->work;
+    m.sp = 0;
+    m.cap = ms->workcap;
+    int next = ENTER;
     for (;;) {
-        const rx_node *item = node->flat[i];
-        if (i > 0 && rx_spend_step(ms) != 0) {
-            caps_undo_to(ms, mark);
-            ok = 0;
-            goto ret;
-        }
-        if (!is_simple(item)) break;
-        uint64_t m;
-        if (!simple_match(ms, item, t, n, p, &m)) {
-            caps_undo_to(ms, mark);
-            ok = 0;
-            goto ret;
-        }
-        p = m;
-        if (++i == node->flat_len) {
-            ok = 1;
-            e = p;
-            goto ret;
+        if (next == ENTER)
+            next = enter(&m);
+        else if (m.sp == 0)
+            break;
+        else
+            next = resume(&m);
+        if (next == NO_MEMORY) {
+            if (ms->memo != nullptr) ms->memo->pending_n = 0;
+            ms->oom = 1;
+            return -1;
         }
     }
-    if (i + 1 < node->flat_len || (ms->caps != nullptr && ms->logn != mark)) RX_PUSH(node, p, mark, i, F_SEQ);
-    node = node->flat[i];
-    goto descend;
-
-    /*
-     * Alternation (node) from alternative i on, at p: a step before each
-     * alternative after the first; the first that matches answers.
-     */
-alt_item:
-    for (;;) {
-        const rx_node *alt = node->flat[i];
-        if (i > 0 && rx_spend_step(ms) != 0) {
-            ok = 0;
-            goto ret;
-        }
-        if (!is_simple(alt)) break;
-        uint64_t m;
-        if (simple_match(ms, alt, t, n, p, &m)) {
-            ok = 1;
-            e = m;
-            goto ret;
-        }
-        if (++i == node->flat_len) {
-            ok = 0;
-            goto ret;
-        }
-    }
-    if (i + 1 < node->flat_len) RX_PUSH(node, p, mark, i, F_ALTS);
-    node = node->flat[i];
-    goto descend;
-
-    /*
-     * match_quant(node, p, k): k iterations are matched already.
-     *   step on entry; fail above the maximum;
-     *   at or above the minimum: lazy or at the maximum ends here; otherwise
-     *     step, try an iteration; an iteration that fails or consumes nothing
-     *     ends the repetition here (its recordings taken back); else continue
-     *     with iteration k + 1, and if that fails end here;
-     *   below the minimum: at the maximum fail; otherwise step, try an
-     *     iteration; failure fails; an iteration that consumes nothing
-     *     completes the repetition here, keeping its recordings (unless the
-     *     minimum exceeds the maximum); else continue with k + 1.
-     *
-     * Iteration k + 1 at or above the minimum can fail only when its entry
-     * step is refused, and after a refusal the search fails whatever the
-     * repetition answers. So from the minimum on an iteration that matched
-     * keeps no frame: the next one runs in its place, and a repetition over
-     * a whole text holds one frame, not one per iteration.
-     */
-quant_enter : {
-    int32_t at_entry = ms->logn;
-    if (rx_spend_step(ms) != 0) {
-        ok = 0;
-        goto ret;
-    }
-    if (node->max >= 0 && k > node->max) {
-        ok = 0;
-        goto ret;
-    }
-    if (k >= node->min) {
-        if (node->lazy || (node->max >= 0 && k >= node->max)) {
-            ok = 1;
-            e = p;
-            goto ret;
-        }
-    } else if (node->max >= 0 && k >= node->max) {
-        ok = 0;
-        goto ret;
-    }
-    if (rx_spend_step(ms) != 0) {
-        ok = k >= node->min;
-        e = p;
-        goto ret;
-    }
-    RX_PUSH(node, p, at_entry, k, F_QUANT_CHILD);
-    node = node->child;
-    goto descend;
-}
-
-ret:
-    while (sp > 0) {
-        mframe *f = &stack[sp - 1];
-        switch (f->tag) {
-        case F_SEQ:
-            if (!ok) {
-                caps_undo_to(ms, f->mark);
-                sp--;
-                continue;
-            }
-            node = f->node;
-            i = f->k + 1;
-            mark = f->mark;
-            p = e;
-            sp--;
-            if (i == node->flat_len) continue;
-            goto seq_item;
-        case F_ALTS:
-            sp--;
-            if (ok) continue;
-            caps_undo_to(ms, f->mark);
-            node = f->node;
-            i = f->k + 1;
-            mark = f->mark;
-            p = f->pos;
-            goto alt_item;
-        case F_GROUP:
-            if (ok) {
-                if (record_group(ms, f->node->group, f->pos, e) != 0) goto out_of_memory;
-            } else {
-                caps_undo_to(ms, f->mark);
-            }
-            sp--;
-            continue;
-        case F_QUANT_CHILD: {
-            const rx_node *q = f->node;
-            uint64_t at = f->pos;
-            if (f->k >= q->min) {
-                if (!ok || e == at) {
-                    caps_undo_to(ms, f->mark);
-                    ok = 1;
-                    e = at;
-                    sp--;
-                    continue;
-                }
-                sp--; /* from the minimum on: the next iteration in its place */
-            } else {
-                if (!ok) {
-                    caps_undo_to(ms, f->mark);
-                    sp--;
-                    continue;
-                }
-                if (e == at) {
-                    if (q->max >= 0 && q->min > q->max) {
-                        caps_undo_to(ms, f->mark);
-                        ok = 0;
-                    }
-                    sp--;
-                    continue;
-                }
-                f->tag = F_QUANT_NEXT;
-            }
-            node = q;
-            p = e;
-            k = f->k + 1;
-            goto quant_enter;
-        }
-        default: /* F_QUANT_NEXT */
-            if (!ok) {
-                caps_undo_to(ms, f->mark);
-                if (f->k >= f->node->min) {
-                    ok = 1;
-                    e = f->pos;
-                }
-            }
-            sp--;
-            continue;
-        }
-    }
-#undef RX_PUSH
-    if (ok) *out = e;
-    return ok;
-
-out_of_memory:
-    ms->oom = 1;
-    return -1;
+    if (m.ok) *out = m.e;
+    return m.ok;
 }
 
 void rx_match_begin(mstate *ms) {

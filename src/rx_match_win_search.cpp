@@ -89,6 +89,11 @@ static int run_search(rx_prog *prog, const char *text, uint64_t n, uint64_t star
     ms.steps = prog->steps_left;
     ms.hit = prog->budget_hit;
     ms.caps = caps;
+    ms.memo = &prog->memo;
+    /* the notes hold for one text, and ends of parts that record groups
+     * only while no record is active */
+    if (prog->memo.text != text || prog->memo.n != n || (caps != nullptr && prog->memo.group_ends))
+        rx_memo_forget(&prog->memo, text, n);
     rx_match_begin(&ms);
     rx_caps *saved = g_caps;
     g_caps = caps;
@@ -215,6 +220,7 @@ static void forget_seen(rx_prog *prog) {
 void rx_engine_arm(rx_prog *prog, uint64_t n) {
     arm_budget(prog, n);
     forget_seen(prog);
+    rx_memo_forget(&prog->memo, nullptr, 0);
 }
 
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
@@ -222,6 +228,7 @@ uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
     uint64_t n = prog->filter == RX_FILTER_LITERAL ? rx_prefilter_measure(prog, text, limit)
                                                    : strnlen(text, static_cast<size_t>(limit + 1));
     arm_budget(prog, n);
+    rx_memo_forget(&prog->memo, nullptr, 0);
     return n;
 }
 
@@ -234,6 +241,12 @@ void rx_engine_release(rx_prog *prog) {
     prog->lits = nullptr;
     free(prog->picks);
     prog->picks = nullptr;
+    rx_memo_release(&prog->memo);
+    free(prog->memo_block);
+    prog->memo_block = nullptr;
+    prog->memo_items = nullptr;
+    prog->point_groups = nullptr;
+    memset(&prog->memo, 0, sizeof prog->memo);
     free(prog->first.second);
     prog->first.second = nullptr;
     free(prog->seen);
