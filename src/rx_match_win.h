@@ -89,8 +89,8 @@ typedef struct rx_node {
     /* Memo points (see the matcher): parts the matcher may answer from a
      * note of an earlier outcome at the same position; -1 and null where
      * there is none. memo: for a repetition of a byte leaf, its slot of
-     * known runs; for another greedy unbounded repetition, the point of its
-     * iterations from the minimum on. memo_child: a repetition's operand.
+     * known runs; for another greedy unbounded repetition, its slot of known
+     * iteration runs (rx_loop). memo_child: a repetition's operand.
      * memo_items[i]: the items i.. of a sequence (flat_len entries). */
     int32_t memo;
     int32_t memo_child;
@@ -207,6 +207,36 @@ typedef struct rx_run {
     uint64_t hi;
 } rx_run;
 
+/* A run of a repetition's iterations from its minimum on (a greedy
+ * unbounded repetition with an operand that is no byte leaf): the positions
+ * where its iterations began, from first on, and where the run ended. Every
+ * one of those positions, as a start of the same repetition from its
+ * minimum on, ends where the run ended. */
+typedef struct rx_loop_run {
+    uint64_t first; /* the position of its first iteration */
+    uint64_t end;   /* where the run ended, once done */
+    uint64_t len;   /* positions first .. first + len - 1 are covered by bits */
+    uint64_t *bits; /* bit i set: an iteration began at first + i (heap) */
+    uint64_t words; /* words of bits allocated */
+    int32_t state;  /* LOOP_EMPTY, LOOP_GROWING (under way) or LOOP_DONE */
+    int32_t caps;   /* 1: made with a capture record active, so the groups
+                       below were kept */
+    /* per group g (bit g of kept): the span the run's iterations left it,
+     * and the position of the last iteration that recorded it; a start at
+     * p gets the spans of the groups recorded at or after p */
+    uint32_t kept;
+    uint64_t kept_at[RX_MAX_GROUPS + 1];
+    uint64_t kept_start[RX_MAX_GROUPS + 1];
+    uint64_t kept_end[RX_MAX_GROUPS + 1];
+} rx_loop_run;
+
+/* The runs a repetition keeps: the two most useful of the last ones. */
+#define RX_LOOP_RUNS 2
+typedef struct rx_loop {
+    rx_loop_run run[RX_LOOP_RUNS];
+    int32_t groups; /* 1 when its operand records a group */
+} rx_loop;
+
 /* The matcher's notes of outcomes at positions of one text (see the
  * matcher), kept by the prog for the searches of one arming. */
 typedef struct rx_memo {
@@ -214,18 +244,18 @@ typedef struct rx_memo {
     const uint8_t *point_groups; /* per point: 1 when its part records a group */
     rx_run *runs;                /* known runs, one per repetition of a byte leaf */
     int32_t run_count;
-    const void *text;            /* the text the notes are of ... */
-    uint64_t n;                  /* ... and its length */
-    uint64_t *slots;             /* points x width slots (heap), made when first needed */
+    rx_loop *loops; /* known iteration runs, one per greedy unbounded
+                       repetition of another operand */
+    int32_t loop_count;
+    const void *text; /* the text the notes are of ... */
+    uint64_t n;       /* ... and its length */
+    uint64_t *slots;  /* points x width slots (heap), made when first needed */
     uint64_t slot_count;
-    uint64_t width;              /* positions per point, a power of two; 0: no slots yet */
-    int off;                     /* 1: no notes for this text (memory refused, offsets too large) */
-    int dirty;                   /* slots were written since they were cleared */
-    int group_ends;              /* an end of a part that records groups was noted
-                                    with no capture record active */
-    uint32_t *pending;           /* iterations of the runs under way whose end is not known */
-    size_t pending_n;
-    size_t pending_cap;
+    uint64_t width; /* positions per point, a power of two; 0: no slots yet */
+    int off;        /* 1: no notes for this text (memory refused, offsets too large) */
+    int dirty;      /* slots were written since they were cleared */
+    int group_ends; /* an end of a part that records groups was noted
+                       with no capture record active */
 } rx_memo;
 
 typedef struct rx_prog {
@@ -238,11 +268,12 @@ typedef struct rx_prog {
                        other top-level alternative); a search then
                        tries offset 0 alone */
     /* its compiled form (see the fields at the end of rx_node) */
-    rx_node **flats; /* operand lists of the flattened chains, owned */
-    uint8_t *lits;   /* bytes of the literal chains, in the block of flats */
-    void *picks;     /* byte tables of the alternations, owned */
-    void *memo_block;      /* the memo's known runs, the sequences' point
-                              lists and the points' group flags, owned */
+    rx_node **flats;       /* operand lists of the flattened chains, owned */
+    uint8_t *lits;         /* bytes of the literal chains, in the block of flats */
+    void *picks;           /* byte tables of the alternations, owned */
+    void *memo_block;      /* the memo's known runs and iteration runs, the
+                              sequences' point lists and the points' group
+                              flags, owned */
     int32_t *memo_items;   /* in memo_block: the lists memo_items point into */
     uint8_t *point_groups; /* in memo_block: per point, 1 when its part
                               records a group */

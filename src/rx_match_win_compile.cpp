@@ -260,7 +260,9 @@ static void node_facts(rx_node *node) {
     } else if (node->kind == RX_REPEAT) {
         groups = groups_of(node->child);
         const int32_t w = width_of(node->child);
-        width = node->max == 0 ? 0 : (w >= 0 && node->min == node->max ? static_cast<int64_t>(w) * node->min : -1);
+        width = node->max == 0
+                    ? 0
+                    : (w >= 0 && node->min == node->max ? static_cast<int64_t>(w) * node->min : -1);
     } else if (node->kind == RX_GROUP) {
         groups = node->group >= 1 && node->group <= RX_MAX_GROUPS ? 1 : groups_of(node->child);
         width = width_of(node->child);
@@ -287,15 +289,22 @@ static int gather_facts(rx_node *root, walk_stack *st) {
     return 0;
 }
 
-/* Whether item i of a sequence begins a memo point. */
-static int item_point(const rx_node *seq, int32_t i) {
-    return i >= 1 && width_of(seq->flat[i - 1]) < 0 && (i + 1 < seq->flat_len || !is_simple_part(seq->flat[i]));
+/* Whether item i of a sequence begins a memo point: after an item of
+ * varying width, unless the rest is one simple item, which is matched
+ * quicker than a note is looked up; in the pattern's own sequence always,
+ * where a note of the rest failing after the first item rules out whole
+ * stretches of start positions (see rx_match_known_failures). */
+static int item_point(const rx_node *seq, int32_t i, int root) {
+    return i >= 1 && width_of(seq->flat[i - 1]) < 0 &&
+           (i + 1 < seq->flat_len || !is_simple_part(seq->flat[i]) || (root && i == 1));
 }
 
-/* Running counts of the points, runs and sequence item slots given out. */
+/* Running counts of the points, runs, iteration runs and sequence item
+ * slots given out. */
 typedef struct point_counts {
     int32_t points;
     int32_t runs;
+    int32_t loops;
     size_t items;
 } point_counts;
 
@@ -309,14 +318,15 @@ static void node_points(rx_prog *prog, rx_node *node, point_counts *c, int assig
     }
     if (node->kind == RX_CONCAT && node->lit == nullptr) {
         int32_t found = 0;
-        for (int32_t i = 1; i < node->flat_len; i++) found += item_point(node, i);
+        const int root = node == prog->root;
+        for (int32_t i = 1; i < node->flat_len; i++) found += item_point(node, i, root);
         if (found == 0) return;
         int32_t *ids = assign ? prog->memo_items + c->items : nullptr;
         c->items += static_cast<size_t>(node->flat_len);
         int32_t later = 0; /* whether the items from i on record a group */
         for (int32_t i = node->flat_len - 1; i >= 0; i--) {
             later |= groups_of(node->flat[i]);
-            const int32_t id = item_point(node, i) ? c->points++ : -1;
+            const int32_t id = item_point(node, i, root) ? c->points++ : -1;
             if (!assign) continue;
             ids[i] = id;
             if (id >= 0) groups[id] = static_cast<uint8_t>(later);
@@ -338,10 +348,10 @@ static void node_points(rx_prog *prog, rx_node *node, point_counts *c, int assig
     const int greedy_unbounded = node->max < 0 && !node->lazy;
     if (greedy_unbounded) {
         if (assign) {
-            node->memo = c->points;
-            groups[c->points] = g;
+            node->memo = c->loops;
+            prog->memo.loops[c->loops].groups = g;
         }
-        c->points++;
+        c->loops++;
     }
     /* the operand alone, where the iterations from the minimum on do not
      * already cover nearly all of them */
@@ -372,26 +382,30 @@ static int give_points(rx_prog *prog, walk_stack *st, point_counts *c, int assig
  * -1 when memory ran out. */
 static int compile_memo(rx_prog *prog) {
     walk_stack st = {nullptr, 0, 0};
-    point_counts c = {0, 0, 0};
+    point_counts c = {0, 0, 0, 0};
     int failed = gather_facts(prog->root, &st) != 0 || give_points(prog, &st, &c, 0) != 0;
-    if (!failed && (c.points > 0 || c.runs > 0)) {
-        /* one block: the runs, the sequences' point lists, the points' group flags */
-        const size_t size = static_cast<size_t>(c.runs) * sizeof(rx_run) + c.items * sizeof(int32_t) +
-                            static_cast<size_t>(c.points);
-        prog->memo_block = rx_malloc(size > 0 ? size : 1);
+    if (!failed && (c.points > 0 || c.runs > 0 || c.loops > 0)) {
+        /* one zero-filled block: the iteration runs, the runs, the
+         * sequences' point lists, the points' group flags */
+        const size_t loops = static_cast<size_t>(c.loops) * sizeof(rx_loop);
+        const size_t runs = static_cast<size_t>(c.runs) * sizeof(rx_run);
+        const size_t size = loops + runs + c.items * sizeof(int32_t) + static_cast<size_t>(c.points);
+        prog->memo_block = rx_calloc(1, size);
         failed = prog->memo_block == nullptr;
         if (!failed) {
             char *at = static_cast<char *>(prog->memo_block);
-            prog->memo.runs = reinterpret_cast<rx_run *>(at);
-            prog->memo_items = reinterpret_cast<int32_t *>(at + static_cast<size_t>(c.runs) * sizeof(rx_run));
+            prog->memo.loops = reinterpret_cast<rx_loop *>(at);
+            prog->memo.runs = reinterpret_cast<rx_run *>(at + loops);
+            prog->memo_items = reinterpret_cast<int32_t *>(at + loops + runs);
             prog->point_groups = reinterpret_cast<uint8_t *>(prog->memo_items + c.items);
+            prog->memo.loop_count = c.loops;
             prog->memo.run_count = c.runs;
             prog->memo.points = c.points;
             prog->memo.point_groups = prog->point_groups;
             for (int32_t i = 0; i < c.runs; i++) prog->memo.runs[i].lo = UINT64_MAX;
         }
     }
-    point_counts given = {0, 0, 0};
+    point_counts given = {0, 0, 0, 0};
     if (!failed) failed = give_points(prog, &st, &given, 1) != 0;
     free(st.items);
     return failed ? -1 : 0;

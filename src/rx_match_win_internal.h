@@ -48,23 +48,28 @@ typedef struct mframe mframe;
  * thread's blocks, loaded at its start and stored back at its end, so that
  * the hot loops touch no thread-local storage. */
 typedef struct mstate {
-    int32_t steps;      /* steps of the call's budget left */
-    int32_t hit;        /* 1 once a step was refused: final for the call */
-    int32_t oom;        /* 1 once the work stack or the undo log could not grow */
-    rx_caps *caps;      /* the active capture record, or null */
-    int32_t caps_clean; /* the record is all zero whenever the log is empty */
-    cap_undo *log;      /* the capture undo log (the thread's block) ... */
-    int32_t logn;       /* ... entries in use ... */
-    int32_t logcap;     /* ... and allocated */
-    mframe *work;       /* the work stack (the thread's block) ... */
-    size_t workcap;     /* ... and its frames allocated */
-    rx_memo *memo;      /* the prog's notes of this text */
+    int32_t steps;                     /* steps of the call's budget left */
+    int32_t hit;                       /* 1 once a step was refused: final for the call */
+    int32_t oom;                       /* 1 once the work stack or the undo log could not grow */
+    rx_caps *caps;                     /* the active capture record, or null */
+    int32_t caps_clean;                /* the record is all zero whenever the log is empty */
+    cap_undo *log;                     /* the capture undo log (the thread's block) ... */
+    int32_t logn;                      /* ... entries in use ... */
+    int32_t logcap;                    /* ... and allocated */
+    mframe *work;                      /* the work stack (the thread's block) ... */
+    size_t workcap;                    /* ... and its frames allocated */
+    rx_memo *memo;                     /* the prog's notes of this text */
+    int32_t newest[RX_MAX_GROUPS + 1]; /* per group, its newest entry in the log, or -1 */
 } mstate;
 
 /* Drops every note (the slots stay for the next text), for the searches of
  * the text of n bytes at text; releases the memo's blocks. */
 void rx_memo_forget(rx_memo *mo, const void *text, uint64_t n);
 void rx_memo_release(rx_memo *mo);
+
+/* The first start at or after q that the matcher's notes do not show to
+ * fail (q when they show nothing). */
+uint64_t rx_match_known_failures(const mstate *ms, const rx_node *root, uint64_t q);
 
 /* Loads the thread's matcher blocks into ms (steps, hit and caps are the
  * caller's), and stores them back after the search. */
@@ -111,6 +116,7 @@ static inline void caps_reset(mstate *ms) {
     if (ms->caps_clean && ms->logn == 0) return;
     memset(ms->caps, 0, sizeof *ms->caps);
     ms->logn = 0;
+    for (int g = 0; g <= RX_MAX_GROUPS; g++) ms->newest[g] = -1;
     ms->caps_clean = 1;
 }
 

@@ -48,6 +48,7 @@ typedef struct cap_undo {
     uint64_t start;
     uint64_t end;
     int32_t group;
+    int32_t prev; /* the group's entry before this one, or -1 */
     uint8_t set;
 } cap_undo;
 
@@ -59,7 +60,7 @@ enum {
     F_QUANT_CHILD, /* iteration k of a repetition: the operand */
     F_QUANT_NEXT,  /* iteration k done below the minimum: the repetition from k + 1 */
     F_MEMO,        /* a memo point entered at pos: note the outcome */
-    F_RUN          /* a repetition's iterations from pos on: note their end */
+    F_RUN          /* a run of a repetition's iterations from pos on: note its end */
 };
 
 /* A pending node of the machine: what the recursive rules keep in a call's
@@ -68,17 +69,18 @@ enum {
 typedef struct mframe {
     const rx_node *node;
     uint64_t pos;  /* where the node, the iteration or the memo point began */
-    int32_t mark;  /* undo log length then; F_RUN: length of the pending list */
+    int32_t mark;  /* undo log length then; F_RUN: the run's index in its loop */
     int32_t k;     /* repetition: iterations matched before this one;
                       sequence, alternation: the operand under way;
-                      F_MEMO, F_RUN: the memo point */
+                      F_MEMO: the memo point; F_RUN: the loop */
     int32_t tag;   /* F_* */
+    int32_t floor; /* F_QUANT_CHILD from the minimum on: undo log length when
+                      the run of iterations from the minimum began */
 } mframe;
 
 /* The thread's matcher blocks, kept and reused from one search to the next:
  * plain pointers and counts (no thread-local arrays). */
 static RX_THREAD_LOCAL cap_undo *g_caplog;   /* undo log (heap) */
-static RX_THREAD_LOCAL int32_t g_caplog_n;   /* entries in use */
 static RX_THREAD_LOCAL int32_t g_caplog_cap; /* entries allocated */
 static RX_THREAD_LOCAL mframe *g_work;       /* work stack (heap) */
 static RX_THREAD_LOCAL size_t g_work_cap;    /* frames allocated */
@@ -98,7 +100,6 @@ static void release_caplog(void) {
     free(g_caplog);
     g_caplog = nullptr;
     g_caplog_cap = 0;
-    g_caplog_n = 0;
 }
 
 static void engine_thread_cleanup(void) {
@@ -118,7 +119,38 @@ static inline void caps_undo_to(mstate *ms, int32_t mark) {
         ms->caps->start[u->group] = u->start;
         ms->caps->end[u->group] = u->end;
         ms->caps->set[u->group] = u->set;
+        ms->newest[u->group] = u->prev;
     }
+}
+
+/*
+ * Drops the entries from `from` on that the log no longer needs, after an
+ * iteration of a repetition at or above its minimum was kept: an entry for a
+ * group that an earlier iteration of the same run (entries from floor on)
+ * already recorded. No frame that could take the log back to a length
+ * between floor and the end remains (such iterations keep no frame), and
+ * taking it back to floor or below also takes back the older entry, which
+ * restores what the group held before the run. So a repetition of groups
+ * over a whole text keeps one entry per group, not one per iteration.
+ */
+static void caps_compact(mstate *ms, int32_t from, int32_t floor) {
+    if (ms->caps == nullptr || from >= ms->logn) return;
+    int32_t before[RX_MAX_GROUPS + 1]; /* each group's newest entry below from */
+    uint32_t seen = 0, kept = 0;
+    int32_t j = from;
+    for (int32_t i = from; i < ms->logn; i++) {
+        const cap_undo u = ms->log[i];
+        const uint32_t bit = 1u << u.group;
+        if (!(seen & bit)) before[u.group] = u.prev;
+        seen |= bit;
+        if (u.prev >= floor) continue;
+        ms->log[j] = u;
+        ms->newest[u.group] = j++;
+        kept |= bit;
+    }
+    for (int32_t g = 1; g <= RX_MAX_GROUPS; g++)
+        if ((seen & ~kept) & (1u << g)) ms->newest[g] = before[g];
+    ms->logn = j;
 }
 
 static int grow_log(mstate *ms) {
@@ -139,7 +171,9 @@ static int grow_log(mstate *ms) {
 static int record_group(mstate *ms, int32_t g, uint64_t p, uint64_t e) {
     if (ms->caps == nullptr || g < 1 || g > RX_MAX_GROUPS) return 0;
     if (ms->logn == ms->logcap && grow_log(ms) != 0) return -1;
-    cap_undo *u = &ms->log[ms->logn++];
+    cap_undo *u = &ms->log[ms->logn];
+    u->prev = ms->newest[g];
+    ms->newest[g] = ms->logn++;
     u->group = g;
     u->start = ms->caps->start[g];
     u->end = ms->caps->end[g];
@@ -152,15 +186,19 @@ static int record_group(mstate *ms, int32_t g, uint64_t p, uint64_t e) {
 
 /* ---- the memo -------------------------------------------------------------
  * A slot holds the position it notes, plus one, in its upper 32 bits (0: an
- * empty slot) and the outcome in its lower 32: MEMO_FAILS, MEMO_PENDING (a
- * repetition's iteration whose end is not known yet), or d + MEMO_ENDS: the
- * part matches and ends d bytes further on. */
+ * empty slot) and the outcome in its lower 32: MEMO_FAILS, or d + MEMO_ENDS:
+ * the part matches and ends d bytes further on. */
 #define MEMO_FAILS 0u
-#define MEMO_PENDING 1u
-#define MEMO_ENDS 2u
-#define MEMO_UNKNOWN 0xFFFFFFFFu   /* what memo_get answers for no note */
-#define MEMO_SLOTS (1u << 22)      /* slots of all points together, at most */
+#define MEMO_ENDS 1u
+#define MEMO_UNKNOWN 0xFFFFFFFFu /* what memo_get answers for no note */
+#define MEMO_SLOTS (1u << 22)    /* slots of all points together, at most */
 #define MEMO_MIN_WIDTH 64u
+#define MEMO_MAX_WIDTH \
+  (1u << 16) /* positions per point, at most: notes far apart
+                share slots, and the table stays small
+                enough to live in the caches */
+
+enum { LOOP_EMPTY, LOOP_GROWING, LOOP_DONE };
 
 void rx_memo_forget(rx_memo *mo, const void *text, uint64_t n) {
     if (mo->dirty && mo->slots != nullptr) memset(mo->slots, 0, mo->slot_count * sizeof *mo->slots);
@@ -168,19 +206,22 @@ void rx_memo_forget(rx_memo *mo, const void *text, uint64_t n) {
     mo->group_ends = 0;
     mo->text = text;
     mo->n = n;
-    mo->pending_n = 0;
     for (int32_t i = 0; i < mo->run_count; i++) mo->runs[i].lo = UINT64_MAX;
+    for (int32_t i = 0; i < mo->loop_count; i++)
+        for (int r = 0; r < RX_LOOP_RUNS; r++) mo->loops[i].run[r].state = LOOP_EMPTY;
 }
 
 void rx_memo_release(rx_memo *mo) {
     free(mo->slots);
-    free(mo->pending);
     mo->slots = nullptr;
     mo->slot_count = 0;
     mo->width = 0;
-    mo->pending = nullptr;
-    mo->pending_cap = 0;
-    mo->pending_n = 0;
+    for (int32_t i = 0; i < mo->loop_count; i++)
+        for (int r = 0; r < RX_LOOP_RUNS; r++) {
+            free(mo->loops[i].run[r].bits);
+            mo->loops[i].run[r].bits = nullptr;
+            mo->loops[i].run[r].words = 0;
+        }
 }
 
 /* The slots, made when a search first needs them: a width (a power of two)
@@ -191,7 +232,9 @@ static int memo_ready(rx_memo *mo) {
     if (mo->width != 0) return 0;
     if (mo->off || mo->points == 0 || mo->n >= 0xFFFFFFF0u) return -1;
     uint64_t width = MEMO_MIN_WIDTH;
-    while (width < mo->n + 1 && width * static_cast<uint64_t>(mo->points) * 2 <= MEMO_SLOTS) width *= 2;
+    while (width < mo->n + 1 && width < MEMO_MAX_WIDTH &&
+           width * static_cast<uint64_t>(mo->points) * 2 <= MEMO_SLOTS)
+        width *= 2;
     uint64_t count = width * static_cast<uint64_t>(mo->points);
     if (mo->slots == nullptr || mo->slot_count != count) {
         free(mo->slots);
@@ -232,36 +275,103 @@ static void memo_note(mstate *ms, int32_t point, uint64_t p, int ok, uint64_t e)
     }
 }
 
-/* Puts p on the list of iterations of the current run (a slot marked
- * pending) when the slot may note it; nothing is lost when it cannot. */
-static void memo_pend(mstate *ms, int32_t point, uint64_t p) {
-    rx_memo *mo = ms->memo;
-    if (memo_ready(mo) != 0 || (mo->point_groups[point] && ms->caps != nullptr)) return;
-    if (mo->pending_n == mo->pending_cap) {
-        size_t cap = mo->pending_cap > 0 ? 2 * mo->pending_cap : 64;
-        uint32_t *grown = static_cast<uint32_t *>(rx_realloc(mo->pending, cap * sizeof *grown));
-        if (grown == nullptr) return;
-        mo->pending = grown;
-        mo->pending_cap = cap;
+/* ---- iteration runs -------------------------------------------------------
+ * A greedy unbounded repetition, from its minimum on, ends where it ended
+ * before from the same position. Its iterations are noted run by run: the
+ * positions where they began, as bits from the run's first position, and
+ * the run's end. Each repetition keeps two runs; a new one takes the place
+ * of the one that ended earlier, which later starts are the less likely to
+ * meet. A run made with a capture record active also keeps, for each group
+ * its iterations recorded, the span the run left it and the last iteration
+ * that recorded it, so that a start inside the run replays the recordings
+ * of its iterations from there on. */
+
+/* The run of loop l that had an iteration begin at p and that this search
+ * may use, or null. */
+static const rx_loop_run *loop_known(const mstate *ms, int32_t l, uint64_t p) {
+    const rx_loop *loop = &ms->memo->loops[l];
+    for (int r = 0; r < RX_LOOP_RUNS; r++) {
+        const rx_loop_run *run = &loop->run[r];
+        if (run->state != LOOP_DONE || p < run->first || p - run->first >= run->len) continue;
+        if (loop->groups && ms->caps != nullptr && !run->caps) continue; /* it kept no spans */
+        const uint64_t i = p - run->first;
+        if ((run->bits[i >> 6] >> (i & 63)) & 1) return run;
     }
-    mo->pending[mo->pending_n++] = static_cast<uint32_t>(p);
-    memo_put(mo, point, p, MEMO_PENDING);
+    return nullptr;
 }
 
-/* The run of point that began with the pending list at length mark ended
- * at e (ok) or was abandoned: its iterations still pending end at e too. */
-static void memo_settle(mstate *ms, int32_t point, size_t mark, int ok, uint64_t e) {
-    rx_memo *mo = ms->memo;
-    while (mo->pending_n > mark) {
-        const uint64_t q = mo->pending[--mo->pending_n];
-        if (memo_get(mo, point, q) != MEMO_PENDING) continue; /* its slot was taken since */
-        if (ok && !ms->hit) {
-            if (mo->point_groups[point]) mo->group_ends = 1;
-            memo_put(mo, point, q, static_cast<uint32_t>(e - q) + MEMO_ENDS);
-        } else {
-            mo->slots[static_cast<uint64_t>(point) * mo->width + (q & (mo->width - 1))] = 0;
-        }
+/* Records the groups the iterations of run from p on recorded, as they left
+ * them. -1 when the undo log cannot grow. */
+static int loop_replay(mstate *ms, const rx_loop_run *run, uint64_t p) {
+    if (ms->caps == nullptr) return 0;
+    for (int32_t g = 1; g <= RX_MAX_GROUPS; g++)
+        if (((run->kept >> g) & 1) && run->kept_at[g] >= p)
+            if (record_group(ms, g, run->kept_start[g], run->kept_end[g]) != 0) return -1;
+    return 0;
+}
+
+/* Keeps, in the growing run r of loop l, the spans of the groups the undo
+ * log records from mark on: what an iteration that began at p recorded, or
+ * what a run replayed at p. */
+static void loop_keep(mstate *ms, int32_t l, int r, int32_t mark, uint64_t p) {
+    rx_loop_run *run = &ms->memo->loops[l].run[r];
+    if (run->state != LOOP_GROWING || ms->caps == nullptr) return;
+    for (int32_t i = mark < 0 ? 0 : mark; i < ms->logn; i++) {
+        const int32_t g = ms->log[i].group;
+        run->kept |= 1u << g;
+        run->kept_at[g] = p;
+        run->kept_start[g] = ms->caps->start[g];
+        run->kept_end[g] = ms->caps->end[g];
     }
+}
+
+/* Begins a run of loop l at p: the index of the run taken. */
+static int loop_begin(mstate *ms, int32_t l, uint64_t p) {
+    rx_loop *loop = &ms->memo->loops[l];
+    int take = 0;
+    for (int r = 1; r < RX_LOOP_RUNS; r++) {
+        const rx_loop_run *a = &loop->run[take], *b = &loop->run[r];
+        if (b->state == LOOP_EMPTY || (a->state == LOOP_DONE && b->state == LOOP_DONE && b->end < a->end))
+            take = r;
+    }
+    rx_loop_run *run = &loop->run[take];
+    run->state = LOOP_GROWING;
+    run->first = p;
+    run->len = 0;
+    run->caps = ms->caps != nullptr;
+    run->kept = 0;
+    return take;
+}
+
+/* Notes an iteration of the growing run r of loop l at p; when its bits
+ * cannot grow the run is dropped (only speed is lost). */
+static void loop_mark(rx_memo *mo, int32_t l, int r, uint64_t p) {
+    rx_loop_run *run = &mo->loops[l].run[r];
+    if (run->state != LOOP_GROWING) return;
+    const uint64_t i = p - run->first, need = (i >> 6) + 1;
+    if (need > run->words) {
+        uint64_t words = run->words > 0 ? run->words : 16;
+        while (words < need) words *= 2;
+        uint64_t *grown = static_cast<uint64_t *>(rx_realloc(run->bits, static_cast<size_t>(words) * 8));
+        if (grown == nullptr) {
+            run->state = LOOP_EMPTY;
+            return;
+        }
+        run->bits = grown;
+        run->words = words;
+    }
+    const uint64_t had = (run->len + 63) >> 6; /* words in use, the rest to clear */
+    if (need > had) memset(run->bits + had, 0, static_cast<size_t>(need - had) * 8);
+    run->bits[i >> 6] |= uint64_t(1) << (i & 63);
+    run->len = i + 1;
+}
+
+/* The growing run r of loop l ended at e (ok), or was abandoned. */
+static void loop_end(mstate *ms, int32_t l, int r, int ok, uint64_t e) {
+    rx_loop_run *run = &ms->memo->loops[l].run[r];
+    if (run->state != LOOP_GROWING) return;
+    run->state = ok && !ms->hit ? LOOP_DONE : LOOP_EMPTY;
+    run->end = e;
 }
 
 /* ---- the machine ---------------------------------------------------------- */
@@ -278,6 +388,8 @@ typedef struct machine {
     int32_t i;           /* sequence, alternation: the operand under way */
     int32_t k;           /* repetition: iterations matched */
     int32_t mark;        /* sequence: undo log length where it began */
+    int32_t floor;       /* repetition: the floor of the run of iterations
+                            from the minimum on, or -1 when none began */
     mframe *stack;       /* the work stack (the thread's block) ... */
     size_t sp;           /* ... frames in use ... */
     size_t cap;          /* ... and allocated */
@@ -474,7 +586,7 @@ static inline int simple_match(mstate *ms, const rx_node *node, const uint8_t *t
 static int memo_point(machine *m, int32_t point, const rx_node *node, uint64_t p) {
     const uint32_t v = memo_get(m->ms->memo, point, p);
     if (v == MEMO_FAILS) return finish(m, 0);
-    if (v != MEMO_UNKNOWN && v != MEMO_PENDING) {
+    if (v != MEMO_UNKNOWN) {
         m->e = p + (v - MEMO_ENDS);
         return finish(m, 1);
     }
@@ -587,6 +699,8 @@ static int quant_step(machine *m) {
     mstate *ms = m->ms;
     const int32_t k = m->k;
     const int32_t at_entry = ms->logn;
+    const int32_t floor = m->floor >= 0 ? m->floor : at_entry; /* where this run began */
+    m->floor = -1;
     if (rx_spend_step(ms) != 0) return finish(m, 0);
     if (node->max >= 0 && k > node->max) return finish(m, 0);
     if (k >= node->min) {
@@ -594,18 +708,25 @@ static int quant_step(machine *m) {
             m->e = m->p;
             return finish(m, 1);
         }
-        if (node->memo >= 0) {
-            const uint32_t v = memo_get(ms->memo, node->memo, m->p);
-            if (v != MEMO_UNKNOWN && v != MEMO_PENDING && v != MEMO_FAILS) {
-                m->e = m->p + (v - MEMO_ENDS);
+        if (node->memo >= 0 && !ms->memo->off) {
+            /* the first iteration from the minimum on begins a run; the
+             * later ones find its frame on top */
+            const mframe *top = m->sp > 0 ? &m->stack[m->sp - 1] : nullptr;
+            const int growing = top != nullptr && top->tag == F_RUN && top->node == node;
+            const rx_loop_run *known = loop_known(ms, node->memo, m->p);
+            if (known != nullptr) {
+                const int32_t mark = ms->logn;
+                if (loop_replay(ms, known, m->p) != 0) return NO_MEMORY;
+                if (growing) loop_keep(ms, node->memo, top->mark, mark, m->p);
+                m->e = known->end;
                 return finish(m, 1);
             }
-            const mframe *top = m->sp > 0 ? &m->stack[m->sp - 1] : nullptr;
-            if (!ms->memo->off && (top == nullptr || top->tag != F_RUN || top->node != node)) {
-                if (push(m, node, m->p, static_cast<int32_t>(ms->memo->pending_n), node->memo, F_RUN) != 0)
-                    return NO_MEMORY;
+            if (!growing) {
+                const int r = loop_begin(ms, node->memo, m->p);
+                if (push(m, node, m->p, r, node->memo, F_RUN) != 0) return NO_MEMORY;
+                top = &m->stack[m->sp - 1];
             }
-            if (!ms->memo->off) memo_pend(ms, node->memo, m->p);
+            loop_mark(ms->memo, node->memo, top->mark, m->p);
         }
     } else if (node->max >= 0 && k >= node->max) {
         return finish(m, 0);
@@ -615,6 +736,7 @@ static int quant_step(machine *m) {
         return finish(m, k >= node->min);
     }
     if (push(m, node, m->p, at_entry, k, F_QUANT_CHILD) != 0) return NO_MEMORY;
+    m->stack[m->sp - 1].floor = floor;
     if (node->memo_child >= 0) {
         int r = memo_point(m, node->memo_child, node->child, m->p);
         if (r >= 0) return r;
@@ -700,7 +822,11 @@ static int resume_quant_child(machine *m, mframe *f) {
             m->e = at;
             return finish(m, 1);
         }
-        m->sp--; /* from the minimum on: the next iteration in its place */
+        if (q->memo >= 0 && m->sp >= 2 && f[-1].tag == F_RUN && f[-1].node == q)
+            loop_keep(m->ms, q->memo, f[-1].mark, f->mark, at);
+        caps_compact(m->ms, f->mark, f->floor);
+        m->floor = f->floor; /* the next iteration continues the run */
+        m->sp--;             /* from the minimum on: the next iteration in its place */
     } else {
         if (!m->ok) {
             caps_undo_to(m->ms, f->mark);
@@ -746,7 +872,7 @@ static int resume_memo(machine *m, const mframe *f) {
 }
 
 static int resume_run(machine *m, const mframe *f) {
-    memo_settle(m->ms, f->k, static_cast<size_t>(f->mark), m->ok, m->e);
+    loop_end(m->ms, f->k, f->mark, m->ok, m->e);
     m->sp--;
     return RETURN;
 }
@@ -767,6 +893,36 @@ static int resume(machine *m) {
 }
 
 /*
+ * Starts known to fail, from the notes alone: a pattern that is a sequence
+ * whose first item is a greedy unbounded repetition (in a group or not) and
+ * whose rest after it is a memo point. A start at q where that repetition's
+ * end is known, and the rest is known to fail there, fails without an
+ * attempt: for a byte leaf every start inside the noted run ends at its end;
+ * for another operand (with a minimum of 0) every start where an iteration of
+ * a noted run began. Returns the first position from q on not known so (q
+ * itself when nothing is known).
+ */
+uint64_t rx_match_known_failures(const mstate *ms, const rx_node *root, uint64_t q) {
+    if (root->kind != RX_CONCAT || root->memo_items == nullptr || root->memo_items[1] < 0) return q;
+    const rx_node *first = root->flat[0];
+    if (first->kind == RX_GROUP) first = first->child;
+    if (first->kind != RX_REPEAT || first->memo < 0 || first->max >= 0 || first->lazy) return q;
+    const rx_memo *mo = ms->memo;
+    const int32_t rest = root->memo_items[1];
+    if (is_byte_leaf(first->child)) {
+        const rx_run *run = &mo->runs[first->memo];
+        if (run->lo <= q && q <= run->hi && memo_get(mo, rest, run->hi) == MEMO_FAILS) return run->hi + 1;
+        return q; /* (starts too close to the run's end for the minimum fail too) */
+    }
+    if (is_leaf_part(first->child) || first->min != 0) return q;
+    const rx_loop_run *run = loop_known(ms, first->memo, q);
+    if (run == nullptr || memo_get(mo, rest, run->end) != MEMO_FAILS) return q;
+    while (q - run->first < run->len && ((run->bits[(q - run->first) >> 6] >> ((q - run->first) & 63)) & 1))
+        q++;
+    return q;
+}
+
+/*
  * Matches node at p: 1 with the end in *out, 0 when it does not match, -1
  * when the work stack or the undo log could not grow (the search is then
  * abandoned). A refused step counts as a failure of the node that needed it
@@ -784,6 +940,7 @@ int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n,
     m.i = 0;
     m.k = 0;
     m.mark = 0;
+    m.floor = -1;
     m.stack = ms->work;
     m.sp = 0;
     m.cap = ms->workcap;
@@ -796,7 +953,8 @@ int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n,
         else
             next = resume(&m);
         if (next == NO_MEMORY) {
-            if (ms->memo != nullptr) ms->memo->pending_n = 0;
+            for (size_t i = 0; i < m.sp; i++) /* the runs under way are abandoned */
+                if (m.stack[i].tag == F_RUN) loop_end(ms, m.stack[i].k, m.stack[i].mark, 0, 0);
             ms->oom = 1;
             return -1;
         }
@@ -809,14 +967,15 @@ void rx_match_begin(mstate *ms) {
     ms->oom = 0;
     ms->caps_clean = 0;
     ms->log = g_caplog;
-    ms->logn = g_caplog_n;
+    ms->logn = 0;
+    for (int g = 0; g <= RX_MAX_GROUPS; g++) ms->newest[g] = -1;
     ms->logcap = g_caplog_cap;
     ms->work = g_work;
     ms->workcap = g_work_cap;
 }
 
 void rx_match_end(const mstate *ms) {
-    g_caplog_n = ms->logn;
+    (void)ms;
     if (g_work_cap > RX_WORK_KEEP) release_work();
     if (g_caplog_cap > RX_CAPLOG_KEEP) release_caplog();
 }

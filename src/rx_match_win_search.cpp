@@ -57,6 +57,13 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
         p = skip_hopeless(ms, prog, t, n, p);
         if (ms->hit) return -1;
         if (p > n) break;
+        /* starts the matcher's notes show to fail: one step each */
+        const uint64_t q = rx_match_known_failures(ms, prog->root, p);
+        if (q > p) {
+            if (charge_steps(ms, static_cast<int64_t>(q - p)) != 0) return -1;
+            p = q - 1;
+            continue;
+        }
         caps_reset(ms);
         if (rx_spend_step(ms) == 0) {
             int m = rx_match_node(ms, prog->root, t, n, p, end);
