@@ -141,9 +141,12 @@ int rx_nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t star
 int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                      uint64_t *out_end, rx_caps *caps);
 
-/* Why the last search on this thread returned -1: "backtracking limit
- * reached" when a step was refused, "out of memory" when the matcher's
- * work stack could not grow, "match engine error" otherwise. */
+/* The text of a search's failure status: "backtracking limit reached" for
+ * RX_OUT_OF_BUDGET, "out of memory" for RX_OUT_OF_MEMORY, "match engine
+ * error" for anything else. */
+const char *rx_engine_status_message(int status);
+/* The text of the status of the last search on this thread (left as it was
+ * by a search whose pattern does not parse). */
 const char *rx_engine_last_error(void);
 
 /* The step budget of one call over a text of n bytes for a tree of nodes

@@ -76,8 +76,9 @@ uint64_t rx_match_known_failures(const mstate *ms, const rx_node *root, uint64_t
 void rx_match_begin(mstate *ms);
 void rx_match_end(const mstate *ms);
 
-/* Matches node at p: 1 with the end in *out, 0 when it does not match, -1
- * when the work stack or the undo log could not grow. */
+/* Matches node at p: RX_FOUND with the end in *out, RX_NONE, RX_OUT_OF_BUDGET
+ * when a step of the call was refused (a match reached so is none), or
+ * RX_OUT_OF_MEMORY when the work stack or the undo log could not grow. */
 int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *out);
 
 /*

@@ -923,10 +923,12 @@ uint64_t rx_match_known_failures(const mstate *ms, const rx_node *root, uint64_t
 }
 
 /*
- * Matches node at p: 1 with the end in *out, 0 when it does not match, -1
- * when the work stack or the undo log could not grow (the search is then
- * abandoned). A refused step counts as a failure of the node that needed it
- * and leaves ms->hit set.
+ * Matches node at p: RX_FOUND with the end in *out, RX_NONE when it does not
+ * match, RX_OUT_OF_BUDGET when a step of the call was refused (a match
+ * reached after a refusal is no match), RX_OUT_OF_MEMORY when the work stack
+ * or the undo log could not grow (the search is then abandoned). A refused
+ * step counts as a failure of the node that needed it and leaves ms->hit
+ * set.
  */
 int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *out) {
     machine m;
@@ -956,11 +958,13 @@ int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n,
             for (size_t i = 0; i < m.sp; i++) /* the runs under way are abandoned */
                 if (m.stack[i].tag == F_RUN) loop_end(ms, m.stack[i].k, m.stack[i].mark, 0, 0);
             ms->oom = 1;
-            return -1;
+            return RX_OUT_OF_MEMORY;
         }
     }
-    if (m.ok) *out = m.e;
-    return m.ok;
+    if (ms->hit) return RX_OUT_OF_BUDGET;
+    if (!m.ok) return RX_NONE;
+    *out = m.e;
+    return RX_FOUND;
 }
 
 void rx_match_begin(mstate *ms) {
