@@ -259,7 +259,7 @@ static int walk_next(match_walk *w, uint64_t *s, uint64_t *e, rx_caps *caps) {
     if (w->done) return 0;
     int r = rx_engine_find_prog(&w->prog, w->text, w->n, w->offset, s, e, caps);
     if (r < 0) {
-        rx_set_error("%s", rx_engine_last_error());
+        rx_set_error("%s", rx_engine_status_message(r));
         return -1;
     }
     if (r == 0) {

@@ -86,6 +86,15 @@ typedef struct rx_node {
      * (pick_cost[flat_len]: all of them fail so). */
     const int32_t *pick;
     const int64_t *pick_cost;
+    /* Memo points (see the matcher): parts the matcher may answer from a
+     * note of an earlier outcome at the same position; -1 and null where
+     * there is none. memo: for a repetition of a byte leaf, its slot of
+     * known runs; for another greedy unbounded repetition, its slot of known
+     * iteration runs (rx_loop). memo_child: a repetition's operand.
+     * memo_items[i]: the items i.. of a sequence (flat_len entries). */
+    int32_t memo;
+    int32_t memo_child;
+    const int32_t *memo_items;
 } rx_node;
 
 /* Capture record: groups 1..16; entry 0 is never written by the matcher.
@@ -132,9 +141,12 @@ int rx_nfa_find(const char *pattern, const char *text, uint64_t n, uint64_t star
 int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                      uint64_t *out_end, rx_caps *caps);
 
-/* Why the last search on this thread returned -1: "backtracking limit
- * reached" when a step was refused, "out of memory" when the matcher's
- * work stack could not grow, "match engine error" otherwise. */
+/* The text of a search's failure status: "backtracking limit reached" for
+ * RX_OUT_OF_BUDGET, "out of memory" for RX_OUT_OF_MEMORY, "match engine
+ * error" for anything else. */
+const char *rx_engine_status_message(int status);
+/* The text of the status of the last search on this thread (left as it was
+ * by a search whose pattern does not parse). */
 const char *rx_engine_last_error(void);
 
 /* The step budget of one call over a text of n bytes for a tree of nodes
@@ -191,6 +203,64 @@ enum {
     RX_FILTER_RUN      /* prog->run and prog->run_next */
 };
 
+/* A run of a byte leaf the matcher found: the leaf takes every byte from lo
+ * up to hi and not the byte at hi (lo is UINT64_MAX while none is known). */
+typedef struct rx_run {
+    uint64_t lo;
+    uint64_t hi;
+} rx_run;
+
+/* A run of a repetition's iterations from its minimum on (a greedy
+ * unbounded repetition with an operand that is no byte leaf): the positions
+ * where its iterations began, from first on, and where the run ended. Every
+ * one of those positions, as a start of the same repetition from its
+ * minimum on, ends where the run ended. */
+typedef struct rx_loop_run {
+    uint64_t first; /* the position of its first iteration */
+    uint64_t end;   /* where the run ended, once done */
+    uint64_t len;   /* positions first .. first + len - 1 are covered by bits */
+    uint64_t *bits; /* bit i set: an iteration began at first + i (heap) */
+    uint64_t words; /* words of bits allocated */
+    int32_t state;  /* LOOP_EMPTY, LOOP_GROWING (under way) or LOOP_DONE */
+    int32_t caps;   /* 1: made with a capture record active, so the groups
+                       below were kept */
+    /* per group g (bit g of kept): the span the run's iterations left it,
+     * and the position of the last iteration that recorded it; a start at
+     * p gets the spans of the groups recorded at or after p */
+    uint32_t kept;
+    uint64_t kept_at[RX_MAX_GROUPS + 1];
+    uint64_t kept_start[RX_MAX_GROUPS + 1];
+    uint64_t kept_end[RX_MAX_GROUPS + 1];
+} rx_loop_run;
+
+/* The runs a repetition keeps: the two most useful of the last ones. */
+#define RX_LOOP_RUNS 2
+typedef struct rx_loop {
+    rx_loop_run run[RX_LOOP_RUNS];
+    int32_t groups; /* 1 when its operand records a group */
+} rx_loop;
+
+/* The matcher's notes of outcomes at positions of one text (see the
+ * matcher), kept by the prog for the searches of one arming. */
+typedef struct rx_memo {
+    int32_t points;              /* memo points of the compiled tree */
+    const uint8_t *point_groups; /* per point: 1 when its part records a group */
+    rx_run *runs;                /* known runs, one per repetition of a byte leaf */
+    int32_t run_count;
+    rx_loop *loops; /* known iteration runs, one per greedy unbounded
+                       repetition of another operand */
+    int32_t loop_count;
+    const void *text; /* the text the notes are of ... */
+    uint64_t n;       /* ... and its length */
+    uint64_t *slots;  /* points x width slots (heap), made when first needed */
+    uint64_t slot_count;
+    uint64_t width; /* positions per point, a power of two; 0: no slots yet */
+    int off;        /* 1: no notes for this text (memory refused, offsets too large) */
+    int dirty;      /* slots were written since they were cleared */
+    int group_ends; /* an end of a part that records groups was noted
+                       with no capture record active */
+} rx_memo;
+
 typedef struct rx_prog {
     /* the pattern */
     rx_node *root;  /* the parse tree, owned */
@@ -201,9 +271,15 @@ typedef struct rx_prog {
                        other top-level alternative); a search then
                        tries offset 0 alone */
     /* its compiled form (see the fields at the end of rx_node) */
-    rx_node **flats; /* operand lists of the flattened chains, owned */
-    uint8_t *lits;   /* bytes of the literal chains, in the block of flats */
-    void *picks;     /* byte tables of the alternations, owned */
+    rx_node **flats;       /* operand lists of the flattened chains, owned */
+    uint8_t *lits;         /* bytes of the literal chains, in the block of flats */
+    void *picks;           /* byte tables of the alternations, owned */
+    void *memo_block;      /* the memo's known runs and iteration runs, the
+                              sequences' point lists and the points' group
+                              flags, owned */
+    int32_t *memo_items;   /* in memo_block: the lists memo_items point into */
+    uint8_t *point_groups; /* in memo_block: per point, 1 when its part
+                              records a group */
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
     int filter;              /* RX_FILTER_*: which of them */
@@ -224,6 +300,8 @@ typedef struct rx_prog {
     uint32_t seen_count;
     uint32_t seen_room;
     uint64_t seen_until;
+    /* what the matcher noted of this text */
+    rx_memo memo;
     /* the step budget of the call */
     int armed;          /* 1 once a budget was armed for this prog */
     int32_t steps_left; /* what is left of it */

@@ -1,8 +1,9 @@
 /*
  * The engine's compiled form of a parse tree, made once by rx_engine_prepare:
  * the bytes of every literal chain, the operand list of every chain of
- * sequences and of alternations, and the byte tables of alternations of
- * single bytes (see the fields at the end of rx_node).
+ * sequences and of alternations, the byte tables of alternations of single
+ * bytes, and the memo points of the matcher (see the fields at the end of
+ * rx_node).
  */
 #include <stdlib.h>
 #include <string.h>
@@ -124,6 +125,8 @@ static int fill_picks(rx_prog *prog, const node_stack *alts) {
     return 0;
 }
 
+static int compile_memo(rx_prog *prog);
+
 /*
  * The compiled form of the tree: the bytes of every literal chain and the
  * operand list of every chain of sequences and of alternations, in one
@@ -175,5 +178,235 @@ int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
     node_stack_free(&st);
     if (!failed && picked.top > 0) failed = fill_picks(prog, &picked);
     node_stack_free(&picked);
+    if (!failed) failed = compile_memo(prog) != 0;
+    return failed ? -1 : 0;
+}
+
+/* ---- memo points ------------------------------------------------------------
+ * Which parts the matcher may answer from a note of an earlier outcome at the
+ * same position (see the matcher). A part is worth a note where several
+ * start positions can reach it at one position: the rest of a sequence after
+ * an item of varying width (after items of fixed width the position follows
+ * from the sequence's own start), a repetition's operand, and a greedy
+ * unbounded repetition's iterations from its minimum on; a repetition of a
+ * byte leaf keeps the span of the last run it found instead. The facts the
+ * choice needs, each node's width (-1 when it varies) and whether it records
+ * a group, are worked out bottom up first and kept in the node's memo and
+ * memo_child fields until the points are given out, top down. */
+
+#define WIDTH_CAP (1 << 29) /* wider fixed widths count as varying */
+
+/* Where a walk stands at a node: its operands not entered yet, or done. */
+typedef struct walk_item {
+    rx_node *node;
+    int32_t done;
+} walk_item;
+
+typedef struct walk_stack {
+    walk_item *items;
+    size_t top;
+    size_t cap;
+} walk_stack;
+
+static int walk_push(walk_stack *st, rx_node *node, int32_t done) {
+    if (st->top == st->cap) {
+        size_t cap = st->cap > 0 ? 2 * st->cap : 64;
+        walk_item *grown = static_cast<walk_item *>(rx_realloc(st->items, cap * sizeof *grown));
+        if (grown == nullptr) return -1;
+        st->items = grown;
+        st->cap = cap;
+    }
+    st->items[st->top].node = node;
+    st->items[st->top].done = done;
+    st->top++;
+    return 0;
+}
+
+/* The operands a walk enters: a chain's list, a repetition's or group's
+ * operand; none for leaves and literal chains. */
+static int32_t operand_count(const rx_node *node) {
+    if (node->kind == RX_CONCAT && node->lit != nullptr) return 0;
+    if (node->kind == RX_CONCAT || node->kind == RX_ALT) return node->flat_len;
+    return node->child != nullptr ? 1 : 0;
+}
+
+static rx_node *operand(const rx_node *node, int32_t i) {
+    return node->kind == RX_CONCAT || node->kind == RX_ALT ? node->flat[i] : node->child;
+}
+
+static inline int32_t width_of(const rx_node *node) { return node->memo; }
+static inline int32_t groups_of(const rx_node *node) { return node->memo_child; }
+
+/* The width and group facts of node from those of its operands. */
+static void node_facts(rx_node *node) {
+    int64_t width = 0;
+    int32_t groups = 0;
+    const int32_t count = operand_count(node);
+    if (node->kind == RX_CONCAT && node->lit != nullptr) {
+        width = node->lit_len;
+    } else if (is_byte_leaf(node)) {
+        width = 1;
+    } else if (node->kind == RX_CONCAT) {
+        for (int32_t i = 0; i < count; i++) {
+            groups |= groups_of(node->flat[i]);
+            if (width >= 0) width = width_of(node->flat[i]) < 0 ? -1 : width + width_of(node->flat[i]);
+        }
+    } else if (node->kind == RX_ALT) {
+        width = width_of(node->flat[0]);
+        for (int32_t i = 0; i < count; i++) {
+            groups |= groups_of(node->flat[i]);
+            if (width_of(node->flat[i]) != width) width = -1;
+        }
+    } else if (node->kind == RX_REPEAT) {
+        groups = groups_of(node->child);
+        const int32_t w = width_of(node->child);
+        width = node->max == 0
+                    ? 0
+                    : (w >= 0 && node->min == node->max ? static_cast<int64_t>(w) * node->min : -1);
+    } else if (node->kind == RX_GROUP) {
+        groups = node->group >= 1 && node->group <= RX_MAX_GROUPS ? 1 : groups_of(node->child);
+        width = width_of(node->child);
+    }
+    node->memo = width > WIDTH_CAP ? -1 : static_cast<int32_t>(width);
+    node->memo_child = groups;
+}
+
+/* Bottom up: the facts of every node the matcher enters. */
+static int gather_facts(rx_node *root, walk_stack *st) {
+    st->top = 0;
+    if (walk_push(st, root, 0) != 0) return -1;
+    while (st->top > 0) {
+        walk_item it = st->items[--st->top];
+        const int32_t count = operand_count(it.node);
+        if (it.done || count == 0) {
+            node_facts(it.node);
+            continue;
+        }
+        if (walk_push(st, it.node, 1) != 0) return -1;
+        for (int32_t i = 0; i < count; i++)
+            if (walk_push(st, operand(it.node, i), 0) != 0) return -1;
+    }
+    return 0;
+}
+
+/* Whether item i of a sequence begins a memo point: after an item of
+ * varying width, unless the rest is one simple item, which is matched
+ * quicker than a note is looked up; in the pattern's own sequence always,
+ * where a note of the rest failing after the first item rules out whole
+ * stretches of start positions (see rx_match_known_failures). */
+static int item_point(const rx_node *seq, int32_t i, int root) {
+    return i >= 1 && width_of(seq->flat[i - 1]) < 0 &&
+           (i + 1 < seq->flat_len || !is_simple_part(seq->flat[i]) || (root && i == 1));
+}
+
+/* Running counts of the points, runs, iteration runs and sequence item
+ * slots given out. */
+typedef struct point_counts {
+    int32_t points;
+    int32_t runs;
+    int32_t loops;
+    size_t items;
+} point_counts;
+
+/* The points of node, whose operands still hold their facts: only counted,
+ * or (assign) given out, which replaces node's own facts. */
+static void node_points(rx_prog *prog, rx_node *node, point_counts *c, int assign) {
+    uint8_t *groups = prog->point_groups;
+    if (assign) {
+        node->memo = -1;
+        node->memo_child = -1;
+    }
+    if (node->kind == RX_CONCAT && node->lit == nullptr) {
+        int32_t found = 0;
+        const int root = node == prog->root;
+        for (int32_t i = 1; i < node->flat_len; i++) found += item_point(node, i, root);
+        if (found == 0) return;
+        int32_t *ids = assign ? prog->memo_items + c->items : nullptr;
+        c->items += static_cast<size_t>(node->flat_len);
+        int32_t later = 0; /* whether the items from i on record a group */
+        for (int32_t i = node->flat_len - 1; i >= 0; i--) {
+            later |= groups_of(node->flat[i]);
+            const int32_t id = item_point(node, i, root) ? c->points++ : -1;
+            if (!assign) continue;
+            ids[i] = id;
+            if (id >= 0) groups[id] = static_cast<uint8_t>(later);
+        }
+        if (assign) node->memo_items = ids;
+        return;
+    }
+    if (node->kind != RX_REPEAT) return;
+    const rx_node *child = node->child;
+    if (is_byte_leaf(child)) {
+        if (!node->lazy && (node->max < 0 || node->max > 16)) {
+            if (assign) node->memo = c->runs;
+            c->runs++;
+        }
+        return;
+    }
+    if (is_leaf_part(child)) return; /* a zero-width leaf: at most one empty iteration */
+    const uint8_t g = static_cast<uint8_t>(groups_of(child));
+    const int greedy_unbounded = node->max < 0 && !node->lazy;
+    if (greedy_unbounded) {
+        if (assign) {
+            node->memo = c->loops;
+            prog->memo.loops[c->loops].groups = g;
+        }
+        c->loops++;
+    }
+    /* the operand alone, where the iterations from the minimum on do not
+     * already cover nearly all of them */
+    if (!is_simple_part(child) && !(greedy_unbounded && node->min <= 1) && !(node->lazy && node->min == 0)) {
+        if (assign) {
+            node->memo_child = c->points;
+            groups[c->points] = g;
+        }
+        c->points++;
+    }
+}
+
+/* Top down over the nodes the matcher enters, each before its operands. */
+static int give_points(rx_prog *prog, walk_stack *st, point_counts *c, int assign) {
+    st->top = 0;
+    if (walk_push(st, prog->root, 0) != 0) return -1;
+    while (st->top > 0) {
+        rx_node *node = st->items[--st->top].node;
+        node_points(prog, node, c, assign);
+        const int32_t count = operand_count(node);
+        for (int32_t i = 0; i < count; i++)
+            if (walk_push(st, operand(node, i), 0) != 0) return -1;
+    }
+    return 0;
+}
+
+/* The memo points of the compiled tree, and the blocks the memo needs: 0, or
+ * -1 when memory ran out. */
+static int compile_memo(rx_prog *prog) {
+    walk_stack st = {nullptr, 0, 0};
+    point_counts c = {0, 0, 0, 0};
+    int failed = gather_facts(prog->root, &st) != 0 || give_points(prog, &st, &c, 0) != 0;
+    if (!failed && (c.points > 0 || c.runs > 0 || c.loops > 0)) {
+        /* one zero-filled block: the iteration runs, the runs, the
+         * sequences' point lists, the points' group flags */
+        const size_t loops = static_cast<size_t>(c.loops) * sizeof(rx_loop);
+        const size_t runs = static_cast<size_t>(c.runs) * sizeof(rx_run);
+        const size_t size = loops + runs + c.items * sizeof(int32_t) + static_cast<size_t>(c.points);
+        prog->memo_block = rx_calloc(1, size);
+        failed = prog->memo_block == nullptr;
+        if (!failed) {
+            char *at = static_cast<char *>(prog->memo_block);
+            prog->memo.loops = reinterpret_cast<rx_loop *>(at);
+            prog->memo.runs = reinterpret_cast<rx_run *>(at + loops);
+            prog->memo_items = reinterpret_cast<int32_t *>(at + loops + runs);
+            prog->point_groups = reinterpret_cast<uint8_t *>(prog->memo_items + c.items);
+            prog->memo.loop_count = c.loops;
+            prog->memo.run_count = c.runs;
+            prog->memo.points = c.points;
+            prog->memo.point_groups = prog->point_groups;
+            for (int32_t i = 0; i < c.runs; i++) prog->memo.runs[i].lo = UINT64_MAX;
+        }
+    }
+    point_counts given = {0, 0, 0, 0};
+    if (!failed) failed = give_points(prog, &st, &given, 1) != 0;
+    free(st.items);
     return failed ? -1 : 0;
 }

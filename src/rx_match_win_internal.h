@@ -44,28 +44,41 @@ int rx_compile_tree(rx_prog *prog, const rx_parse_info *info);
 typedef struct cap_undo cap_undo;
 typedef struct mframe mframe;
 
-/* The matcher's state during one search, loaded from the thread-local
- * variables at its start and stored back at its end. */
+/* The matcher's state during one search: the call's budget and the
+ * thread's blocks, loaded at its start and stored back at its end, so that
+ * the hot loops touch no thread-local storage. */
 typedef struct mstate {
-    int32_t steps;
-    int32_t hit;
-    int32_t oom;
-    rx_caps *caps;
-    int32_t caps_clean; /* the record is all zero whenever the log is empty */
-    cap_undo *log;
-    int32_t logn;
-    int32_t logcap;
-    mframe *work;
-    size_t workcap;
+    int32_t steps;                     /* steps of the call's budget left */
+    int32_t hit;                       /* 1 once a step was refused: final for the call */
+    int32_t oom;                       /* 1 once the work stack or the undo log could not grow */
+    rx_caps *caps;                     /* the active capture record, or null */
+    int32_t caps_clean;                /* the record is all zero whenever the log is empty */
+    cap_undo *log;                     /* the capture undo log (the thread's block) ... */
+    int32_t logn;                      /* ... entries in use ... */
+    int32_t logcap;                    /* ... and allocated */
+    mframe *work;                      /* the work stack (the thread's block) ... */
+    size_t workcap;                    /* ... and its frames allocated */
+    rx_memo *memo;                     /* the prog's notes of this text */
+    int32_t newest[RX_MAX_GROUPS + 1]; /* per group, its newest entry in the log, or -1 */
 } mstate;
+
+/* Drops every note (the slots stay for the next text), for the searches of
+ * the text of n bytes at text; releases the memo's blocks. */
+void rx_memo_forget(rx_memo *mo, const void *text, uint64_t n);
+void rx_memo_release(rx_memo *mo);
+
+/* The first start at or after q that the matcher's notes do not show to
+ * fail (q when they show nothing). */
+uint64_t rx_match_known_failures(const mstate *ms, const rx_node *root, uint64_t q);
 
 /* Loads the thread's matcher blocks into ms (steps, hit and caps are the
  * caller's), and stores them back after the search. */
 void rx_match_begin(mstate *ms);
 void rx_match_end(const mstate *ms);
 
-/* Matches node at p: 1 with the end in *out, 0 when it does not match, -1
- * when the work stack or the undo log could not grow. */
+/* Matches node at p: RX_FOUND with the end in *out, RX_NONE, RX_OUT_OF_BUDGET
+ * when a step of the call was refused (a match reached so is none), or
+ * RX_OUT_OF_MEMORY when the work stack or the undo log could not grow. */
 int rx_match_node(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *out);
 
 /*
@@ -104,6 +117,7 @@ static inline void caps_reset(mstate *ms) {
     if (ms->caps_clean && ms->logn == 0) return;
     memset(ms->caps, 0, sizeof *ms->caps);
     ms->logn = 0;
+    for (int g = 0; g <= RX_MAX_GROUPS; g++) ms->newest[g] = -1;
     ms->caps_clean = 1;
 }
 
@@ -116,6 +130,19 @@ static inline int in_bits(const uint8_t *bits, uint8_t b) { return (bits[b >> 3]
 /* Leaves that consume exactly one byte, whatever the bytes around it. */
 static inline int is_byte_leaf(const rx_node *node) {
     return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
+}
+
+/* Leaves: the nodes that are no sequence, alternation, repetition or group. */
+static inline int is_leaf_part(const rx_node *node) {
+    return node->kind != RX_CONCAT && node->kind != RX_ALT && node->kind != RX_REPEAT &&
+           node->kind != RX_GROUP;
+}
+
+/* Leaves, literal chains and repetitions of a single leaf: the parts the
+ * matcher matches in place, without frames or captures. */
+static inline int is_simple_part(const rx_node *node) {
+    return is_leaf_part(node) || (node->kind == RX_REPEAT && is_leaf_part(node->child)) ||
+           (node->kind == RX_CONCAT && node->lit != nullptr);
 }
 
 /* Adds b to a set of bytes held as 32 bytes of bits (value v is bit v % 8

@@ -18,10 +18,9 @@
 #include "rx_platform.h"
 
 /* What the last search on this thread left, and its active record. */
-static RX_THREAD_LOCAL int32_t g_steps_left;    /* steps of the call's budget left */
-static RX_THREAD_LOCAL int32_t g_budget_hit;    /* a step was refused in the call */
-static RX_THREAD_LOCAL int32_t g_out_of_memory; /* the work stack or log could not grow */
-static RX_THREAD_LOCAL rx_caps *g_caps;         /* active capture record, or null */
+static RX_THREAD_LOCAL int32_t g_steps_left;  /* steps of the call's budget left */
+static RX_THREAD_LOCAL int32_t g_last_status; /* its status: RX_FOUND .. RX_OUT_OF_MEMORY */
+static RX_THREAD_LOCAL rx_caps *g_caps;       /* active capture record, or null */
 
 int32_t rx_engine_budget(uint64_t n, uint64_t nodes) {
     const uint64_t room = RX_STEPS_MAX - RX_STEPS_BASE;
@@ -43,43 +42,53 @@ static uint64_t skip_hopeless(mstate *ms, const rx_prog *prog, const uint8_t *t,
     }
 }
 
+/* One attempt at p, its step included: RX_FOUND (*end written), RX_NONE,
+ * RX_OUT_OF_BUDGET or RX_OUT_OF_MEMORY. */
+static int attempt(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *end) {
+    caps_reset(ms);
+    if (rx_spend_step(ms) != 0) return RX_OUT_OF_BUDGET;
+    return rx_match_node(ms, prog->root, t, n, p, end);
+}
+
 /*
- * Tries the start positions from start on: 1 with the first match's span, 0
- * when there is none, -1 when a step was refused (or memory ran out). The
- * analysis of the bytes that may begin a match is made only once a couple of
- * attempts have failed, so that searches that match at once do not pay for
- * it, and the prog keeps it for its later searches.
+ * Tries the start positions from start on, in order, until one matches: a
+ * status as attempt's, with *found the match's start. The analysis of the
+ * bytes that may begin a match is made only once a couple of attempts have
+ * failed, so that searches that match at once do not pay for it, and the
+ * prog keeps it for its later searches.
  */
 static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t start,
                           uint64_t *found, uint64_t *end) {
     int failures = 0;
     for (uint64_t p = start; p <= n; p++) {
         p = skip_hopeless(ms, prog, t, n, p);
-        if (ms->hit) return -1;
+        if (ms->hit) return RX_OUT_OF_BUDGET;
         if (p > n) break;
-        caps_reset(ms);
-        if (rx_spend_step(ms) == 0) {
-            int m = rx_match_node(ms, prog->root, t, n, p, end);
-            if (m < 0) return -1;
-            if (m > 0) {
-                *found = p;
-                return ms->hit ? -1 : 1;
-            }
+        /* starts the matcher's notes show to fail: one step each */
+        const uint64_t q = rx_match_known_failures(ms, prog->root, p);
+        if (q > p) {
+            if (charge_steps(ms, static_cast<int64_t>(q - p)) != 0) return RX_OUT_OF_BUDGET;
+            p = q - 1;
+            continue;
         }
-        if (ms->hit) return -1;
+        const int status = attempt(ms, prog, t, n, p, end);
+        if (status != RX_NONE) {
+            *found = p;
+            return status;
+        }
         if (prog->filter == RX_FILTER_UNKNOWN && ++failures == 2 && n - p >= 8)
             prog->filter = rx_prefilter_analyse(prog->root, &prog->first) ? RX_FILTER_BYTES : RX_FILTER_NONE;
     }
-    return 0;
+    return RX_NONE;
 }
 
 /*
- * One search of a prepared pattern, drawing on the prog's budget: 1 with the
- * match's span, 0 none, -1 when a step was refused in this call (or memory
- * ran out). A match found while some step of the call was refused is no
- * match: the search fails instead. With the prog anchored only offset 0 is
- * tried. The active record is installed for the call and the previous one
- * put back on every way out.
+ * One search of a prepared pattern, drawing on the prog's budget: RX_FOUND
+ * with the match's span, RX_NONE, or a failure status: RX_OUT_OF_BUDGET when
+ * a step was refused in this call (a match reached after a refusal is no
+ * match), RX_OUT_OF_MEMORY. With the prog anchored only offset 0 is tried.
+ * The active record is installed for the call and the previous one put back
+ * on every way out.
  */
 static int run_search(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                       uint64_t *out_end, rx_caps *caps) {
@@ -89,40 +98,35 @@ static int run_search(rx_prog *prog, const char *text, uint64_t n, uint64_t star
     ms.steps = prog->steps_left;
     ms.hit = prog->budget_hit;
     ms.caps = caps;
+    ms.memo = &prog->memo;
+    /* the notes hold for one text, and ends of parts that record groups
+     * only while no record is active */
+    if (prog->memo.text != text || prog->memo.n != n || (caps != nullptr && prog->memo.group_ends))
+        rx_memo_forget(&prog->memo, text, n);
     rx_match_begin(&ms);
     rx_caps *saved = g_caps;
     g_caps = caps;
     caps_reset(&ms);
 
-    int result = 0;
+    int status = RX_NONE;
     uint64_t end = 0, found = 0;
-    if (ms.hit) {
-        result = -1;
-    } else if (prog->anchored) {
-        if (start == 0 && rx_spend_step(&ms) == 0) {
-            int m = rx_match_node(&ms, prog->root, t, n, 0, &end);
-            if (m < 0)
-                result = -1;
-            else if (m > 0)
-                result = ms.hit ? -1 : 1;
-        }
-        if (result == 0 && ms.hit) result = -1;
-    } else {
-        result = scan_positions(&ms, prog, t, n, start, &found, &end);
-    }
+    if (ms.hit)
+        status = RX_OUT_OF_BUDGET;
+    else if (!prog->anchored)
+        status = scan_positions(&ms, prog, t, n, start, &found, &end);
+    else if (start == 0)
+        status = attempt(&ms, prog, t, n, 0, &end);
     g_caps = saved;
     rx_match_end(&ms);
     prog->steps_left = ms.steps;
     prog->budget_hit = ms.hit;
     g_steps_left = ms.steps;
-    g_budget_hit = ms.hit;
-    g_out_of_memory = ms.oom;
-    if (ms.oom) result = RX_OUT_OF_MEMORY;
-    if (result == 1) {
+    g_last_status = status;
+    if (status == RX_FOUND) {
         *out_start = found;
         *out_end = end;
     }
-    return result;
+    return status;
 }
 
 /* Parse, arm a budget of its own, search, free. The other three entry
@@ -152,11 +156,16 @@ int rx_nfa_find_caps(const char *pattern, const char *text, uint64_t n, uint64_t
     return rx_engine_find_caps(pattern, text, n, start, out_start, out_end, caps);
 }
 
-const char *rx_engine_last_error(void) {
-    if (g_out_of_memory) return "out of memory";
-    if (g_budget_hit) return "backtracking limit reached";
-    return "match engine error";
+/* The one place where a search's failure status becomes its text. */
+const char *rx_engine_status_message(int status) {
+    switch (status) {
+    case RX_OUT_OF_MEMORY: return "out of memory";
+    case RX_OUT_OF_BUDGET: return "backtracking limit reached";
+    default: return "match engine error";
+    }
 }
+
+const char *rx_engine_last_error(void) { return rx_engine_status_message(g_last_status); }
 
 /* A literal in one case is found with memchr and memcmp; otherwise the
  * fixed-width lead, or the run and its next byte, or (once attempts fail)
@@ -215,6 +224,7 @@ static void forget_seen(rx_prog *prog) {
 void rx_engine_arm(rx_prog *prog, uint64_t n) {
     arm_budget(prog, n);
     forget_seen(prog);
+    rx_memo_forget(&prog->memo, nullptr, 0);
 }
 
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
@@ -222,6 +232,7 @@ uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
     uint64_t n = prog->filter == RX_FILTER_LITERAL ? rx_prefilter_measure(prog, text, limit)
                                                    : strnlen(text, static_cast<size_t>(limit + 1));
     arm_budget(prog, n);
+    rx_memo_forget(&prog->memo, nullptr, 0);
     return n;
 }
 
@@ -234,6 +245,12 @@ void rx_engine_release(rx_prog *prog) {
     prog->lits = nullptr;
     free(prog->picks);
     prog->picks = nullptr;
+    rx_memo_release(&prog->memo);
+    free(prog->memo_block);
+    prog->memo_block = nullptr;
+    prog->memo_items = nullptr;
+    prog->point_groups = nullptr;
+    memset(&prog->memo, 0, sizeof prog->memo);
     free(prog->first.second);
     prog->first.second = nullptr;
     free(prog->seen);

@@ -281,13 +281,15 @@ TEST(RxTest, OnlySixteenGroupsAreReported) {
     EXPECT_EQ(test_answer(pattern, text), answer_of({match_obj(0, 17, text, groups)}));
 }
 
-/* A pattern and text whose call runs out of budget: a*b spends (n + 1)(n + 5)
- * steps over n bytes "a", against 12n + 1,000,000. */
-const char RUNS_OUT_PATTERN[] = "a*b";
-const std::string RUNS_OUT_TEXT(1004, 'a');
+/* A pattern and text whose call runs out of budget: from every start the
+ * bounded repetition walks the rest of the run again (its iterations depend
+ * on how many came before, so they are not remembered), about n * n steps
+ * over n bytes "a", against 14n + 1,000,000. */
+const char RUNS_OUT_PATTERN[] = "(?:a|b){0,5000}c";
+const std::string RUNS_OUT_TEXT(1500, 'a');
 
 TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
-    const std::string a3000(3000, 'a'), a800(800, 'a');
+    const std::string a3000(3000, 'a'), a800(800, 'a'), a900(900, 'a');
     std::string word;
     for (int i = 0; i < 3000; ++i) word += "ab9_Z"[i % 5];
     std::string alternatives = "(?:(?:";
@@ -302,20 +304,23 @@ TEST(RxTest, LongRepetitionsAndTheBudgetOfACall) {
          answer_of({match_obj(0, 3000, a3000, group_obj(1, 2999, 3000, "a")), match_obj(3000, 3000, "")})},
         {"b|a*", "b" + a3000,
          answer_of({match_obj(0, 1, "b"), match_obj(1, 3001, a3000), match_obj(3001, 3001, "")})},
-        /* the smallest run of "a" on which a*b runs out, and one byte less */
-        {"a*b", std::string(1003, 'a'), R"({"matches":[]})"},
+        /* work linear in the text: a start inside a run the first start
+         * walked ends where that start's run ended */
+        {"a*b", std::string(1004, 'a'), R"({"matches":[]})"},
+        {"(?:a|b)*c", std::string(5000, 'b'), R"({"matches":[]})"},
+        {"a*c|b", a800 + "b" + a800, answer_of({match_obj(800, 801, "b")})},
+        {"(a|aa)*c", std::string(1500, 'a'), R"({"matches":[]})"},
         {RUNS_OUT_PATTERN, RUNS_OUT_TEXT, LIMIT_REACHED},
-        {"(?:a|b)*c", std::string(5000, 'b'), LIMIT_REACHED},
         /* one budget for the call: each search alone fits, the second finds
          * the budget used by the first */
-        {"a*c|b", a800 + "b", answer_of({match_obj(800, 801, "b")})},
-        {"a*c|b", a800, R"({"matches":[]})"},
-        {"a*c|b", a800 + "b" + a800, LIMIT_REACHED},
+        {"(?:a|b){0,2000}c|d", a900 + "d", answer_of({match_obj(900, 901, "d")})},
+        {"(?:a|b){0,2000}c|d", a900, R"({"matches":[]})"},
+        {"(?:a|b){0,2000}c|d", a900 + "d" + a900, LIMIT_REACHED},
         /* every search matches the empty string after 600,000 steps */
         {alternatives, std::string(3700, 'x'), LIMIT_REACHED},
     });
-    /* a*b over 2000 "a" after the match "b": the second search runs out */
-    EXPECT_EQ(test_answer("a*b", "b" + std::string(2000, 'a')), LIMIT_REACHED);
+    /* after the match "d", the second search runs out */
+    EXPECT_EQ(test_answer("(?:a|b){0,5000}c|d", "d" + std::string(2000, 'a')), LIMIT_REACHED);
 }
 
 /* Searches of everyday kinds over 10 MiB of text shaped like prose and logs:

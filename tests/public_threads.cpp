@@ -286,12 +286,12 @@ TEST(SmallStack, TenMebibyteTexts) {
         const std::string replaced = or_null(rx_replace_preview("c", text.c_str(), ""));
         EXPECT_TRUE(krx_test::same_long_text(replaced, "{\"result\":\"" + std::string(LIMIT - 10, 'b') +
                                                            "\",\"count\":10}"));
-        /* Repetitions over the whole text answer; searches that would take
-         * quadratic time end at the budget, not in a crash. */
+        /* Repetitions over the whole text answer, and so does a repetition
+         * of groups that every start meets again: work linear in the text. */
         EXPECT_TRUE(
             krx_test::same_long_text(or_null(rx_test("\\w*$", text.c_str())),
                                      matches_of({match_obj(0, LIMIT, text), match_obj(LIMIT, LIMIT, "")})));
-        EXPECT_EQ(or_null(rx_test("(?:(b)|c)*x", text.c_str())), "null: backtracking limit reached");
+        EXPECT_EQ(or_null(rx_test("(?:(b)|c)*x", text.c_str())), R"({"matches":[]})");
         std::string ab;
         for (int i = 0; i < LIMIT / 2; ++i) ab += "ab";
         EXPECT_TRUE(

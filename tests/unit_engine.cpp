@@ -360,15 +360,21 @@ TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
     /* Runs out: -1, the flag set, steps used up. */
     Outcome o = search("(a*)*b", rep('a', 200));
     EXPECT_EQ(o.r, 0); /* each start fails fast: a* commits, no exponential blow-up */
+    /* Linear: each start meets the runs and the repetition's iterations
+     * the first start walked, and answers them from the memo. */
     o = search("(?:a|aa)*c", rep('a', 1000));
+    EXPECT_EQ(o.r, 0);
+    std::string long_text = rep('a', 100000) + "b";
+    o = search("(?:a*a*a*a*a*a*)*c", long_text);
+    EXPECT_EQ(o.r, 0);
+    o = search("(a|aa)*c", rep('a', 1000));
+    EXPECT_EQ(o.r, 0);
+    /* ... but a bounded repetition's iterations depend on how many came
+     * before: every start walks the rest of the run again. */
+    o = search("(?:a|b){0,5000}c", rep('a', 1500));
     EXPECT_EQ(o.r, -1);
     EXPECT_EQ(o.error, "backtracking limit reached");
     EXPECT_EQ(o.steps, 0);
-
-    std::string long_text = rep('a', 100000) + "b";
-    o = search("(?:a*a*a*a*a*a*)*c", long_text);
-    EXPECT_EQ(o.r, -1);
-    EXPECT_EQ(o.error, "backtracking limit reached");
 
     /* A pattern that does not parse leaves the flag as the last search left it. */
     uint64_t s = 0, e = 0;
@@ -391,7 +397,7 @@ TEST(Search, BudgetExhaustionAndTheStateAfterEachOutcome) {
     s = 5;
     e = 6;
     std::string t = rep('a', 3000);
-    EXPECT_EQ(rx_engine_find("(?:a+b|a)*", t.c_str(), t.size(), 0, &s, &e), -1);
+    EXPECT_EQ(rx_engine_find("(?:(?:a|b){0,3000}x|a)*", t.c_str(), t.size(), 0, &s, &e), -1);
     EXPECT_EQ(s, 5u);
     EXPECT_EQ(e, 6u);
     EXPECT_STREQ(rx_engine_last_error(), "backtracking limit reached");
@@ -429,17 +435,17 @@ TEST(Search, BudgetFormula) {
 TEST(Search, OneBudgetPerCall) {
     rx_prog prog;
     char err[128];
-    ASSERT_EQ(rx_engine_prepare("a*c|b", &prog, err, sizeof err), 0);
-    const std::string t = rep('a', 800) + "b" + rep('a', 800);
+    ASSERT_EQ(rx_engine_prepare("(?:a|b){0,2000}c|d", &prog, err, sizeof err), 0);
+    const std::string t = rep('a', 900) + "d" + rep('a', 900);
     uint64_t s = 0, e = 0;
     EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), 0, &s, &e, nullptr), 1);
-    EXPECT_EQ(s, 800u);
-    EXPECT_EQ(e, 801u);
-    EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), 801, &s, &e, nullptr), -1);
+    EXPECT_EQ(s, 900u);
+    EXPECT_EQ(e, 901u);
+    EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), 901, &s, &e, nullptr), -1);
     EXPECT_STREQ(rx_engine_last_error(), "backtracking limit reached");
     EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), t.size(), &s, &e, nullptr), -1);
     rx_engine_arm(&prog, t.size());
-    EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), 801, &s, &e, nullptr), 0);
+    EXPECT_EQ(rx_engine_find_prog(&prog, t.data(), t.size(), 901, &s, &e, nullptr), 0);
     EXPECT_STREQ(rx_engine_last_error(), "match engine error");
     rx_engine_release(&prog);
 }
@@ -614,7 +620,8 @@ TEST(Limits, TenMebibyteTexts) {
         {"(q)|r", 0, 0, 0},
         {"$", 1, n, n},
         {"(?:x|z)y", 1, n - 4, n - 2},
-        {"x*y", -1, 0, 0}, /* 12 steps per byte do not cover the long runs of x */
+        /* a start inside a run of x ends where the run's first start ended */
+        {"x*y", 1, (n - 4) / 97 * 97 + 1, n - 2},
     };
     for (const Big &b : cases) {
         Outcome o;
