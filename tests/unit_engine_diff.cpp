@@ -1016,9 +1016,9 @@ TEST(EngineDiff, GeneratedLongTexts) {
                    follower that fails after it, so the memo answers most of
                    them; shared prefixes make the alternatives retry */
                 static const char *const shapes[][3] = {
-                    {"(?:", ")*x", ""},       {"(", ")+$", ""},         {"(?:", ")*?b", ""},
-                    {"((?:", ")*)*c", ""},    {"(?:", "|a)*\\b", ""},   {"(?:", ")+\x01", ""},
-                    {"(?:", ")*(?:", ")\x02"}, {"(", "|", "a)*\x03"}, {"(?:(", ")|(", ")x)*y"},
+                    {"(?:", ")*x", ""},          {"(", ")+$", ""},       {"(?:", ")*?b", ""},
+                    {"((?:", ")*)*c", ""},       {"(?:", "|a)*\\b", ""}, {"(?:", ")+\x01", ""},
+                    {"(?:", ")*(?:", ")\x02"},   {"(", "|", "a)*\x03"},  {"(?:(", ")|(", ")x)*y"},
                     {"[^\x04]*(?:", ")\x04", ""}};
                 uint32_t k = pg_below(&rng, 10);
                 p = shapes[k][0] + p + shapes[k][1] + (shapes[k][2][0] ? p + shapes[k][2] : "");
