@@ -81,7 +81,9 @@ static int bs_meet(const bset *a, const bset *b) {
     bset r = bs_and(a, b);
     return !bs_empty(&r);
 }
-static int bs_same(const bset *a, const bset *b) { return memcmp(a->w, b->w, sizeof a->w) == 0 && a->edge == b->edge; }
+static int bs_same(const bset *a, const bset *b) {
+    return memcmp(a->w, b->w, sizeof a->w) == 0 && a->edge == b->edge;
+}
 static int bs_subset(const bset *a, const bset *b) {
     bset r = bs_minus(a, b);
     return bs_empty(&r);
@@ -332,7 +334,8 @@ static void sm_rep(const rx_node *rep, int32_t id, const sm *x, sm *r) {
 /* What is left of a repetition after an iteration: more iterations or none. */
 static void sm_rest(const sm *x, sm *r) {
     sm_accept(r);
-    if (x->cons) add_cons(r, &x->first, x->src_first, &x->last, &x->after, x->src_after, &x->cprev, x->src_cprev);
+    if (x->cons)
+        add_cons(r, &x->first, x->src_first, &x->last, &x->after, x->src_after, &x->cprev, x->src_cprev);
 }
 
 /* ---- the numbered tree ----------------------------------------------------------- */
@@ -341,7 +344,7 @@ typedef struct ctx {
     bset prev; /* bytes that can stand before the node's start (edge BOT) */
     bset next; /* bytes that can stand at it (edge EOT) */
     int32_t src_next;
-    sm after; /* what must match after it, up to its failure boundary */
+    sm after;          /* what must match after it, up to its failure boundary */
     uint8_t loop_body; /* the node is (inside groups) the body of a loop */
 } ctx;
 
@@ -679,7 +682,7 @@ static const char EFFECT_DIALECT[] = "dialect";
 typedef struct linter {
     ana a;
     rx_lint *out;
-    int failed; /* memory ran out */
+    int failed;    /* memory ran out */
     uint8_t *skip; /* nodes inside a part already reported */
 } linter;
 
@@ -713,7 +716,8 @@ static rx_finding *add_finding(linter *L, const char *code, const char *effect, 
 
 /* Adds a suggestion (both texts heap, or null when memory ran out). */
 static void add_suggestion(linter *L, rx_finding *f, char *pattern, char *meaning) {
-    if (f == nullptr || pattern == nullptr || meaning == nullptr || f->suggestion_count == RX_SUGGESTIONS_MAX) {
+    if (f == nullptr || pattern == nullptr || meaning == nullptr ||
+        f->suggestion_count == RX_SUGGESTIONS_MAX) {
         if (pattern == nullptr || meaning == nullptr) L->failed = 1;
         free(pattern);
         free(meaning);
@@ -875,24 +879,28 @@ static void tx_why(text *t, const ana *a, const why *w) {
         const int multi = (c->flags & RX_FLAG_M) != 0;
         tx_node(t, a, w->culprit);
         if (c->anchor == 1)
-            tx_puts(t, multi ? " matches only at the start of the text or after a line feed, and the byte before "
-                               "it here can never be one"
-                             : " matches only at the start of the text (there is no (?m)), and here a byte is "
-                               "always matched before it");
+            tx_puts(
+                t, multi ? " matches only at the start of the text or after a line feed, and the byte before "
+                           "it here can never be one"
+                         : " matches only at the start of the text (there is no (?m)), and here a byte is "
+                           "always matched before it");
         else
-            tx_puts(t, multi ? " matches only at the end of the text or before a line feed, and the byte after it "
-                               "here can never be one"
-                             : " matches only at the end of the text (there is no (?m)), and here a byte must "
-                               "still match after it");
+            tx_puts(t,
+                    multi
+                        ? " matches only at the end of the text or before a line feed, and the byte after it "
+                          "here can never be one"
+                        : " matches only at the end of the text (there is no (?m)), and here a byte must "
+                          "still match after it");
         return;
     }
     if (w->culprit >= 0 && a->node[w->culprit]->kind == RX_WORDB) {
         tx_node(t, a, w->culprit);
-        tx_puts(t, a->node[w->culprit]->not_boundary
-                       ? " needs a word byte on both sides or on neither, and the bytes around it here are one "
-                         "word byte and one other"
-                       : " needs a word byte on one side and another byte on the other, and the bytes around "
-                         "it here are both word bytes or both not");
+        tx_puts(t,
+                a->node[w->culprit]->not_boundary
+                    ? " needs a word byte on both sides or on neither, and the bytes around it here are one "
+                      "word byte and one other"
+                    : " needs a word byte on one side and another byte on the other, and the bytes around "
+                      "it here are both word bytes or both not");
         return;
     }
     if (strcmp(w->code, "reversed-count") == 0) {
@@ -1031,7 +1039,8 @@ static int begins_within(const ana *a, int32_t id, const bset *want, int k) {
             if (top + 2 > PREFIX_MAX) return 0;
             stack[top++] = a->right[n];
             stack[top++] = n + 1;
-        } else if (x->kind == RX_REPEAT && is_byte(a, n + 1) && x->min >= 1 && (x->max < 0 || x->max >= x->min)) {
+        } else if (x->kind == RX_REPEAT && is_byte(a, n + 1) && x->min >= 1 &&
+                   (x->max < 0 || x->max >= x->min)) {
             bset b = leaf_bytes(a->node[n + 1]);
             for (int32_t i = 0; i < x->min && pos < k; i++)
                 if (!bs_subset(&b, &want[pos++])) return 0;
@@ -1080,18 +1089,14 @@ static void suggest_loop(linter *L, rx_finding *f, const int32_t *ops, int m) {
     tx_put(&t, a->pattern, a->node[ops[0]]->span_start);
     for (int k = 0; k < m; k++) {
         const rx_node *body = a->node[ops[k] + 1];
-        if (k > 0) tx_put(&t, a->pattern + a->node[ops[k - 1]]->span_end,
-                          a->node[ops[k]]->span_start - a->node[ops[k - 1]]->span_end);
+        if (k > 0)
+            tx_put(&t, a->pattern + a->node[ops[k - 1]]->span_end,
+                   a->node[ops[k]]->span_start - a->node[ops[k - 1]]->span_end);
         tx_put(&t, a->pattern + body->span_start, body->span_end - body->span_start);
     }
     tx_puts(&t, a->pattern + a->node[ops[m - 1]]->span_end);
-    char *sugg = tx_take(&t);
-    if (sugg == nullptr || !commit_safe(sugg)) {
-        if (sugg == nullptr) L->failed = 1;
-        free(sugg);
-        return;
-    }
-    add_suggestion(L, f, sugg, dup_text("any mix of what the alternatives take, as other engines do"));
+    /* (other engines end such a loop at an empty iteration too) */
+    add_suggestion(L, f, tx_take(&t), dup_text("any mix of what the alternatives take"));
 }
 
 #define ALT_OPS_MAX 4096
@@ -1114,11 +1119,21 @@ static int alt_operands(const ana *a, int32_t top, int32_t *ops, int max) {
     return m;
 }
 
+/* The span of a part to take out: a non-capturing group around exactly it
+ * goes with it. */
+static void part_span(const ana *a, int32_t id, uint32_t *start, uint32_t *end) {
+    uint32_t s = a->node[id]->span_start, e = a->node[id]->span_end;
+    while (s >= 3 && memcmp(a->pattern + s - 3, "(?:", 3) == 0 && a->pattern[e] == ')') s -= 3, e++;
+    *start = s;
+    *end = e;
+}
+
 static void check_alternation(linter *L, int32_t top) {
     const ana *a = &L->a;
     int32_t *ops = static_cast<int32_t *>(rx_malloc(ALT_OPS_MAX * sizeof *ops));
     uint8_t *dead = static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1));
-    uint8_t *kind = static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1)); /* 1 shadowed, 2 fails, 3 fails after */
+    uint8_t *kind =
+        static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1)); /* 1 shadowed, 2 fails, 3 fails after */
     int32_t *by = static_cast<int32_t *>(rx_malloc(ALT_OPS_MAX * sizeof *by));
     if (ops == nullptr || dead == nullptr || kind == nullptr || by == nullptr) {
         L->failed = 1;
@@ -1129,7 +1144,7 @@ static void check_alternation(linter *L, int32_t top) {
         int ndead = 0;
         for (int j = 0; j < m; j++) {
             int h = 0;
-            by[j] = j > 0 ? shadow_of(a, ops, dead, j, &h) : -1;
+            by[j] = j > 0 && sm_feasible(&a->sum[ops[j]]) ? shadow_of(a, ops, dead, j, &h) : -1;
             if (by[j] >= 0) {
                 kind[j] = static_cast<uint8_t>(h == 0 && a->cx[top].loop_body && a->sum[by[j]].empty ? 4 : 1);
                 dead[j] = 1;
@@ -1158,6 +1173,8 @@ static void check_alternation(linter *L, int32_t top) {
             const int32_t o = ops[j];
             text t = {nullptr, 0, 0, 0};
             rx_finding *f = nullptr;
+            uint32_t ps, pe;
+            part_span(a, o, &ps, &pe);
             if (kind[j] == 1 || kind[j] == 4) {
                 tx_node(&t, a, o);
                 tx_puts(&t, " is never used: ");
@@ -1168,8 +1185,8 @@ static void check_alternation(linter *L, int32_t top) {
                 tx_puts(&t, kind[j] == 4 ? " before it can match the empty string, so in this loop it always "
                                            "matches, and the loop ends where it takes nothing"
                                          : " before it always matches where it could");
-                f = add_finding(L, kind[j] == 4 ? "nullable-loop" : "shadowed-alternative", EFFECT_DEAD,
-                                a->node[o]->span_start, a->node[o]->span_end, tx_take(&t));
+                f = add_finding(L, kind[j] == 4 ? "nullable-loop" : "shadowed-alternative", EFFECT_DEAD, ps,
+                                pe, tx_take(&t));
                 if (kind[j] == 4 && a->node[a->parent[top]]->kind == RX_REPEAT) suggest_loop(L, f, ops, m);
             } else if (kind[j] == 2 || kind[j] == 3) {
                 why w;
@@ -1178,8 +1195,7 @@ static void check_alternation(linter *L, int32_t top) {
                 tx_puts(&t, dead[j] ? ": this alternative is never used"
                                     : ": when this alternative matches, the match fails here, and the "
                                       "alternatives after it are not tried");
-                f = add_finding(L, w.code, dead[j] ? EFFECT_DEAD : EFFECT_NOTE, a->node[o]->span_start,
-                                a->node[o]->span_end, tx_take(&t));
+                f = add_finding(L, w.code, dead[j] ? EFFECT_DEAD : EFFECT_NOTE, ps, pe, tx_take(&t));
                 if (f != nullptr && is_run(a, w.culprit)) suggest_run(L, f, w.culprit, w.follower);
             }
             if (kind[j] != 0) L->skip[o] = 1;
@@ -1209,7 +1225,8 @@ static void check_lazy(linter *L, int32_t id) {
     rx_finding *f = add_finding(L, "lazy-minimum", EFFECT_NOTE, x->span_start, x->span_end, tx_take(&t));
     /* C*?T: up to the first T */
     const int32_t follower = next_item(a, id);
-    if (f == nullptr || !is_byte(a, follower) || !is_byte(a, id + 1) || !follows_directly(a, id, follower)) return;
+    if (f == nullptr || !is_byte(a, follower) || !is_byte(a, id + 1) || !follows_directly(a, id, follower))
+        return;
     const rx_node *atom = a->node[id + 1], *tn = a->node[follower];
     bset s = leaf_bytes(atom), tb = leaf_bytes(tn);
     for (int wide = 0; wide < 2; wide++) {
@@ -1234,7 +1251,8 @@ static void check_lazy(linter *L, int32_t id) {
             return;
         }
         /* as other engines do only where nothing may follow the T */
-        const int last = tn->span_end == strlen(a->pattern) && a->parent[follower] == 0 && a->right[0] == follower && !wide;
+        const int last = tn->span_end == strlen(a->pattern) && a->parent[follower] == 0 &&
+                         a->right[0] == follower && !wide;
         tx_puts(&mean, "up to the first ");
         tx_node(&mean, a, follower);
         if (wide) tx_puts(&mean, ", across line feeds too");
@@ -1392,20 +1410,34 @@ typedef struct escape_meaning {
 
 /* What an escape of a letter or digit stands for in other dialects. */
 static const escape_meaning ESCAPES[] = {
-    {'n', "a line feed"},          {'t', "a tab"},
-    {'r', "a carriage return"},    {'f', "a form feed"},
-    {'v', "a vertical tab"},       {'a', "a bell"},
-    {'e', "an escape"},            {'0', "a NUL byte"},
-    {'x', "a hexadecimal escape"}, {'u', "a Unicode escape"},
-    {'U', "a Unicode escape"},     {'p', "a Unicode property"},
-    {'P', "a Unicode property"},   {'A', "the start of the text"},
-    {'z', "the end of the text"},  {'Z', "the end of the text"},
-    {'Q', "the start of a quoted run"}, {'E', "the end of a quoted run"},
-    {'G', "the end of the last match"}, {'K', "a reset of the match start"},
-    {'h', "a horizontal space"},   {'H', "a byte that is no horizontal space"},
-    {'R', "a line break"},         {'N', "a byte that is no line feed"},
-    {'c', "a control character"},  {'k', "a named back-reference"},
-    {'g', "a back-reference"},     {'o', "an octal escape"},
+    {'n', "a line feed"},
+    {'t', "a tab"},
+    {'r', "a carriage return"},
+    {'f', "a form feed"},
+    {'v', "a vertical tab"},
+    {'a', "a bell"},
+    {'e', "an escape"},
+    {'0', "a NUL byte"},
+    {'x', "a hexadecimal escape"},
+    {'u', "a Unicode escape"},
+    {'U', "a Unicode escape"},
+    {'p', "a Unicode property"},
+    {'P', "a Unicode property"},
+    {'A', "the start of the text"},
+    {'z', "the end of the text"},
+    {'Z', "the end of the text"},
+    {'Q', "the start of a quoted run"},
+    {'E', "the end of a quoted run"},
+    {'G', "the end of the last match"},
+    {'K', "a reset of the match start"},
+    {'h', "a horizontal space"},
+    {'H', "a byte that is no horizontal space"},
+    {'R', "a line break"},
+    {'N', "a byte that is no line feed"},
+    {'c', "a control character"},
+    {'k', "a named back-reference"},
+    {'g', "a back-reference"},
+    {'o', "an octal escape"},
 };
 
 static void dialect_findings(linter *L, const char *pattern, const rx_parse_notes *notes) {
@@ -1433,7 +1465,8 @@ static void dialect_findings(linter *L, const char *pattern, const rx_parse_note
             if (f->byte == 0) {
                 tx_puts(&t, "\\] inside brackets is a backslash here, and that ']' ends the set");
             } else {
-                tx_puts(&t, "\\"), tx_puts(&t, c), tx_puts(&t, " inside brackets is a backslash and the byte '");
+                tx_puts(&t, "\\"), tx_puts(&t, c),
+                    tx_puts(&t, " inside brackets is a backslash and the byte '");
                 tx_puts(&t, c), tx_puts(&t, "' here, not an escape");
             }
         } else if (f->kind == RX_FACT_CLASS_POSIX) {
@@ -1458,8 +1491,9 @@ static char *trap_hint(const char *pattern, const rx_parse_notes *n) {
     tx_put(&t, pattern + n->trap_start, n->trap_end - n->trap_start);
     switch (n->trap) {
     case RX_TRAP_LATE_FLAGS:
-        tx_puts(&t, " is a flag group after the start: flags count only in one group at the very start of the "
-                    "pattern, so here it is an error");
+        tx_puts(&t,
+                " is a flag group after the start: flags count only in one group at the very start of the "
+                "pattern, so here it is an error");
         break;
     case RX_TRAP_OTHER_FLAGS:
     case RX_TRAP_SCOPED_FLAGS:
@@ -1476,8 +1510,9 @@ static char *trap_hint(const char *pattern, const rx_parse_notes *n) {
         break;
     case RX_TRAP_COMMENT: tx_puts(&t, " is a comment elsewhere: there are no comments here"); break;
     default:
-        tx_puts(&t, " after a quantifier makes it possessive elsewhere: here every repetition keeps what it took "
-                    "anyway, so leave the + out");
+        tx_puts(&t,
+                " after a quantifier makes it possessive elsewhere: here every repetition keeps what it took "
+                "anyway, so leave the + out");
         break;
     }
     return tx_take(&t);
@@ -1670,7 +1705,9 @@ static char *describe_leaf(const explainer *E, const rx_node *x) {
         switch (p[1]) {
         case 'd': s = "a digit (0 to 9)"; break;
         case 'D': s = "a byte that is no digit"; break;
-        case 's': s = "a white-space byte (space, tab, line feed, vertical tab, form feed, carriage return)"; break;
+        case 's':
+            s = "a white-space byte (space, tab, line feed, vertical tab, form feed, carriage return)";
+            break;
         case 'S': s = "a byte that is no white space"; break;
         case 'w': s = "a word byte (a letter, a digit or _)"; break;
         default: s = "a byte that is no word byte"; break;
@@ -1684,8 +1721,9 @@ static char *describe_leaf(const explainer *E, const rx_node *x) {
         s = (x->flags & RX_FLAG_M) ? "the end of the text or of a line (before a line feed)"
                                    : "the end of the text (not before a final line feed)";
     } else if (x->kind == RX_WORDB) {
-        s = x->not_boundary ? "not at a word boundary: word bytes on both sides or on neither"
-                            : "a word boundary: a word byte on one side and another byte (or the edge) on the other";
+        s = x->not_boundary
+                ? "not at a word boundary: word bytes on both sides or on neither"
+                : "a word boundary: a word byte on one side and another byte (or the edge) on the other";
     }
     text t = {nullptr, 0, 0, 0};
     if (s != nullptr) tx_puts(&t, s);
@@ -1742,8 +1780,9 @@ static int push_chain(xstack *s, xstack *tmp, const rx_node *top, int32_t parent
     /* tmp holds the operands last first: push them in that order */
     for (size_t i = 0; i < tmp->n; i++) {
         xframe f = tmp->f[i];
-        if (top->kind == RX_CONCAT && f.node->kind == RX_CHAR && s->n > 0 && s->f[s->n - 1].node->kind == RX_CHAR &&
-            s->f[s->n - 1].parent == parent && s->f[s->n - 1].depth == depth && s->f[s->n - 1].count > 0 && i > 0 &&
+        if (top->kind == RX_CONCAT && f.node->kind == RX_CHAR && s->n > 0 &&
+            s->f[s->n - 1].node->kind == RX_CHAR && s->f[s->n - 1].parent == parent &&
+            s->f[s->n - 1].depth == depth && s->f[s->n - 1].count > 0 && i > 0 &&
             s->f[s->n - 1].node->span_start == f.node->span_end) {
             s->f[s->n - 1].node = f.node; /* extend the run leftwards */
             s->f[s->n - 1].count++;
@@ -1756,8 +1795,9 @@ static int push_chain(xstack *s, xstack *tmp, const rx_node *top, int32_t parent
 
 static void explain_tree(explainer *E, const rx_node *root, uint32_t body, uint32_t len) {
     text t = {nullptr, 0, 0, 0};
-    tx_puts(&t, "the pattern: tried at each start position from the left; the first position where it matches "
-                "wins, and every part keeps the first match it finds");
+    tx_puts(&t,
+            "the pattern: tried at each start position from the left; the first position where it matches "
+            "wins, and every part keeps the first match it finds");
     int32_t top = add_explained(E, "pattern", 0, len, -1, 0, tx_take(&t));
     if (top < 0) return;
     if (body > 0) {
@@ -1779,7 +1819,8 @@ static void explain_tree(explainer *E, const rx_node *root, uint32_t body, uint3
             continue;
         }
         int32_t me = -1;
-        if (x->kind == RX_CHAR && f.count >= 1 && !(x->kind == RX_CHAR && x->ch == 0 && x->span_start == x->span_end)) {
+        if (x->kind == RX_CHAR && f.count >= 1 &&
+            !(x->kind == RX_CHAR && x->ch == 0 && x->span_start == x->span_end)) {
             uint32_t end = f.count > 1 ? f.last->span_end : x->span_end;
             text d = {nullptr, 0, 0, 0};
             tx_puts(&d, f.count > 1 ? "the bytes " : "the byte ");
@@ -1788,13 +1829,14 @@ static void explain_tree(explainer *E, const rx_node *root, uint32_t body, uint3
             add_explained(E, "literal", x->span_start, end, f.parent, f.depth, tx_take(&d));
         } else if (x->kind == RX_CONCAT || x->kind == RX_ALT) {
             text d = {nullptr, 0, 0, 0};
-            tx_puts(&d, x->kind == RX_CONCAT
-                            ? "each part in turn, from where the one before ended; a part that matched is never "
-                              "asked for another end"
-                            : "the first alternative that matches here, tried in order; once one matches, the "
-                              "ones after it are never tried");
-            me = add_explained(E, x->kind == RX_CONCAT ? "sequence" : "alternation", x->span_start, x->span_end,
-                               f.parent, f.depth, tx_take(&d));
+            tx_puts(&d,
+                    x->kind == RX_CONCAT
+                        ? "each part in turn, from where the one before ended; a part that matched is never "
+                          "asked for another end"
+                        : "the first alternative that matches here, tried in order; once one matches, the "
+                          "ones after it are never tried");
+            me = add_explained(E, x->kind == RX_CONCAT ? "sequence" : "alternation", x->span_start,
+                               x->span_end, f.parent, f.depth, tx_take(&d));
             if (me >= 0 && push_chain(&s, &tmp, x, me, f.depth + 1) != 0) E->failed = 1;
         } else if (x->kind == RX_REPEAT && x->min == 0 && x->max == 0 && x->span_start == x->span_end) {
             add_explained(E, "empty", x->span_start, x->span_end, f.parent, f.depth,
@@ -1805,11 +1847,13 @@ static void explain_tree(explainer *E, const rx_node *root, uint32_t body, uint3
                 tx_puts(&d, "group "), tx_int(&d, x->group), tx_puts(&d, ": reports what its inside matched");
                 me = add_explained(E, "group", x->span_start, x->span_end, f.parent, f.depth, tx_take(&d));
             } else {
-                me = add_explained(E, "repeat", x->span_start, x->span_end, f.parent, f.depth, describe_repeat(x));
+                me = add_explained(E, "repeat", x->span_start, x->span_end, f.parent, f.depth,
+                                   describe_repeat(x));
             }
             if (me >= 0 && xpush(&s, xframe{x->child, x->child, 1, me, f.depth + 1}) != 0) E->failed = 1;
         } else {
-            add_explained(E, leaf_kind(x), x->span_start, x->span_end, f.parent, f.depth, describe_leaf(E, x));
+            add_explained(E, leaf_kind(x), x->span_start, x->span_end, f.parent, f.depth,
+                          describe_leaf(E, x));
         }
     }
     free(s.f);

@@ -131,7 +131,8 @@ int run_lint(const char *pattern, bool json) {
                 write_str(std::string("  suggestion: ") + for_people(s.pattern) + "   (" + s.meaning + ")\n");
             }
         }
-        if (line_feed) write_str(std::string("\n") + LINE_FEED_SYMBOL + " is a raw line feed byte in the pattern\n");
+        if (line_feed)
+            write_str(std::string("\n") + LINE_FEED_SYMBOL + " is a raw line feed byte in the pattern\n");
         status = EXIT_NONE;
     }
     rx_analysis_lint_free(&l);
