@@ -1092,7 +1092,10 @@ static void suggest_loop(linter *L, rx_finding *f, const int32_t *ops, int m) {
         if (k > 0)
             tx_put(&t, a->pattern + a->node[ops[k - 1]]->span_end,
                    a->node[ops[k]]->span_start - a->node[ops[k - 1]]->span_end);
+        const int atom = is_byte_leaf(body) || body->kind == RX_GROUP;
+        if (!atom) tx_puts(&t, "(?:");
         tx_put(&t, a->pattern + body->span_start, body->span_end - body->span_start);
+        if (!atom) tx_puts(&t, ")");
     }
     tx_puts(&t, a->pattern + a->node[ops[m - 1]]->span_end);
     /* (other engines end such a loop at an empty iteration too) */
@@ -1838,7 +1841,8 @@ static void explain_tree(explainer *E, const rx_node *root, uint32_t body, uint3
             me = add_explained(E, x->kind == RX_CONCAT ? "sequence" : "alternation", x->span_start,
                                x->span_end, f.parent, f.depth, tx_take(&d));
             if (me >= 0 && push_chain(&s, &tmp, x, me, f.depth + 1) != 0) E->failed = 1;
-        } else if (x->kind == RX_REPEAT && x->min == 0 && x->max == 0 && x->span_start == x->span_end) {
+        } else if (x->kind == RX_REPEAT && x->min == 0 && x->max == 0 &&
+                   x->child->span_start == x->child->span_end) {
             add_explained(E, "empty", x->span_start, x->span_end, f.parent, f.depth,
                           dup_text("the empty string: matches at every position"));
         } else if (x->kind == RX_REPEAT || x->kind == RX_GROUP) {

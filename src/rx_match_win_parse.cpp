@@ -546,6 +546,8 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             node->child = inside;
             set_span(p, node, open, p->pos);
             inside = node;
+        } else {
+            set_span(p, inside, open, p->pos); /* a group of no node: its inside, parentheses included */
         }
         inside = apply_quant(p, inside, open);
         if (inside == nullptr) goto fail;

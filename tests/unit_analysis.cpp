@@ -37,7 +37,8 @@ std::string findings_of(const std::string &pattern) {
     for (uint32_t i = 0; i < l.count; i++) {
         const rx_finding &f = l.findings[i];
         if (!s.empty()) s += "; ";
-        s += std::string(f.code) + " " + f.effect + " " + std::to_string(f.start) + "-" + std::to_string(f.end);
+        s += std::string(f.code) + " " + f.effect + " " + std::to_string(f.start) + "-" +
+             std::to_string(f.end);
     }
     rx_analysis_lint_free(&l);
     return s;
@@ -138,17 +139,21 @@ TEST(Lint, SuggestionsAndJson) {
     char *json = rx_analysis_lint_json(".*x");
     ASSERT_NE(json, nullptr);
     const std::string retried =
-        "{\"code\":\"retried-run\",\"effect\":\"note\",\"start\":0,\"end\":2,\"message\":\"`.*` is tried again "
-        "from every start position inside a run of the bytes it takes, and each try runs to the end of the run: "
-        "a run of n such bytes costs about n * n / 2 tries of it, so a text with a run of more than about 1000 "
+        "{\"code\":\"retried-run\",\"effect\":\"note\",\"start\":0,\"end\":2,\"message\":\"`.*` is tried "
+        "again "
+        "from every start position inside a run of the bytes it takes, and each try runs to the end of the "
+        "run: "
+        "a run of n such bytes costs about n * n / 2 tries of it, so a text with a run of more than about "
+        "1000 "
         "bytes that does not match uses up the step budget (\\\"backtracking limit reached\\\")\"}";
-    EXPECT_EQ(std::string(json),
-              "{\"findings\":[" + retried +
-                  ",{\"code\":\"swallowed-follower\",\"effect\":\"never-matches\",\"start\":0,\"end\":3,"
-                  "\"message\":\"`.*` takes all it can and never gives a byte back, so `x` after it can never "
-                  "match: the pattern can never match\",\"suggestions\":[{\"pattern\":\"[^\\nx]*x\",\"meaning\":"
-                  "\"up to the first `x`\"},{\"pattern\":\"(?:[^\\nx]*x)+\",\"meaning\":\"up to the last `x`, as "
-                  "other engines do\"}]}]}");
+    EXPECT_EQ(
+        std::string(json),
+        "{\"findings\":[" + retried +
+            ",{\"code\":\"swallowed-follower\",\"effect\":\"never-matches\",\"start\":0,\"end\":3,"
+            "\"message\":\"`.*` takes all it can and never gives a byte back, so `x` after it can never "
+            "match: the pattern can never match\",\"suggestions\":[{\"pattern\":\"[^\\nx]*x\",\"meaning\":"
+            "\"up to the first `x`\"},{\"pattern\":\"(?:[^\\nx]*x)+\",\"meaning\":\"up to the last `x`, as "
+            "other engines do\"}]}]}");
     std::free(json);
     json = rx_analysis_lint_json("a(b");
     ASSERT_NE(json, nullptr);
@@ -157,7 +162,8 @@ TEST(Lint, SuggestionsAndJson) {
     EXPECT_EQ(rx_analysis_lint_json(nullptr), nullptr);
     json = rx_analysis_explain_json("(?s)[^a]|\\b");
     ASSERT_NE(json, nullptr);
-    EXPECT_EQ(std::string(json).substr(0, 62), "{\"tree\":{\"kind\":\"pattern\",\"start\":0,\"end\":11,\"text\":\"(?s)[^a]|");
+    EXPECT_EQ(std::string(json).substr(0, 62),
+              "{\"tree\":{\"kind\":\"pattern\",\"start\":0,\"end\":11,\"text\":\"(?s)[^a]|");
     std::free(json);
 }
 
@@ -225,7 +231,8 @@ std::vector<std::string> texts_for(pg_rng *rng, const std::string &pattern) {
     for (int i = 0; i < 6; i++) {
         std::string t;
         size_t len = pg_below(rng, 12);
-        for (size_t k = 0; k < len && !pattern.empty(); k++) t += pattern[pg_below(rng, (uint32_t)pattern.size())];
+        for (size_t k = 0; k < len && !pattern.empty(); k++)
+            t += pattern[pg_below(rng, (uint32_t)pattern.size())];
         texts.push_back(t);
     }
     texts.push_back(pattern);
@@ -262,7 +269,8 @@ bool pcre_reads_alike(const std::string &p) {
             const char e = p[++i];
             const bool alnum = (e >= '0' && e <= '9') || ((e | 32) >= 'a' && (e | 32) <= 'z');
             if (alnum && std::strchr("dDsSwWbB", e) == nullptr) return false;
-            if ((e == 'b' || e == 'B') && i + 1 < p.size() && std::strchr("*+?{", p[i + 1]) != nullptr) return false;
+            if ((e == 'b' || e == 'B') && i + 1 < p.size() && std::strchr("*+?{", p[i + 1]) != nullptr)
+                return false;
         }
     }
     return !in_class;
@@ -284,7 +292,8 @@ bool pcre_spans(const std::string &pattern, const std::string &text, Spans *out)
     bool ok = true;
     size_t at = 0;
     while (at <= text.size()) {
-        int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr);
+        int rc =
+            pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at, 0, md, nullptr);
         if (rc == PCRE2_ERROR_NOMATCH) break;
         if (rc < 0) {
             ok = false;
@@ -330,7 +339,8 @@ void check_pattern(pg_rng *rng, const std::string &pattern, Tally *tally) {
             for (const std::string &t : texts) {
                 Spans a, b;
                 if (ref_spans(pattern, t, &a) && ref_spans(smaller, t, &b)) {
-                    EXPECT_EQ(a, b) << where << " without it " << pg_quote(smaller) << " text " << pg_quote(t);
+                    EXPECT_EQ(a, b) << where << " without it " << pg_quote(smaller) << " text "
+                                    << pg_quote(t);
                 }
             }
         }
@@ -338,14 +348,17 @@ void check_pattern(pg_rng *rng, const std::string &pattern, Tally *tally) {
             const rx_suggestion &s = f.suggestions[k];
             tally->suggestions++;
             char err[256];
-            EXPECT_EQ(rx_engine_compile_ok(s.pattern, err, sizeof err), 0) << where << " suggests " << s.pattern;
+            EXPECT_EQ(rx_engine_compile_ok(s.pattern, err, sizeof err), 0)
+                << where << " suggests " << s.pattern;
 #if defined(KRX_HAVE_PCRE2)
-            if (std::strstr(s.meaning, "as other engines do") == nullptr || !pcre_reads_alike(pattern)) continue;
+            if (std::strstr(s.meaning, "as other engines do") == nullptr || !pcre_reads_alike(pattern))
+                continue;
             tally->oracle++;
             for (const std::string &t : texts) {
                 Spans ours, theirs;
                 if (ref_spans(s.pattern, t, &ours) && pcre_spans(pattern, t, &theirs)) {
-                    EXPECT_EQ(ours, theirs) << where << " suggests " << pg_quote(s.pattern) << " text " << pg_quote(t);
+                    EXPECT_EQ(ours, theirs)
+                        << where << " suggests " << pg_quote(s.pattern) << " text " << pg_quote(t);
                 }
             }
 #endif
@@ -369,7 +382,8 @@ TEST(LintProperty, FindingsAreSoundOnGeneratedPatterns) {
                       pg_options opt;
                       pg_default_options(&opt);
                       for (long i = 0; i < r->count && !::testing::Test::HasFailure(); i++) {
-                          std::string pattern = i % 2 ? pg_shaped_pattern(&rng, &opt) : pg_pattern(&rng, &opt);
+                          std::string pattern =
+                              i % 2 ? pg_shaped_pattern(&rng, &opt) : pg_pattern(&rng, &opt);
                           check_pattern(&rng, pattern, r->tally);
                       }
                   },
@@ -382,8 +396,8 @@ TEST(LintProperty, FindingsAreSoundOnGeneratedPatterns) {
 #if defined(KRX_HAVE_PCRE2)
     EXPECT_GT(tally.oracle, count / 200);
 #endif
-    std::printf("%ld patterns: %ld never-matches, %ld dead, %ld suggestions (%ld judged by PCRE2)\n", tally.patterns,
-                tally.never, tally.dead, tally.suggestions, tally.oracle);
+    std::printf("%ld patterns: %ld never-matches, %ld dead, %ld suggestions (%ld judged by PCRE2)\n",
+                tally.patterns, tally.never, tally.dead, tally.suggestions, tally.oracle);
 }
 
 } /* namespace */

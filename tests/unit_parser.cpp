@@ -340,7 +340,8 @@ TEST(ParserSpans, EveryNodeKind) {
     EXPECT_EQ(spans_of("(?i)^.[a-c]\\d\\b$"),
               "S4-16 S4-15 S4-13 S4-11 S4-6 a4-5 d5-6 k6-11 k11-13 b13-15 a15-16 ");
     EXPECT_EQ(spans_of("a|(b)+?"), "A0-7 c0-1 r2-7 G2-5 c3-4 ");
-    EXPECT_EQ(spans_of("(?:ab){2,3}x"), "S0-12 r0-11 S3-5 c3-4 c4-5 c11-12 ");
+    EXPECT_EQ(spans_of("(?:ab){2,3}x"), "S0-12 r0-11 S0-6 c3-4 c4-5 c11-12 ");
+    EXPECT_EQ(spans_of("(?:)x"), "S0-5 r0-4 c3-3 c4-5 ");
     EXPECT_EQ(spans_of("a||"), "A0-3 A0-2 c0-1 r2-2 c2-2 r3-3 c3-3 ");
     EXPECT_EQ(spans_of("()"), "G0-2 r1-1 c1-1 ");
 }
