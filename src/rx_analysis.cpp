@@ -1390,7 +1390,13 @@ static void check_tree(linter *L, const rx_parse_info *info) {
                 text t = {nullptr, 0, 0, 0};
                 tx_why(&t, a, &w);
                 tx_puts(&t, ": this optional part is never used");
-                add_finding(L, w.code, EFFECT_DEAD, x->span_start, x->span_end, tx_take(&t));
+                /* a quantifier or group around it goes with it: it always matches empty too */
+                int32_t top = id;
+                while (a->parent[top] >= 0 && (a->node[a->parent[top]]->kind == RX_REPEAT ||
+                                               a->node[a->parent[top]]->kind == RX_GROUP))
+                    top = a->parent[top];
+                add_finding(L, w.code, EFFECT_DEAD, a->node[top]->span_start, a->node[top]->span_end,
+                            tx_take(&t));
                 L->skip[id] = 1;
                 continue;
             }

@@ -68,6 +68,7 @@ TEST(Lint, EachCheckFlagsItsExamplesAndNothingElse) {
         {"x(?:.*y|z)", "swallowed-follower dead 4-7"},
         {"x|(?:ab)|(?:ab)", "shadowed-alternative dead 9-15"},
         {"x(?:.*y)?z", "swallowed-follower dead 1-9"},
+        {"x(?:(?:.*y)?){2}z", "swallowed-follower dead 1-16"},
         {"(?:z|a*)a", "swallowed-follower dead 5-7"},
         /* not swallowed */
         {"[^x]*x", "retried-run note 0-5"},

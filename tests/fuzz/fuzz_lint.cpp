@@ -3,6 +3,9 @@
  * matches must find no match under the reference matcher on a few texts made
  * of its own bytes, and a part it says is dead must be removable without
  * changing a match on them. */
+#include <cstdlib>
+#include <cstring>
+
 #include "fuzz_support.h"
 #include "ref_matcher.h"
 #include "rx_analysis.h"
@@ -44,13 +47,19 @@ struct Input {
 void judge(void *arg) {
     const std::string &pattern = static_cast<Input *>(arg)->pattern;
     rx_lint l;
-    if (rx_analysis_lint(pattern.c_str(), &l) != 0 || l.invalid) return;
+    if (rx_analysis_lint(pattern.c_str(), &l) != 0) return;
+    if (l.invalid) {
+        rx_analysis_lint_free(&l);
+        return;
+    }
     std::vector<std::string> texts = {pattern, "", pattern + pattern};
-    for (size_t i = 0; i + 1 < pattern.size() && texts.size() < 8; i += 3) texts.push_back(pattern.substr(i, 6));
+    for (size_t i = 0; i + 1 < pattern.size() && texts.size() < 8; i += 3)
+        texts.push_back(pattern.substr(i, 6));
     for (uint32_t i = 0; i < l.count; i++) {
         const rx_finding &f = l.findings[i];
         check(f.start <= f.end && f.end <= pattern.size(), "finding span out of the pattern", pattern);
-        const bool never = std::strcmp(f.effect, "never-matches") == 0, dead = std::strcmp(f.effect, "dead") == 0;
+        const bool never = std::strcmp(f.effect, "never-matches") == 0,
+                   dead = std::strcmp(f.effect, "dead") == 0;
         std::string smaller = pattern;
         if (dead) {
             size_t s = f.start, e = f.end;
@@ -64,7 +73,8 @@ void judge(void *arg) {
         }
         for (const std::string &t : texts) {
             std::vector<Span> a, b;
-            if (never && spans(pattern, t, &a)) check(a.empty(), "a never-matches pattern matched", pattern + " / " + t);
+            if (never && spans(pattern, t, &a))
+                check(a.empty(), "a never-matches pattern matched", pattern + " / " + t);
             if (dead && spans(pattern, t, &a) && spans(smaller, t, &b))
                 check(same(a, b), "removing a dead part changed the matches", pattern + " / " + t);
         }
