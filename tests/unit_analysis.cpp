@@ -265,6 +265,8 @@ bool pcre_reads_alike(const std::string &p) {
             continue;
         }
         if (c == '[') in_class = true;
+        /* PCRE2 reads []-a] as a range from ] to a */
+        if (c == '[' && (p.compare(i + 1, 2, "]-") == 0 || p.compare(i + 1, 3, "^]-") == 0)) return false;
         if (c == '}' && i + 1 < p.size() && p[i + 1] == '{') return false;
         if (c == '\\' && i + 1 < p.size()) {
             const char e = p[++i];
