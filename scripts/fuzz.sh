@@ -37,8 +37,9 @@ CC=$cc CXX=$cxx cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInf
 cmake --build "$build" -j2
 
 # target and its longest input: patterns and texts of a few KiB, example
-# lists up to 8 KiB.
-targets=(validate:4096 test:4096 replace:4096 generate:8192 generate_roundtrip:8192)
+# lists up to 8 KiB, patterns of 1 KiB for the lint (each is judged by the
+# reference matcher).
+targets=(validate:4096 test:4096 replace:4096 generate:8192 generate_roundtrip:8192 lint:1024)
 status=0
 for entry in "${targets[@]}"; do
   name=${entry%%:*}

@@ -108,8 +108,8 @@ static char *escape_into(char *out, const char *in, uint64_t n) {
  * \u00xx in lower-case hex (never a short form such as \b or \f), and every
  * other byte, 0x7F and 0x80..0xFF included, passes unchanged. This is the
  * library's one JSON quoting routine. */
-static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
-                               uint64_t count) {
+int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
+                        uint64_t count) {
     while (count > 0) {
         uint64_t take = count < ESCAPE_CHUNK ? count : ESCAPE_CHUNK;
         if (rx_buf_reserve(data, length, capacity, 6 * take) != 0) return -1;
@@ -123,8 +123,7 @@ static int json_append_escaped(char **data, uint64_t *length, uint64_t *capacity
 }
 
 /* Appends the bytes quoted as a JSON string literal. */
-static int json_append_quoted(char **data, uint64_t *length, uint64_t *capacity, const char *bytes,
-                              uint64_t count) {
+int json_append_quoted(char **data, uint64_t *length, uint64_t *capacity, const char *bytes, uint64_t count) {
     if (rx_buf_putc(data, length, capacity, '"') != 0) return -1;
     if (json_append_escaped(data, length, capacity, bytes, count) != 0) return -1;
     return rx_buf_putc(data, length, capacity, '"');

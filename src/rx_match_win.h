@@ -64,6 +64,17 @@ typedef struct rx_node {
     struct rx_node *left;
     struct rx_node *right;
     struct rx_node *child;
+    /* The bytes of the pattern the node was made from, [span_start,
+     * span_end): a leaf its own bytes, a repetition its atom and quantifier,
+     * a group its parentheses and inside (a group of no node of its own: the
+ * node of its inside), a sequence or alternation from its
+     * first operand's start to its last operand's end, the empty sequence an
+     * empty span where it stands. 32 bits each: a node costs 8 bytes less
+     * than with 64-bit offsets (16 MB over the two million nodes of a 1 MB
+     * pattern), and a pattern past 4 GiB could not be parsed in memory
+     * anyway; offsets beyond that are cut to 4294967295. */
+    uint32_t span_start;
+    uint32_t span_end;
     /* A sequence of plain bytes (a left-leaning chain of RX_CONCAT over
      * RX_CHAR leaves) is matched as one string: lit_len is the number of
      * bytes of the chain below and at this node (0 when it is no such

@@ -18,18 +18,68 @@
 
 /* What a parse tells besides the tree. */
 typedef struct rx_parse_info {
-    int anchored;      /* only offset 0 can ever match: the pattern's first byte
-                          is "^" and so is the first byte of every other
-                          top-level alternative */
-    uint64_t nodes;    /* rx_node records in the tree */
-    uint64_t chains;   /* sequence nodes of literal chains */
-    uint64_t joins;    /* sequence and alternation nodes */
-    int32_t groups;    /* groups that record (at most RX_MAX_GROUPS) */
-    int out_of_memory; /* the parse failed for want of memory */
+    int anchored;          /* only offset 0 can ever match: the pattern's first byte
+                              is "^" and so is the first byte of every other
+                              top-level alternative */
+    uint64_t nodes;        /* rx_node records in the tree */
+    uint64_t chains;       /* sequence nodes of literal chains */
+    uint64_t joins;        /* sequence and alternation nodes */
+    int32_t groups;        /* groups that record (at most RX_MAX_GROUPS) */
+    int out_of_memory;     /* the parse failed for want of memory */
+    uint64_t error_offset; /* a failed parse: the byte where the error was found
+                              (the "(" of an unclosed group, the "[" of an
+                              unclosed class, the "{" of a count too large,
+                              the quantifier or ")" that does not belong) */
 } rx_parse_info;
 
 /* parse_pattern, also filling *info (when given), on failure too. */
 rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info);
+
+/* Facts about the syntax that only the parser sees, noted on request for the
+ * analysis (rx_analysis.cpp): constructs that are valid here but mean
+ * something else in other dialects. */
+enum {
+    RX_FACT_ESCAPE = 1,      /* a backslash and a letter or digit outside
+                                brackets that stands for that byte (byte) */
+    RX_FACT_CLASS_BACKSLASH, /* a backslash inside brackets; byte: the byte
+                                after it (0 when it closes the class) */
+    RX_FACT_CLASS_POSIX,     /* "[:name:]" (or [=x=], [.x.]) inside brackets,
+                                whose "]" closes the class */
+    RX_FACT_GROUP_17         /* the "(" of the 17th capturing group: it and
+                                the ones after it record nothing */
+};
+
+/* The construct of another dialect a failed parse stopped at. */
+enum {
+    RX_TRAP_NONE = 0,
+    RX_TRAP_LATE_FLAGS,   /* (?i) and the like after the start */
+    RX_TRAP_OTHER_FLAGS,  /* a flag group with letters other than i, m, s, or a "-" */
+    RX_TRAP_SCOPED_FLAGS, /* (?i:...) */
+    RX_TRAP_NAMED_GROUP,  /* (?<name>...), (?P<name>...), (?'name'...) */
+    RX_TRAP_LOOKAROUND,   /* (?=...), (?!...), (?<=...), (?<!...) */
+    RX_TRAP_ATOMIC,       /* (?>...) */
+    RX_TRAP_COMMENT,      /* (?#...) */
+    RX_TRAP_POSSESSIVE    /* a+ followed by + (a*+, a?+, a{2}+) */
+};
+
+typedef struct rx_parse_fact {
+    int32_t kind; /* RX_FACT_* */
+    uint32_t start, end;
+    uint8_t byte;
+} rx_parse_fact;
+
+typedef struct rx_parse_notes {
+    rx_parse_fact *facts; /* heap block, in pattern order; the caller frees it */
+    uint32_t count;
+    uint32_t room;
+    int32_t trap;                  /* RX_TRAP_*: a failed parse's construct */
+    uint32_t trap_start, trap_end; /* its bytes */
+} rx_parse_notes;
+
+/* rx_parse_tree that also notes the facts (notes zero-filled by the caller;
+ * a failure to grow the list fails the parse as out of memory). */
+rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
+                             rx_parse_notes *notes);
 /* Writes the message of a parse that ran out of memory into err. */
 void rx_parse_out_of_memory(char *err, uint64_t err_size);
 

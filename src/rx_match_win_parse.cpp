@@ -27,16 +27,57 @@ enum {
 
 /* The cursor of one parse. */
 typedef struct rx_parser {
-    const char *pos; /* next unread byte */
-    const char *end; /* the terminating NUL */
-    int32_t error;   /* PE_*: the first error */
-    char error_byte; /* the byte PE_UNEXPECTED and PE_TRAILING name */
-    int32_t ngroups; /* capturing groups opened so far */
-    uint32_t flags;  /* from the leading flag group */
-    uint64_t nodes;  /* nodes made; all of them end up in the tree */
-    uint64_t chains; /* sequence nodes that extend a chain of plain bytes */
-    uint64_t joins;  /* sequence and alternation nodes */
+    const char *pos;       /* next unread byte */
+    const char *end;       /* the terminating NUL */
+    int32_t error;         /* PE_*: the first error */
+    char error_byte;       /* the byte PE_UNEXPECTED and PE_TRAILING name */
+    int32_t ngroups;       /* capturing groups opened so far */
+    uint32_t flags;        /* from the leading flag group */
+    uint64_t nodes;        /* nodes made; all of them end up in the tree */
+    uint64_t chains;       /* sequence nodes that extend a chain of plain bytes */
+    uint64_t joins;        /* sequence and alternation nodes */
+    const char *start;     /* the pattern's first byte */
+    const char *error_at;  /* where the first error was found */
+    rx_parse_notes *notes; /* null, or where facts are noted */
 } rx_parser;
+
+/* A byte offset in the pattern, as spans hold it. */
+static uint32_t offset_of(const rx_parser *p, const char *at) {
+    uint64_t off = static_cast<uint64_t>(at - p->start);
+    return off > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(off);
+}
+
+static void set_span(const rx_parser *p, rx_node *node, const char *from, const char *to) {
+    node->span_start = offset_of(p, from);
+    node->span_end = offset_of(p, to);
+}
+
+/* Notes a fact when facts are asked for; -1 (the parse then fails as out
+ * of memory) when the list cannot grow. */
+static int note_fact(rx_parser *p, int32_t kind, const char *from, const char *to, uint8_t byte) {
+    rx_parse_notes *n = p->notes;
+    if (n == nullptr) return 0;
+    if (n->count == n->room) {
+        uint32_t room = n->room == 0 ? 16 : n->room * 2;
+        if (room <= n->room) return -1;
+        rx_parse_fact *grown = static_cast<rx_parse_fact *>(rx_realloc(n->facts, room * sizeof *grown));
+        if (grown == nullptr) return -1;
+        n->facts = grown;
+        n->room = room;
+    }
+    rx_parse_fact *f = &n->facts[n->count++];
+    f->kind = kind;
+    f->start = offset_of(p, from);
+    f->end = offset_of(p, to);
+    f->byte = byte;
+    return 0;
+}
+
+/* Records the first error and where it was found. */
+static void fail_at(rx_parser *p, int32_t error, const char *at) {
+    p->error = error;
+    p->error_at = at;
+}
 
 static rx_node *new_node(rx_parser *p, int32_t kind) {
     rx_node *node = static_cast<rx_node *>(rx_calloc(1, sizeof(rx_node)));
@@ -78,7 +119,8 @@ void node_free(rx_node *node) {
     }
 }
 
-/* The empty sequence: a repetition {0,0} of the byte 0. */
+/* The empty sequence: a repetition {0,0} of the byte 0, with an empty span
+ * where it stands. */
 static rx_node *empty_sequence(rx_parser *p) {
     rx_node *rep = new_node(p, RX_REPEAT);
     if (rep == nullptr) return nullptr;
@@ -87,6 +129,8 @@ static rx_node *empty_sequence(rx_parser *p) {
         free(rep);
         return nullptr;
     }
+    set_span(p, rep, p->pos, p->pos);
+    set_span(p, rep->child, p->pos, p->pos);
     return rep;
 }
 
@@ -109,6 +153,8 @@ static void fill_word(uint8_t *bits) {
  * form a range, and the backslash, are ordinary members.
  */
 static rx_node *parse_class(rx_parser *p) {
+    const char *open = p->pos;
+    const char *posix = nullptr; /* a "[:", "[=" or "[." member seen last */
     p->pos++;
     rx_node *node = new_node(p, RX_CLASS);
     if (node == nullptr) return nullptr;
@@ -125,7 +171,21 @@ static rx_node *parse_class(rx_parser *p) {
         if (p->pos >= p->end) break;
         unsigned lo = static_cast<unsigned char>(*p->pos);
         p->pos++;
-        if (lo == ']') return node;
+        if (lo == ']') {
+            /* [:name:] closes the class at its "]": the bytes join the set */
+            if (posix != nullptr && p->pos - posix >= 5 && p->pos[-2] == posix[1] &&
+                note_fact(p, RX_FACT_CLASS_POSIX, posix, p->pos, 0) != 0) {
+                free(node);
+                return nullptr;
+            }
+            return node;
+        }
+        if (lo == '\\' && note_fact(p, RX_FACT_CLASS_BACKSLASH, p->pos - 1, p->pos + (*p->pos == ']' ? 0 : 1),
+                                    *p->pos == ']' ? 0 : static_cast<uint8_t>(*p->pos)) != 0) {
+            free(node);
+            return nullptr;
+        }
+        if (lo == '[' && (*p->pos == ':' || *p->pos == '=' || *p->pos == '.')) posix = p->pos - 1;
         if (p->pos >= p->end) break;
         if (*p->pos == '-' && p->pos + 1 < p->end && p->pos[1] != ']') {
             unsigned hi = static_cast<unsigned char>(p->pos[1]);
@@ -135,7 +195,7 @@ static rx_node *parse_class(rx_parser *p) {
             set_member(node->bits, lo);
         }
     }
-    p->error = PE_UNCLOSED_CLASS;
+    fail_at(p, PE_UNCLOSED_CLASS, open);
     free(node);
     return nullptr;
 }
@@ -184,6 +244,13 @@ static rx_node *parse_escape(rx_parser *p) {
         if (node == nullptr) return nullptr;
         node->ch = e;
         node->flags = p->flags & RX_FLAG_I;
+        /* a letter or digit that other dialects give a meaning */
+        if (((e | 32u) >= 'a' && (e | 32u) <= 'z') || (e >= '0' && e <= '9')) {
+            if (note_fact(p, RX_FACT_ESCAPE, p->pos - 2, p->pos, e) != 0) {
+                free(node);
+                return nullptr;
+            }
+        }
         return node;
     }
 }
@@ -208,7 +275,7 @@ static void read_count(const char **q, int64_t *value) {
  * as a literal byte. A completed count above 2147483647 refuses the pattern.
  * Returns the atom, or a repetition over it, or null with the atom freed.
  */
-static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
+static rx_node *apply_quant(rx_parser *p, rx_node *atom, const char *atom_start) {
     if (p->pos >= p->end) return atom;
     int64_t min, max;
     const char *q = p->pos + 1;
@@ -247,7 +314,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
             return atom;
         }
         if (min > RX_COUNT_MAX || max > RX_COUNT_MAX) {
-            p->error = PE_COUNT_TOO_LARGE;
+            fail_at(p, PE_COUNT_TOO_LARGE, p->pos);
             node_free(atom);
             return nullptr;
         }
@@ -267,6 +334,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom) {
         rep->lazy = 1;
         p->pos++;
     }
+    set_span(p, rep, atom_start, p->pos);
     return rep;
 }
 
@@ -283,6 +351,8 @@ static int append_item(rx_parser *p, rx_node **seq, rx_node *item) {
     }
     cat->left = *seq;
     cat->right = item;
+    cat->span_start = cat->left->span_start;
+    cat->span_end = item->span_end;
     /* a plain byte after a plain byte or a chain of them extends the chain */
     if (item->kind == RX_CHAR && (cat->left->kind == RX_CHAR || cat->left->lit_len >= 2) &&
         cat->left->lit_len < RX_COUNT_MAX) {
@@ -307,6 +377,7 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
     for (;;) {
         if (p->pos >= p->end) return STOP_END;
         char c = *p->pos;
+        const char *item_start = p->pos;
         rx_node *item;
         int quantifiable = 1;
         switch (c) {
@@ -320,6 +391,9 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
             } else {
                 if (p->ngroups < RX_COUNT_MAX) p->ngroups++;
                 *group = p->ngroups;
+                if (p->ngroups == RX_MAX_GROUPS + 1 &&
+                    note_fact(p, RX_FACT_GROUP_17, item_start, item_start + 1, 0) != 0)
+                    return STOP_ERR;
             }
             return STOP_OPEN;
         case '[': item = parse_class(p); break;
@@ -342,7 +416,7 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
         case '*':
         case '+':
         case '?':
-            p->error = PE_UNEXPECTED;
+            fail_at(p, PE_UNEXPECTED, p->pos);
             p->error_byte = c;
             return STOP_ERR;
         default:
@@ -355,8 +429,9 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
             break;
         }
         if (item == nullptr) return STOP_ERR;
+        set_span(p, item, item_start, p->pos);
         if (quantifiable) {
-            item = apply_quant(p, item);
+            item = apply_quant(p, item, item_start);
             if (item == nullptr) return STOP_ERR;
         }
         if (append_item(p, seq, item) != 0) return STOP_ERR;
@@ -365,9 +440,10 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
 
 /* One open level of the alternation: the top level or an open group. */
 typedef struct parse_frame {
-    rx_node *alt;  /* alternatives complete so far, or null */
-    rx_node *seq;  /* the sequence being read, or null */
-    int32_t group; /* group number; 0 non-capturing; -1 the top level */
+    rx_node *alt;     /* alternatives complete so far, or null */
+    rx_node *seq;     /* the sequence being read, or null */
+    int32_t group;    /* group number; 0 non-capturing; -1 the top level */
+    const char *open; /* the group's "(" */
 } parse_frame;
 
 #define RX_PARSE_LOCAL_FRAMES 32
@@ -386,6 +462,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
     frames[0].alt = nullptr;
     frames[0].seq = nullptr;
     frames[0].group = -1;
+    frames[0].open = p->pos;
     *bars_caret = 1;
     rx_node *root = nullptr;
 
@@ -410,6 +487,8 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             frames[top].alt = nullptr;
             frames[top].seq = nullptr;
             frames[top].group = group;
+            /* the "(" is behind the cursor, and "?:" too for a group of no number */
+            frames[top].open = p->pos - (group == 0 ? 3 : 1);
             continue;
         }
 
@@ -428,6 +507,8 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             }
             alt->left = frames[top].alt;
             alt->right = seq;
+            alt->span_start = alt->left->span_start;
+            alt->span_end = seq->span_end;
             frames[top].alt = alt;
         } else {
             frames[top].alt = seq;
@@ -444,7 +525,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             break;
         }
         if (stop == STOP_END) {
-            p->error = PE_UNCLOSED_GROUP;
+            fail_at(p, PE_UNCLOSED_GROUP, frames[top].open);
             goto fail;
         }
 
@@ -452,6 +533,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
         p->pos++;
         rx_node *inside = frames[top].alt;
         int32_t number = frames[top].group;
+        const char *open = frames[top].open;
         frames[top].alt = nullptr;
         top--;
         if (number >= 1 && number <= RX_MAX_GROUPS) {
@@ -462,9 +544,12 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             }
             node->group = number;
             node->child = inside;
+            set_span(p, node, open, p->pos);
             inside = node;
+        } else {
+            set_span(p, inside, open, p->pos); /* a group of no node: its inside, parentheses included */
         }
-        inside = apply_quant(p, inside);
+        inside = apply_quant(p, inside, open);
         if (inside == nullptr) goto fail;
         if (append_item(p, &frames[top].seq, inside) != 0) goto fail;
     }
@@ -498,7 +583,66 @@ static void parse_message(int32_t error, char byte, char *err, uint64_t err_size
 
 void rx_parse_out_of_memory(char *err, uint64_t err_size) { parse_message(PE_MEMORY, 0, err, err_size); }
 
-rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
+/*
+ * What a parse that failed at a "?" or "+" stopped at, when it is a
+ * construct of another dialect: a "(?" group this syntax does not know (a
+ * flag group counts only at the very start), or a possessive quantifier.
+ * Sets the trap and its bytes in the notes.
+ */
+static void classify_trap(const rx_parser *p, rx_parse_notes *notes) {
+    const char *at = p->error_at;
+    if (p->error != PE_UNEXPECTED || at == nullptr || at == p->start) return;
+    const char *open = at - 1;
+    int32_t trap = RX_TRAP_NONE;
+    const char *end = at + 1;
+    if (*at == '+' && (at[-1] == '*' || at[-1] == '+' || at[-1] == '?' || at[-1] == '}')) {
+        trap = RX_TRAP_POSSESSIVE;
+    } else if (*at == '?' && *open == '(') {
+        const char *q = at + 1;
+        int only_ims = 1, letters = 0;
+        while ((*q >= 'a' && *q <= 'z') || (*q >= 'A' && *q <= 'Z') || *q == '-') {
+            if (*q != 'i' && *q != 'm' && *q != 's') only_ims = 0;
+            letters++;
+            q++;
+        }
+        if (letters > 0 && *q == ')') {
+            trap = only_ims ? RX_TRAP_LATE_FLAGS : RX_TRAP_OTHER_FLAGS;
+            end = q + 1;
+        } else if (letters > 0 && *q == ':') {
+            trap = RX_TRAP_SCOPED_FLAGS;
+            end = q + 1;
+        } else if (letters == 0 && (*q == '=' || *q == '!' || (*q == '<' && (q[1] == '=' || q[1] == '!')))) {
+            trap = RX_TRAP_LOOKAROUND;
+            end = q + (*q == '<' ? 2 : 1);
+        } else if (letters == 0 && (*q == '<' || *q == '\'')) {
+            trap = RX_TRAP_NAMED_GROUP;
+            end = q + 1;
+        } else if (q == at + 2 && at[1] == 'P' && *q == '<') {
+            trap = RX_TRAP_NAMED_GROUP;
+            end = q + 1;
+        } else if (letters == 0 && *q == '>') {
+            trap = RX_TRAP_ATOMIC;
+            end = q + 1;
+        } else if (letters == 0 && *q == '#') {
+            trap = RX_TRAP_COMMENT;
+            end = q + 1;
+        }
+        /* a named group's name, a comment: up to the ">" or ")" that ends it */
+        if (trap == RX_TRAP_NAMED_GROUP || trap == RX_TRAP_COMMENT) {
+            const char stop = trap == RX_TRAP_COMMENT ? ')' : (*q == '\'' ? '\'' : '>');
+            const char *r = end;
+            while (r < p->end && *r != stop && r - end < 64) r++;
+            if (r < p->end && *r == stop) end = r + 1;
+        }
+    }
+    if (trap == RX_TRAP_NONE) return;
+    notes->trap = trap;
+    notes->trap_start = offset_of(p, trap == RX_TRAP_POSSESSIVE ? at : open);
+    notes->trap_end = offset_of(p, end);
+}
+
+rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
+                             rx_parse_notes *notes) {
     rx_parser p;
     p.pos = pattern;
     p.end = pattern + strlen(pattern);
@@ -509,19 +653,26 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
     p.nodes = 0;
     p.chains = 0;
     p.joins = 0;
+    p.start = pattern;
+    p.error_at = nullptr;
+    p.notes = notes;
     p.pos += rx_parse_leading_flags(pattern, &p.flags);
 
     int bars_caret = 0;
     rx_node *root = parse_alt(&p, &bars_caret);
-    if (root == nullptr && p.error == PE_NONE) p.error = PE_MEMORY;
+    if (root == nullptr && p.error == PE_NONE) fail_at(&p, PE_MEMORY, p.pos);
     if (root != nullptr && p.pos != p.end) {
-        p.error = PE_TRAILING;
+        fail_at(&p, PE_TRAILING, p.pos);
         p.error_byte = *p.pos;
         node_free(root);
         root = nullptr;
     }
-    if (info != nullptr) info->out_of_memory = p.error == PE_MEMORY;
+    if (info != nullptr) {
+        info->out_of_memory = p.error == PE_MEMORY;
+        info->error_offset = root == nullptr ? offset_of(&p, p.error_at) : 0;
+    }
     if (root == nullptr) {
+        if (notes != nullptr) classify_trap(&p, notes);
         parse_message(p.error, p.error_byte, err, err_size);
         return nullptr;
     }
@@ -533,6 +684,10 @@ rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_par
         info->groups = p.ngroups < RX_MAX_GROUPS ? p.ngroups : RX_MAX_GROUPS;
     }
     return root;
+}
+
+rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
+    return rx_parse_tree_noted(pattern, err, err_size, info, nullptr);
 }
 
 rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size) {

@@ -75,7 +75,10 @@ check "validate accepts" 0 '{"ok":true}'"$nl" "" -- validate 'a(b|c)+'
 check "validate rejects inside the answer" 0 '{"ok":false,"error":"trailing junk at '"')'"'"}'"$nl" "" \
   -- validate 'a)'
 check "validate human ok" 0 "ok$nl" "" -- -H validate 'a'
-check "validate human message" 0 "unclosed group$nl" "" -- validate --human '(a'
+check "validate human message" 0 "(a$nl^$nl""unclosed group$nl" "" -- validate --human '(a'
+check "validate human caret" 0 "(?<name>x)$nl ^$nl""unexpected '?'$nl" \
+  "kelvaron-regex: warning: pattern byte 0: (?<name> is a named group elsewhere: here groups are (...), numbered from 1, and (?:...)$nl" \
+  -- validate --human '(?<name>x)'
 check "validate needs one pattern" 2 "" "*" -- validate
 
 # --- test -------------------------------------------------------------------
@@ -209,6 +212,18 @@ check "a warning leaves test's answer alone" 0 '{"matches":[{"start":1,"end":2,"
   "$w 0: \\n is the letter 'n' here, not a line feed$nl" -- test '\n' 'an'
 check "replace warns too" 0 '{"result":"aN","count":1}'"$nl" \
   "$w 0: \\n is the letter 'n' here, not a line feed$nl" -- replace '\n' N 'an'
+
+# --- lint and explain ----------------------------------------------------------
+check "lint without findings" 0 '{"findings":[]}'"$nl" "" -- lint --json 'a\w+\s'
+check "lint finds a dead alternative" 1 '{"findings":[{"code":"shadowed-alternative","effect":"dead","start":2,"end":4,"message":"`ab` is never used: `a` before it always matches where it could"}]}'"$nl" "" -- lint --json 'a|ab'
+check "lint of an invalid pattern" 2 '{"error":{"message":"unexpected '"'?'"'","offset":2,"hint":"(?i) is a flag group after the start: flags count only in one group at the very start of the pattern, so here it is an error"}}'"$nl" "" -- lint --json 'a(?i)b'
+check "lint for people" 1 "x|x$nl  ^$nl""dead (shadowed-alternative): \`x\` is never used: \`x\` before it always matches where it could$nl" "" -- lint 'x|x'
+check "lint needs one pattern" 2 "" "*" -- lint
+check "explain as JSON" 0 '{"tree":{"kind":"pattern","start":0,"end":2,"text":"a*","description":"the pattern: tried at each start position from the left; the first position where it matches wins, and every part keeps the first match it finds","children":[{"kind":"repeat","start":0,"end":2,"text":"a*","description":"0 or more times: as many as possible, and never gives one back","children":[{"kind":"literal","start":0,"end":1,"text":"a","description":"the byte `a`","children":[]}]}]}}'"$nl" "" -- explain --json 'a*'
+check "explain of an invalid pattern" 2 "a)$nl ^$nl""trailing junk at ')'$nl" "" -- explain 'a)'
+check "test warns of a pattern that never matches" 1 '{"matches":[]}'"$nl" \
+  "kelvaron-regex: warning: pattern byte 0: \`.*\` takes all it can and never gives a byte back, so \`x\` after it can never match: the pattern can never match$nl" \
+  -- test '.*x' 'abxx'
 
 # --- the marker view: display width ------------------------------------------
 esc=$'\033'

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "rx_match_win.h"
+#include "rx_match_win_internal.h"
 #include "test_support.h"
 
 namespace {
@@ -311,6 +312,48 @@ TEST(ParserErrors, EveryMessageWithItsByte) {
         EXPECT_EQ(std::string(err), c.message) << c.pattern;
         EXPECT_EQ(rx_nfa_compile_ok(c.pattern.c_str(), err, sizeof err), -1) << c.pattern;
         EXPECT_EQ(std::string(err), c.message) << c.pattern;
+    }
+}
+
+/* The span of every node, in pre-order: kind letter and [start,end). */
+std::string spans_of(const std::string &pattern) {
+    rx_node *root = parse_pattern(pattern.c_str(), nullptr, 0);
+    if (root == nullptr) return "error";
+    std::string s;
+    std::vector<const rx_node *> todo{root};
+    while (!todo.empty()) {
+        const rx_node *x = todo.back();
+        todo.pop_back();
+        s += std::string(1, " cdkSArabG"[x->kind]) + std::to_string(x->span_start) + "-" +
+             std::to_string(x->span_end) + " ";
+        if (x->right != nullptr) todo.push_back(x->right);
+        if (x->left != nullptr) todo.push_back(x->left);
+        if (x->child != nullptr) todo.push_back(x->child);
+    }
+    node_free(root);
+    return s;
+}
+
+TEST(ParserSpans, EveryNodeKind) {
+    /* c byte, d ".", k class, S sequence, A alternation, r repetition, a anchor, b boundary, G group */
+    EXPECT_EQ(spans_of("ab"), "S0-2 c0-1 c1-2 ");
+    EXPECT_EQ(spans_of("(?i)^.[a-c]\\d\\b$"),
+              "S4-16 S4-15 S4-13 S4-11 S4-6 a4-5 d5-6 k6-11 k11-13 b13-15 a15-16 ");
+    EXPECT_EQ(spans_of("a|(b)+?"), "A0-7 c0-1 r2-7 G2-5 c3-4 ");
+    EXPECT_EQ(spans_of("(?:ab){2,3}x"), "S0-12 r0-11 S0-6 c3-4 c4-5 c11-12 ");
+    EXPECT_EQ(spans_of("(?:)x"), "S0-5 r0-4 c3-3 c4-5 ");
+    EXPECT_EQ(spans_of("a||"), "A0-3 A0-2 c0-1 r2-2 c2-2 r3-3 c3-3 ");
+    EXPECT_EQ(spans_of("()"), "G0-2 r1-1 c1-1 ");
+}
+
+TEST(ParserErrors, OffsetOfEveryError) {
+    const std::pair<const char *, uint64_t> cases[] = {
+        {"ab*+", 3}, {"(?<n>x)", 1}, {"a(b(c)", 1}, {"x[ab", 1}, {"ab)c", 2}, {"a{2147483648}", 1}, {"*", 0},
+    };
+    for (const auto &c : cases) {
+        rx_parse_info info;
+        EXPECT_EQ(rx_parse_tree(c.first, nullptr, 0, &info), nullptr) << c.first;
+        EXPECT_EQ(info.error_offset, c.second) << c.first;
     }
 }
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cli_answers.h"
-#include "cli_warnings.h"
+#include "cli_lint.h"
 #include "kelvaron_regex.h"
 
 namespace cli {
@@ -161,7 +161,7 @@ void grep_stream(Grep &g, std::FILE *f, const char *name) {
 } /* namespace */
 
 int run_grep(const GrepOptions &opt, const char *pattern, const std::vector<const char *> &files) {
-    warn_dialect_traps(pattern);
+    warn_findings(pattern);
     const char *verdict = rx_validate(pattern);
     bool ok = false;
     std::string reason;

@@ -9,8 +9,10 @@
  * By default the JSON answer is printed as it came back, followed by a
  * newline. With --human the answer is read back (cli_answers.cpp) and shown
  * in a form meant for people (the marker view is cli_markers.cpp). Patterns
- * that look written for another dialect draw warnings on standard error
- * (cli_warnings.cpp); they never change the answer.
+ * that can never match, have parts that are never used, or look written for
+ * another dialect draw warnings on standard error (cli_lint.cpp, from the
+ * library's analysis); they never change the answer. lint and explain show
+ * that analysis itself.
  *
  * Exit status, as grep's: 0 a match (validate, generate: an answer), 1 no
  * match, 2 an error (a refused call, a usage error, unreadable input). */
@@ -31,18 +33,20 @@
 #include "cli_common.h"
 #include "cli_grep.h"
 #include "cli_markers.h"
-#include "cli_warnings.h"
+#include "rx_analysis.h"
+#include "cli_lint.h"
 
 namespace cli {
 namespace {
 
 /* The options a command takes, as bits. */
 enum : unsigned {
-    OPT_HUMAN = 1u, /* -H, --human */
-    OPT_FILE = 2u,  /* -f, --file */
-    OPT_JSON = 4u,  /* --json */
-    OPT_COLOR = 8u, /* --color */
-    OPT_GREP = 16u, /* grep's -c -o -n -v -H -h */
+    OPT_HUMAN = 1u,     /* -H, --human */
+    OPT_FILE = 2u,      /* -f, --file */
+    OPT_JSON = 4u,      /* --json */
+    OPT_COLOR = 8u,     /* --color */
+    OPT_GREP = 16u,     /* grep's -c -o -n -v -H -h */
+    OPT_JSON_OUT = 32u, /* lint, explain: --json (the answer as JSON) */
 };
 
 struct Options {
@@ -51,6 +55,7 @@ struct Options {
     bool version = false;
     const char *file = nullptr;     /* --file FILE */
     const char *json = nullptr;     /* --json FILE */
+    bool json_out = false;          /* lint, explain: --json */
     GrepOptions grep;               /* grep's flags, and --color for every command */
     std::vector<const char *> args; /* the command and its positional arguments */
 };
@@ -68,6 +73,8 @@ int cmd_test(const Options &opt);
 int cmd_replace(const Options &opt);
 int cmd_generate(const Options &opt);
 int cmd_grep(const Options &opt);
+int cmd_lint(const Options &opt);
+int cmd_explain(const Options &opt);
 
 const Command COMMANDS[] = {
     {"validate", "validate PATTERN",
@@ -109,6 +116,27 @@ const Command COMMANDS[] = {
      "      Exit status 0 when a line was selected, 1 when none was, 2 after an\n"
      "      error (the other files are still searched).\n",
      OPT_COLOR | OPT_GREP, cmd_grep},
+    {"lint", "lint [--json] PATTERN",
+     "      Tells what the pattern does under this library's rule (every part keeps\n"
+     "      the first match it finds): where it can never match (never-matches),\n"
+     "      parts that are never used (dead), matches that are not what the pattern\n"
+     "      seems to say (note), and what other dialects read otherwise (dialect).\n"
+     "      Each finding shows the pattern with ^~~ under its bytes, its message and\n"
+     "      the suggested patterns with their meaning. --json prints\n"
+     "      {\"findings\":[{\"code\":\"...\",\"effect\":\"...\",\"start\":S,\"end\":E,\n"
+     "        \"message\":\"...\",\"suggestions\":[{\"pattern\":\"...\",\"meaning\":\"...\"}]}]}\n"
+     "      or {\"error\":{\"message\":\"...\",\"offset\":N}} for an invalid pattern.\n"
+     "      Exit status 0 when there is no finding, 1 when there are, 2 for an\n"
+     "      invalid pattern.\n",
+     OPT_JSON_OUT, cmd_lint},
+    {"explain", "explain [--json] PATTERN",
+     "      Shows the pattern as a tree of its parts, one line each: its text, its\n"
+     "      kind and what it matches in plain words. --json prints\n"
+     "      {\"tree\":{\"kind\":\"...\",\"start\":S,\"end\":E,\"text\":\"...\",\n"
+     "        \"description\":\"...\",\"children\":[...]}}\n"
+     "      (texts longer than 200 bytes are cut, with ... after them). Exit status\n"
+     "      0, or 2 for an invalid pattern.\n",
+     OPT_JSON_OUT, cmd_explain},
 };
 
 const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
@@ -119,77 +147,81 @@ const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\
                           "\n"
                           "Commands:\n";
 
-const char HELP_REST[] = "\n"
-                         "Where the text comes from (test, replace):\n"
-                         "  the TEXT argument when it is given; otherwise the file named by --file;\n"
-                         "  otherwise standard input (also with --file -). Giving both TEXT and\n"
-                         "  --file is a usage error. A text read from a file or standard input is\n"
-                         "  taken whole, final line break included (echo adds one).\n"
-                         "\n"
-                         "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
-                         "TEXT that begins with '-' can follow it):\n"
-                         "  -H, --human       show the answer for people instead of the JSON text\n"
-                         "                    (with grep, -H means: name the file):\n"
-                         "                      validate  \"ok\" or the reason the pattern is rejected\n"
-                         "                      test      the lines of the text that hold a match, with\n"
-                         "                                a marker line under each (^~~ marks a match,\n"
-                         "                                ^ its first byte; | marks an empty match just\n"
-                         "                                before the byte above it, or at the end of\n"
-                         "                                the line), then each match with its number,\n"
-                         "                                span and text and each group's number, span\n"
-                         "                                and text; spans are byte offsets [start,end).\n"
-                         "                                Lines without a match are left out (...).\n"
-                         "                                Bytes that do not print are shown as \\t \\n\n"
-                         "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
-                         "                                shows as \\n when a match covers it. Markers\n"
-                         "                                follow the width a terminal gives each\n"
-                         "                                character (2 for wide ones, 0 for combining)\n"
-                         "                      replace   the resulting text, then the count\n"
-                         "                      generate  the compact pattern, an empty line, and the\n"
-                         "                                verbose form line by line\n"
-                         "  -f, --file FILE   read TEXT from FILE (- for standard input); also\n"
-                         "                    --file=FILE\n"
-                         "      --json FILE   generate: read the JSON array of examples from FILE\n"
-                         "                    (- for standard input); also --json=FILE\n"
-                         "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
-                         "                    WHEN is auto (the default: when standard output is a\n"
-                         "                    terminal and TERM is not dumb), always or never\n"
-                         "      --version     print the library's version and exit\n"
-                         "  -h, --help        show this help and exit (with grep, -h means: do not\n"
-                         "                    name the file; COMMAND --help shows that command's help)\n"
-                         "\n"
-                         "Warnings:\n"
-                         "  A pattern that looks written for another dialect draws a warning on\n"
-                         "  standard error that names the byte offset of the construct and what it\n"
-                         "  means here: \\n \\t \\r \\f \\v \\a \\e \\0 are letters and digits, \\1 to \\9\n"
-                         "  digits (there are no back-references), \\x \\u \\p letters; inside brackets\n"
-                         "  a backslash is a plain byte and [:alpha:] no class; a flag group counts\n"
-                         "  only at the very start. Warnings never change the answer.\n"
-                         "\n"
-                         "Bytes and limits:\n"
-                         "  Everything is handled as bytes; offsets are byte offsets. The library\n"
-                         "  takes NUL-terminated strings, so a text cannot hold a NUL byte: none can\n"
-                         "  come through an argument, and when a text or JSON input read from a file\n"
-                         "  or standard input holds one, the input ends at that byte (a note says so\n"
-                         "  on standard error). A text may hold at most 10485760 bytes.\n"
-                         "\n"
-                         "Exit status:\n"
-                         "  0  test, replace, grep: a match; validate, generate: the library answered\n"
-                         "  1  test, replace, grep: no match\n"
-                         "  2  an error: the library refused the call (its reason, as rx_last_error()\n"
-                         "     gives it, is on standard error after \"kelvaron-regex: \": \"invalid\n"
-                         "     pattern: ...\", \"backtracking limit reached\", \"text exceeds 10485760\n"
-                         "     bytes\", \"invalid JSON\", ...), a usage error, or an input file that\n"
-                         "     cannot be read\n"
-                         "\n"
-                         "Examples:\n"
-                         "  kelvaron-regex validate 'a(b|c'\n"
-                         "  kelvaron-regex test 'a(b|c)' 'ab ac'\n"
-                         "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
-                         "  echo banana | kelvaron-regex replace a o\n"
-                         "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
-                         "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
-                         "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
+const char HELP_REST[] =
+    "\n"
+    "Where the text comes from (test, replace):\n"
+    "  the TEXT argument when it is given; otherwise the file named by --file;\n"
+    "  otherwise standard input (also with --file -). Giving both TEXT and\n"
+    "  --file is a usage error. A text read from a file or standard input is\n"
+    "  taken whole, final line break included (echo adds one).\n"
+    "\n"
+    "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
+    "TEXT that begins with '-' can follow it):\n"
+    "  -H, --human       show the answer for people instead of the JSON text\n"
+    "                    (with grep, -H means: name the file):\n"
+    "                      validate  \"ok\" or the reason the pattern is rejected\n"
+    "                      test      the lines of the text that hold a match, with\n"
+    "                                a marker line under each (^~~ marks a match,\n"
+    "                                ^ its first byte; | marks an empty match just\n"
+    "                                before the byte above it, or at the end of\n"
+    "                                the line), then each match with its number,\n"
+    "                                span and text and each group's number, span\n"
+    "                                and text; spans are byte offsets [start,end).\n"
+    "                                Lines without a match are left out (...).\n"
+    "                                Bytes that do not print are shown as \\t \\n\n"
+    "                                \\r or \\xHH, a backslash as \\\\; a line break\n"
+    "                                shows as \\n when a match covers it. Markers\n"
+    "                                follow the width a terminal gives each\n"
+    "                                character (2 for wide ones, 0 for combining)\n"
+    "                      replace   the resulting text, then the count\n"
+    "                      generate  the compact pattern, an empty line, and the\n"
+    "                                verbose form line by line\n"
+    "  -f, --file FILE   read TEXT from FILE (- for standard input); also\n"
+    "                    --file=FILE\n"
+    "      --json FILE   generate: read the JSON array of examples from FILE\n"
+    "                    (- for standard input); also --json=FILE\n"
+    "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
+    "                    WHEN is auto (the default: when standard output is a\n"
+    "                    terminal and TERM is not dumb), always or never\n"
+    "      --json        lint, explain: print the answer as JSON\n"
+    "      --version     print the library's version and exit\n"
+    "  -h, --help        show this help and exit (with grep, -h means: do not\n"
+    "                    name the file; COMMAND --help shows that command's help)\n"
+    "\n"
+    "Warnings:\n"
+    "  validate, test, replace and grep warn on standard error, naming the byte\n"
+    "  offset, where the pattern can never match or has a part that is never\n"
+    "  used, and where it looks written for another dialect: \\n \\t \\r \\f \\v\n"
+    "  \\a \\e \\0 \\A \\z \\Q ... are letters and digits, \\1 to \\9 digits (there are\n"
+    "  no back-references); inside brackets a backslash is a plain byte and\n"
+    "  [:alpha:] no class; a flag group counts only at the very start; groups\n"
+    "  after the 16th are not reported. Warnings never change the answer; lint\n"
+    "  shows them all, with suggestions.\n"
+    "\n"
+    "Bytes and limits:\n"
+    "  Everything is handled as bytes; offsets are byte offsets. The library\n"
+    "  takes NUL-terminated strings, so a text cannot hold a NUL byte: none can\n"
+    "  come through an argument, and when a text or JSON input read from a file\n"
+    "  or standard input holds one, the input ends at that byte (a note says so\n"
+    "  on standard error). A text may hold at most 10485760 bytes.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  test, replace, grep: a match; validate, generate: the library answered\n"
+    "  1  test, replace, grep: no match\n"
+    "  2  an error: the library refused the call (its reason, as rx_last_error()\n"
+    "     gives it, is on standard error after \"kelvaron-regex: \": \"invalid\n"
+    "     pattern: ...\", \"backtracking limit reached\", \"text exceeds 10485760\n"
+    "     bytes\", \"invalid JSON\", ...), a usage error, or an input file that\n"
+    "     cannot be read\n"
+    "\n"
+    "Examples:\n"
+    "  kelvaron-regex validate 'a(b|c'\n"
+    "  kelvaron-regex test 'a(b|c)' 'ab ac'\n"
+    "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
+    "  echo banana | kelvaron-regex replace a o\n"
+    "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
+    "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
+    "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
 
 const Command *find_command(const char *name) {
     for (const Command &c : COMMANDS) {
@@ -285,7 +317,8 @@ bool take_grep_flags(const char *a, GrepOptions &g) {
 /* Reads one option a (at argv[*i]) into opt; *bit is set to its OPT bit
  * (0 for those every command takes). Returns -1 when taken, otherwise the
  * exit status of the usage error reported. */
-int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options &opt, unsigned *bit) {
+int take_option(const char *a, bool grep, bool json_flag, int argc, char **argv, int *i, Options &opt,
+                unsigned *bit) {
     *bit = 0;
     if (grep && take_grep_flags(a, opt.grep)) {
         *bit = OPT_GREP;
@@ -308,6 +341,9 @@ int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options
                std::strncmp(a, "--file=", 7) == 0) {
         *bit = OPT_FILE;
         return take_file_option(a, "--file", argc, argv, i, &opt.file);
+    } else if (json_flag && std::strcmp(a, "--json") == 0) {
+        opt.json_out = true;
+        *bit = OPT_JSON_OUT;
     } else if (std::strcmp(a, "--json") == 0 || std::strncmp(a, "--json=", 7) == 0) {
         *bit = OPT_JSON;
         return take_file_option(a, "--json", argc, argv, i, &opt.json);
@@ -323,6 +359,7 @@ int take_option(const char *a, bool grep, int argc, char **argv, int *i, Options
  * fine, otherwise the exit status of the usage error reported. */
 int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) {
     const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
+    const bool json_flag = cmd != nullptr && (cmd->takes & OPT_JSON_OUT) != 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
@@ -335,7 +372,7 @@ int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) 
             continue;
         }
         unsigned bit = 0;
-        const int st = take_option(a, grep, argc, argv, &i, opt, &bit);
+        const int st = take_option(a, grep, json_flag, argc, argv, &i, opt, &bit);
         if (st >= 0) return st;
         if (cmd != nullptr && bit != 0 && (cmd->takes & bit) == 0) {
             std::string what = std::string("'") + a + "' does not go with " + cmd->name;
@@ -455,15 +492,22 @@ int done(int status) { return flush_stdout() ? status : EXIT_ERROR; }
 
 int cmd_validate(const Options &opt) {
     if (opt.args.size() != 2) return usage_error("%s", "validate takes exactly one PATTERN");
-    warn_dialect_traps(opt.args[1]);
+    warn_findings(opt.args[1]);
     const char *answer = rx_validate(opt.args[1]);
     if (answer == nullptr) return refused();
     const std::string copy(answer);
     bool ok = false;
     std::string reason;
     if (opt.human && read_validate_answer(copy.c_str(), &ok, &reason)) {
-        write_str(ok ? std::string("ok") : reason);
-        write_bytes("\n", 1);
+        rx_lint l;
+        if (!ok && rx_analysis_lint(opt.args[1], &l) == 0) {
+            /* the pattern, a caret under the byte where it went wrong, the message */
+            show_caret(opt.args[1], l.invalid ? l.error_offset : 0, reason.c_str());
+            rx_analysis_lint_free(&l);
+        } else {
+            write_str(ok ? std::string("ok") : reason);
+            write_bytes("\n", 1);
+        }
     } else {
         write_raw(copy, opt.human);
     }
@@ -512,7 +556,7 @@ int cmd_test(const Options &opt) {
     std::string text;
     const int st = take_text(opt, 2, text);
     if (st >= 0) return st;
-    warn_dialect_traps(opt.args[1]);
+    warn_findings(opt.args[1]);
     const char *answer = rx_test(opt.args[1], text.c_str());
     if (answer == nullptr) return refused();
     const std::string copy(answer);
@@ -537,7 +581,7 @@ int cmd_replace(const Options &opt) {
     std::string text;
     const int st = take_text(opt, 3, text);
     if (st >= 0) return st;
-    warn_dialect_traps(opt.args[1]);
+    warn_findings(opt.args[1]);
     const char *answer = rx_replace_preview(opt.args[1], text.c_str(), opt.args[2]);
     if (answer == nullptr) return refused();
     const std::string copy(answer);
@@ -589,6 +633,16 @@ int cmd_generate(const Options &opt) {
 int cmd_grep(const Options &opt) {
     if (opt.args.size() < 2) return usage_error("%s", "usage: grep [OPTIONS] PATTERN [FILE...]");
     return run_grep(opt.grep, opt.args[1], std::vector<const char *>(opt.args.begin() + 2, opt.args.end()));
+}
+
+int cmd_lint(const Options &opt) {
+    if (opt.args.size() != 2) return usage_error("%s", "usage: lint [--json] PATTERN");
+    return run_lint(opt.args[1], opt.json_out);
+}
+
+int cmd_explain(const Options &opt) {
+    if (opt.args.size() != 2) return usage_error("%s", "usage: explain [--json] PATTERN");
+    return run_explain(opt.args[1], opt.json_out);
 }
 
 int run(int argc, char **argv) {

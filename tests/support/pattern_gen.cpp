@@ -292,3 +292,56 @@ std::string pg_quote(const std::string &s) {
     out += '"';
     return out;
 }
+
+/* A byte item: a literal, ".", a class or a shorthand. */
+static void gen_byte_item(pg_rng *rng, std::string &out) {
+    static const char *const items[] = {"a",   "b",    ".",    "\\w",   "\\d", "\\s",
+                                        "\\S", "[ab]", "[^a]", "[a-c]", "x",   "\\."};
+    out += items[pg_below(rng, 12)];
+}
+
+std::string pg_shaped_pattern(pg_rng *rng, const pg_options *opt) {
+    std::string out;
+    static const char *const flags[] = {"(?m)", "(?s)", "(?i)"};
+    if (pg_chance(rng, 15)) out += flags[pg_below(rng, 3)];
+    int pieces = 1 + (int)pg_below(rng, 3);
+    for (int i = 0; i < pieces; i++) {
+        uint32_t r = pg_below(rng, 100);
+        if (r < 22) { /* a run and a byte after it */
+            gen_byte_item(rng, out);
+            out += pick(rng, "*+");
+            if (pg_chance(rng, 15)) out += pick(rng, "$^");
+            gen_byte_item(rng, out);
+        } else if (r < 34) { /* lazy */
+            gen_byte_item(rng, out);
+            static const char *const lazy[] = {"*?", "+?", "??", "{1,3}?"};
+            out += lazy[pg_below(rng, 4)];
+            gen_byte_item(rng, out);
+        } else if (r < 46) { /* bounded */
+            gen_byte_item(rng, out);
+            static const char *const counts[] = {"?", "{1,3}", "{0,2}", "{2,3}"};
+            out += counts[pg_below(rng, 4)];
+            gen_byte_item(rng, out);
+        } else if (r < 62) { /* alternatives with shared beginnings */
+            static const char *const alts[] = {"(?:a|ab)",  "(ab|abc|b)", "(?:a*|b)",  "(?:\\d+|\\d+\\.\\d)",
+                                               "(?:x|y|x)", "(?:|a)",     "(?:ab|a.)", "(?:.*a|b)",
+                                               "(a|\\w+b)", "(?:b|a+)"};
+            out += alts[pg_below(rng, 10)];
+        } else if (r < 70) { /* loops over runs */
+            static const char *const loops[] = {"(?:a*|b*)*", "(?:a|b?)*", "(?:a+|b)+", "(a*)*"};
+            out += loops[pg_below(rng, 4)];
+        } else if (r < 80) { /* anchors and boundaries */
+            static const char *const anchors[] = {"a\\bb", "a\\b ", "\\B.",   "$a",
+                                                  "a^",    "a$",    "\\b\\w", " \\Ba"};
+            out += anchors[pg_below(rng, 8)];
+        } else {
+            pg_options small = *opt;
+            small.invalid_percent = 0;
+            small.flags_percent = 0;
+            small.anchor_percent = 0;
+            out += pg_pattern(rng, &small);
+        }
+        if (pg_chance(rng, 10)) out += '|';
+    }
+    return out;
+}

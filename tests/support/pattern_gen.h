@@ -62,4 +62,10 @@ std::string pg_long_text(pg_rng *rng, const std::string &pattern, size_t len);
 /* The bytes of s written as a C string literal, for reproducing a case. */
 std::string pg_quote(const std::string &s);
 
+/* A pattern built around the shapes the lint looks at (a run followed by a
+ * byte it takes, a lazy or bounded run before a byte, an alternative that
+ * begins with an earlier one, a loop over runs, anchors and boundaries
+ * between bytes), mixed with pieces from pg_pattern. */
+std::string pg_shaped_pattern(pg_rng *rng, const pg_options *opt);
+
 #endif /* KRX_TEST_PATTERN_GEN_H */
