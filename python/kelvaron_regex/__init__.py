@@ -78,7 +78,10 @@ def compile(pattern: Union[str, bytes, Pattern], flags: int = 0) -> Pattern:  # 
     if compiled is None:
         compiled = Pattern(pattern, flags)
         if len(_cache) >= _CACHE_SIZE:
-            del _cache[next(iter(_cache))]
+            try:
+                del _cache[next(iter(_cache))]
+            except (KeyError, StopIteration, RuntimeError):  # another thread got there first
+                pass
         _cache[key] = compiled
     return compiled
 

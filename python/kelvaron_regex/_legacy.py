@@ -8,7 +8,7 @@ from typing import List, Optional, Tuple, Union
 
 from . import _native
 from ._matches import REPORTED_GROUPS, CharMap, run_test
-from ._pattern import count_groups, encode_text, split_leading_flags
+from ._pattern import encode_text, read_body, split_leading_flags
 
 Text = Union[str, bytes]
 
@@ -78,7 +78,7 @@ def search_all(pattern: Text, text: Text) -> List[Found]:
     warnings.warn("kelvaron_regex.search_all is deprecated: use finditer, whose Match objects are re's",
                   DeprecationWarning, stacklevel=2)
     pattern_data, data = _arg(pattern, "pattern"), _arg(text, "text")
-    groups = min(count_groups(split_leading_flags(pattern_data)[1]), REPORTED_GROUPS)
+    groups = min(read_body(split_leading_flags(pattern_data)[1])[0], REPORTED_GROUPS)
     offsets = run_test(pattern_data, data, groups, pattern)
     stride = 2 + 2 * groups
     charmap = _charmap(text, data)

@@ -82,7 +82,7 @@ class CharMap:
     encoder's own bytes, never a byte that stands for a surrogate escape),
     and one 0 more for the offset at the end."""
 
-    __slots__ = ("flags", "continued")
+    __slots__ = ("flags", "continued", "decodes")
 
     def __init__(self, text: str, data: bytes, strict: bool):
         # Where the text has surrogate escapes, 'replace' puts one '?' byte at
@@ -90,6 +90,10 @@ class CharMap:
         source = data if strict else text.encode("utf-8", "replace")
         self.flags = source.translate(_CONTINUATION) + b"\x00"
         self.continued = len(source) - len(text)  # the number of 1s
+        # Whether decoding data gives the text back, so that a text is a
+        # slice of data decoded: true unless the text has surrogate escapes
+        # next to each other that spell a UTF-8 character.
+        self.decodes = strict or data.decode("utf-8", "surrogateescape") == text
 
     def cut(self, offsets: array.array, stride: int) -> bool:
         """Whether any offset falls inside a character (-1 reads as outside)."""
@@ -185,16 +189,19 @@ class Found:
     """
 
     __slots__ = ("re", "string", "subject", "pos", "endpos", "size", "groups", "stride", "count",
-                 "first", "_offsets", "_charmap", "_units")
+                 "first", "data", "_offsets", "_charmap", "_units")
 
-    def __init__(self, regex, string, subject: Subject, pos: int, endpos: int, size: int,
+    def __init__(self, regex, string, subject: Subject, pos: int, endpos: int, data: bytes,
                  offsets: array.array, charmap: Optional[CharMap]):
         self.re = regex
         self.string = string
         self.subject = subject
         self.pos = pos
         self.endpos = endpos
-        self.size = size  # bytes of the searched piece
+        self.size = len(data)  # bytes of the searched piece
+        # For a str that is not ASCII, its UTF-8 form where it decodes back to
+        # the str: texts are decoded from it, no offset turned into characters.
+        self.data = data if charmap is not None and charmap.decodes else None
         self.groups = regex.groups
         self.stride = 2 + 2 * min(regex.groups, REPORTED_GROUPS)
         if charmap is not None and charmap.cut(offsets, self.stride):
@@ -216,8 +223,13 @@ class Found:
                 pos = self.pos
                 units = array.array("q", (u + pos if u >= 0 else u for u in units))
             self._units = units
-            self._offsets = self._charmap = None
+            self._charmap = None
         return units
+
+    def byte_column(self, group: int) -> Tuple[array.array, array.array]:
+        """The starts and the ends of one group in every match, in bytes of the
+        searched piece (for a str: whole characters)."""
+        return self._offsets[2 * group::self.stride], self._offsets[2 * group + 1::self.stride]
 
     def column(self, group: int) -> Tuple[array.array, array.array]:
         """The starts and the ends of one group (0: the match) in every match."""
@@ -228,8 +240,11 @@ class Found:
         """The text of one group in every match, empty where it took no part."""
         if group > REPORTED_GROUPS:
             return [self.subject[:0]] * self.count
-        starts, ends = self.column(group)
         # A group that took no part has the span (-1, -1): the empty slice.
+        if self.data is not None:
+            pieces = map(self.data.__getitem__, map(slice, *self.byte_column(group)))
+            return list(map(bytes.decode, pieces, itertools.repeat("utf-8"), itertools.repeat("surrogateescape")))
+        starts, ends = self.column(group)
         return list(map(self.subject.__getitem__, map(slice, starts, ends)))
 
     def matches(self):

@@ -81,7 +81,7 @@ Text = Union[str, bytes]
 def _call(table: dict, name: str, args: Tuple[bytes, ...], pattern: Optional[Text]):
     with _lock:
         answer = table[name](*args)
-        reason = None if answer else _last_error()
+        reason = None if answer is not None else _last_error()
     if reason is not None:
         raise error_for(reason.decode("utf-8", "replace"), pattern)
     return answer

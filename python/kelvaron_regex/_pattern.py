@@ -68,11 +68,12 @@ def split_leading_flags(pattern: bytes) -> Tuple[int, bytes]:
     return flags, pattern[at + 1:]
 
 
-def count_groups(body: bytes) -> int:
-    """The capturing groups of a valid pattern without its flag group: each "("
-    not followed by "?:", outside brackets and not after a backslash. Inside
-    brackets nothing is special; the set closes at the first "]" after the
-    optional "^" and an optional first "]"."""
+def read_body(body: bytes) -> Tuple[int, bool]:
+    """The capturing groups of a valid pattern without its flag group (each "("
+    not followed by "?:", outside brackets and not after a backslash), and
+    whether it ends in a lone backslash (a literal backslash). Inside brackets
+    nothing is special; the set closes at the first "]" after the optional "^"
+    and an optional first "]"."""
     count, at, size = 0, 0, len(body)
     while at < size:
         byte = body[at]
@@ -89,7 +90,7 @@ def count_groups(body: bytes) -> int:
         elif byte == 0x28 and body[at + 1:at + 3] != b"?:":
             count += 1
         at += 1
-    return count
+    return count, at > size
 
 
 def encode_pattern(pattern: Union[str, bytes]) -> bytes:
@@ -144,7 +145,9 @@ class Pattern:
         group = b"(?" + group + b")" if group else b""
         self.pattern = pattern
         self.flags = RegexFlag(flags)
-        self.groups = count_groups(body)
+        self.groups, lone_backslash = read_body(body)
+        if lone_backslash:
+            body += b"\\"  # a second backslash escapes the first: the same byte, safe inside a group
         self._str = isinstance(pattern, str)
         self._search = group + body
         # Anchored at the start, which only offset 0 can begin (or, under
@@ -185,7 +188,7 @@ class Pattern:
             offsets = array.array("q")
         else:
             offsets = run_test(pattern, data, min(self.groups, REPORTED_GROUPS), self.pattern)
-        return Found(self, string, subject, pos, endpos, len(data), offsets, charmap)
+        return Found(self, string, subject, pos, endpos, data, offsets, charmap)
 
     # ---- searching ----------------------------------------------------------
 
@@ -249,16 +252,24 @@ class Pattern:
             if answer is not None:
                 return answer
         found = self._find(self._search, string)
-        subject = found.subject
-        starts, ends = found.column(0)
+        # A str that is not ASCII is put together from its UTF-8 form.
+        subject = found.subject if found.data is None else found.data
+        starts, ends = found.column(0) if found.data is None else found.byte_column(0)
+        if literal and found.data is not None:
+            repl = repl.encode("utf-8", "surrogateescape")
         pieces, last = [], 0
         replaced = found.count if count <= 0 else min(count, found.count)
         for i in range(replaced):
             pieces.append(subject[last:starts[i]])
-            pieces.append(repl if literal else self._literal(repl(Match(found, i))))
+            if literal:
+                pieces.append(repl)
+            else:
+                piece = self._literal(repl(Match(found, i)))
+                pieces.append(piece if found.data is None else piece.encode("utf-8", "surrogateescape"))
             last = ends[i]
         pieces.append(subject[last:])
-        return subject[:0].join(pieces), replaced
+        result = subject[:0].join(pieces)
+        return (result if found.data is None else result.decode("utf-8", "surrogateescape")), replaced
 
     def sub(self, repl, string, count: int = 0):
         """The string with every match (the first count when count > 0) replaced
