@@ -7,7 +7,7 @@
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
-# setuptools (the Python package's tests), Mono's C# compiler and runtime
+# venv (the Python package's wheel tests), Mono's C# compiler and runtime
 # (the C# host's test), clang-format 14 (the style check), gettext and
 # wamerican (the peers benchmark's translated corpora and dictionary words),
 # and with --windows mingw-w64 and Wine.
@@ -40,7 +40,7 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
          googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
-         python3-pytest python3-pip python3-setuptools python3-wheel \
+         python3-pytest python3-pip python3-venv \
          mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 gettext wamerican; do
   need "$p"
 done

@@ -1,185 +1,144 @@
-"""Python bindings of kelvaron-regex, a small regular-expression library.
+"""kelvaron-regex for Python: the API of ``re`` over the kelvaron-regex library.
 
-The library is loaded with ctypes, from the first of:
+    import kelvaron_regex as kr
+    kr.search(r"(\\w+)@(\\w+)", "mail ann@example").group(1)      # 'ann'
+    kr.sub("a", "o", "banana")                                   # 'bonono'
+    [m.span() for m in kr.finditer(r"\\d+", "1 22 333")]          # [(0, 1), (2, 4), (5, 8)]
 
-1. the path in the environment variable ``KELVARON_REGEX_LIBRARY``;
-2. a copy beside this package (``libkelvaron-regex.so.0``,
-   ``libkelvaron-regex.so`` or ``kelvaron-regex.dll`` in its folder);
-3. the system's (``libkelvaron-regex.so.0`` through the dynamic loader,
-   ``kelvaron-regex.dll`` on Windows).
+The dialect is the library's, not ``re``'s (see the project's README):
+patterns work on the UTF-8 bytes of a str; ``\\w \\d \\s \\b`` and IGNORECASE
+know only ASCII; ``$`` is the end of the text only (before a line feed too
+under MULTILINE); there are no back-references, look-arounds or named groups;
+and every node commits to the first end it finds, so ``a*ab`` finds nothing
+in "aab". A start position therefore has at most one match: ``match`` is the
+first match if it starts at ``pos``, and ``fullmatch`` is that match if it
+also ends at ``endpos``.
 
-Patterns, texts and replacements may be ``str`` (passed as UTF-8) or
-``bytes`` (passed as they are); the library works on bytes. Offsets are byte
-offsets, ends exclusive; for text that is UTF-8 (every ``str``, and ``bytes``
-that decode as UTF-8) matches and groups also carry character offsets.
+Flags: IGNORECASE, MULTILINE and DOTALL (``I M S``) become the pattern's
+leading flag group; ASCII (``A``) is always in force. Offsets are characters
+for a str and bytes for bytes. A match whose bytes cut a character of a str
+(``.`` matches one byte) is widened to whole characters, and an empty match
+inside a character is left out. A str that is not strict UTF-8 (a file read
+with errors="surrogateescape") is passed with surrogateescape.
 
-A refused call raises an exception that carries the library's reason:
-``PatternError`` for an invalid pattern, ``LimitError`` when the step budget
-or the text limit runs out, ``MemoryError`` when memory runs out, ``Error``
-for the rest (such as the examples of ``generate``).
+Each call runs the library over the whole (piece of the) text and answers
+from all its matches, so ``search`` costs what ``finditer`` costs: iterate
+``finditer`` rather than calling ``search`` again from each end.
 
-The library keeps one error text for the whole process. Each call and its
-reading of that text happen under one lock, so an exception always carries
-the reason of its own call. (Answers are copied as the call returns.)
+Exceptions: ``error`` (also ``PatternError``, a ValueError) for an invalid
+pattern, ``LimitError`` when the step budget or the text limit runs out,
+``OutOfMemoryError`` (a MemoryError) when memory runs out, ``Error`` (their
+base) for the rest. Texts and patterns may not hold a NUL byte (ValueError).
 """
 
-import builtins
-import ctypes
-import ctypes.util
 import json
-import os
-import threading
+import warnings
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Sequence, Tuple, Union
+from typing import List, Optional, Sequence, Union
 
-__all__ = [
-    "Error", "PatternError", "LimitError", "MemoryError",
-    "Group", "Match", "Replacement", "Generated",
-    "validate", "search_all", "replace", "generate",
-    "library_path", "__version__",
-]
+from . import _native
+from ._errors import Error, LimitError, OutOfMemoryError, PatternError, error
+from ._legacy import Replacement, replace, search_all
+from ._matches import Match
+from ._pattern import Pattern, RegexFlag, check_valid, encode_pattern, escape
 
 __version__ = "0.2.0"
 
-Text = Union[str, bytes]
-
-
-class Error(Exception):
-    """A call the library refused; ``reason`` is its rx_last_error() text."""
-
-    def __init__(self, reason: str):
-        super().__init__(reason)
-        self.reason = reason
-
-
-class PatternError(Error, ValueError):
-    """An invalid pattern; ``message`` is the parser's message alone."""
-
-    def __init__(self, reason: str):
-        super().__init__(reason)
-        self.message = reason[len(_INVALID_PATTERN):] if reason.startswith(_INVALID_PATTERN) else reason
-
-
-class LimitError(Error):
-    """"backtracking limit reached", or a text above the library's limit."""
-
-
-class MemoryError(Error, builtins.MemoryError):  # noqa: A001 - the name users expect
-    """The library ran out of memory ("out of memory", "out of memory for JSON buffer")."""
-
-
-_INVALID_PATTERN = "invalid pattern: "
-
-
-def _error_for(reason: str) -> Error:
-    if reason.startswith(_INVALID_PATTERN):
-        return PatternError(reason)
-    if reason == "backtracking limit reached" or reason.startswith("text exceeds "):
-        return LimitError(reason)
-    if reason.startswith("out of memory"):
-        return MemoryError(reason)
-    return Error(reason)
-
-
-# ---- loading the library ------------------------------------------------------
-
-_BESIDE = ("kelvaron-regex.dll",) if os.name == "nt" else (
-    "libkelvaron-regex.so.0", "libkelvaron-regex.so")
-
-
-def _find_library() -> str:
-    env = os.environ.get("KELVARON_REGEX_LIBRARY")
-    if env:
-        return env
-    here = os.path.dirname(os.path.abspath(__file__))
-    for name in _BESIDE:
-        candidate = os.path.join(here, name)
-        if os.path.exists(candidate):
-            return candidate
-    if os.name == "nt":
-        return "kelvaron-regex.dll"
-    return ctypes.util.find_library("kelvaron-regex") or "libkelvaron-regex.so.0"
-
-
-library_path = _find_library()
+library_path = _native.library_path
 """Where the library was loaded from (a path, or a name the loader resolved)."""
 
-try:
-    _lib = ctypes.CDLL(library_path)
-except OSError as exc:  # pragma: no cover - depends on the machine
-    raise ImportError(
-        f"kelvaron_regex: cannot load the library {library_path!r} ({exc}); "
-        "set KELVARON_REGEX_LIBRARY to its path") from exc
+NOFLAG = RegexFlag.NOFLAG
+I = IGNORECASE = RegexFlag.IGNORECASE  # noqa: E741 - re's names
+M = MULTILINE = RegexFlag.MULTILINE
+S = DOTALL = RegexFlag.DOTALL
+A = ASCII = RegexFlag.ASCII
 
-for _name, _count in (("rx_validate", 1), ("rx_test", 2), ("rx_replace_preview", 3),
-                      ("rx_generate", 1), ("rx_last_error", 0)):
-    _fn = getattr(_lib, _name)
-    _fn.argtypes = [ctypes.c_char_p] * _count
-    _fn.restype = ctypes.c_char_p  # the answer is copied into bytes at once
+__all__ = [
+    "compile", "search", "match", "fullmatch", "finditer", "findall", "sub", "subn", "split",
+    "escape", "purge", "validate", "generate",
+    "Pattern", "Match", "RegexFlag", "Generated", "Replacement",
+    "NOFLAG", "I", "IGNORECASE", "M", "MULTILINE", "S", "DOTALL", "A", "ASCII",
+    "error", "PatternError", "LimitError", "OutOfMemoryError", "Error",
+    "search_all", "replace", "library_path", "__version__",
+]
 
-_lock = threading.Lock()
-
-
-def _arg(value: Text, what: str) -> bytes:
-    if isinstance(value, str):
-        data = value.encode("utf-8", "surrogateescape")
-    elif isinstance(value, (bytes, bytearray, memoryview)):
-        data = bytes(value)
-    else:
-        raise TypeError(f"{what} must be str or bytes, not {type(value).__name__}")
-    if b"\0" in data:
-        raise ValueError(f"{what} holds a NUL byte (the library takes NUL-terminated strings)")
-    return data
+_CACHE_SIZE = 512
+_cache: dict = {}
 
 
-def _call(name: str, *args: bytes):
-    """Calls one export and reads its JSON answer; raises on NULL."""
-    fn = getattr(_lib, name)
-    with _lock:
-        answer = fn(*args)
-        reason = None if answer is not None else _lib.rx_last_error()
-    if answer is None:
-        raise _error_for(reason.decode("utf-8", "replace"))
-    return json.loads(answer.decode("utf-8", "surrogateescape"))
+def compile(pattern: Union[str, bytes, Pattern], flags: int = 0) -> Pattern:  # noqa: A001 - re's name
+    """A compiled pattern (validated by the library); compiled patterns are
+    kept, as re keeps them."""
+    if isinstance(pattern, Pattern):
+        if flags:
+            raise ValueError("cannot process flags argument with a compiled pattern")
+        return pattern
+    key = (type(pattern), pattern, int(flags))
+    compiled = _cache.get(key)
+    if compiled is None:
+        compiled = Pattern(pattern, flags)
+        if len(_cache) >= _CACHE_SIZE:
+            try:
+                del _cache[next(iter(_cache))]
+            except (KeyError, StopIteration, RuntimeError):  # another thread got there first
+                pass
+        _cache[key] = compiled
+    return compiled
 
 
-# ---- results ------------------------------------------------------------------
-
-@dataclass(frozen=True)
-class Group:
-    """A capture group (1 to 16) that took part in a match."""
-    index: int
-    start: int
-    end: int
-    text: bytes
-    char_start: Optional[int] = None
-    char_end: Optional[int] = None
+def purge() -> None:
+    """Forgets the compiled patterns."""
+    _cache.clear()
 
 
-@dataclass(frozen=True)
-class Match:
-    """One match: byte span, matched bytes, groups, and character offsets
-    (None when the text is not UTF-8 or the offset falls inside a character)."""
-    start: int
-    end: int
-    text: bytes
-    groups: Tuple[Group, ...] = ()
-    char_start: Optional[int] = None
-    char_end: Optional[int] = None
-
-    def group(self, index: int) -> Optional[Group]:
-        """The group with this number, or None when it took no part."""
-        for g in self.groups:
-            if g.index == index:
-                return g
-        return None
+def search(pattern, string, flags: int = 0) -> Optional[Match]:
+    """The first match of pattern in string, or None."""
+    return compile(pattern, flags).search(string)
 
 
-@dataclass(frozen=True)
-class Replacement:
-    """The replaced text (str for str input, bytes for bytes) and the count."""
-    text: Text
-    count: int
+def match(pattern, string, flags: int = 0) -> Optional[Match]:
+    """The first match if it starts at the start of string, else None."""
+    return compile(pattern, flags).match(string)
+
+
+def fullmatch(pattern, string, flags: int = 0) -> Optional[Match]:
+    """The match that starts at the start of string if it also ends at its end."""
+    return compile(pattern, flags).fullmatch(string)
+
+
+def finditer(pattern, string, flags: int = 0):
+    """An iterator of every match, left to right."""
+    return compile(pattern, flags).finditer(string)
+
+
+def findall(pattern, string, flags: int = 0) -> list:
+    """Every match's text (or group texts); see Pattern.findall."""
+    return compile(pattern, flags).findall(string)
+
+
+def sub(pattern, repl, string, count: int = 0, flags: int = 0):
+    """string with the matches replaced by repl (a literal, or a function of
+    the Match): "\\1" in a literal is a backslash and a digit."""
+    return compile(pattern, flags).sub(repl, string, count)
+
+
+def subn(pattern, repl, string, count: int = 0, flags: int = 0) -> tuple:
+    """(new string, number of replacements); see sub."""
+    return compile(pattern, flags).subn(repl, string, count)
+
+
+def split(pattern, string, maxsplit: int = 0, flags: int = 0) -> list:
+    """The pieces of string between the matches (and their groups)."""
+    return compile(pattern, flags).split(string, maxsplit)
+
+
+def validate(pattern: Union[str, bytes]) -> Optional[str]:
+    """None when the pattern is acceptable, else the parser's message."""
+    try:
+        check_valid(encode_pattern(pattern), pattern)
+    except error as exc:
+        return exc.msg
+    return None
 
 
 @dataclass(frozen=True)
@@ -189,79 +148,32 @@ class Generated:
     verbose: str
 
 
-def _char_offsets(data: bytes, offsets: Iterable[int]) -> dict:
-    """Character offset of each byte offset that starts a character of the
-    UTF-8 text data (or is its end); offsets inside a character are left out."""
-    result = {}
-    chars = 0
-    previous = 0
-    for off in sorted(set(offsets)):
-        if off < len(data) and 0x80 <= data[off] <= 0xBF:
-            continue  # inside a character
-        chars += len(data[previous:off].decode("utf-8"))
-        previous = off
-        result[off] = chars
-    return result
-
-
-def _is_utf8(data: bytes) -> bool:
-    try:
-        data.decode("utf-8")
-    except UnicodeDecodeError:
-        return False
-    return True
-
-
-# ---- the functions ------------------------------------------------------------
-
-def validate(pattern: Text) -> Optional[str]:
-    """None when the pattern is acceptable, else the parser's message."""
-    answer = _call("rx_validate", _arg(pattern, "pattern"))
-    return None if answer["ok"] else answer["error"]
-
-
-def search_all(pattern: Text, text: Text) -> List[Match]:
-    """Every match of pattern in text, left to right."""
-    data = _arg(text, "text")
-    answer = _call("rx_test", _arg(pattern, "pattern"), data)
-    spans = answer["matches"]
-    chars = {}
-    if isinstance(text, str) or _is_utf8(data):
-        offsets = [o for m in spans for o in (m["start"], m["end"])]
-        offsets += [o for m in spans for g in m["groups"] for o in (g["start"], g["end"])]
-        chars = _char_offsets(data, offsets)
-    matches = []
-    for m in spans:
-        groups = tuple(
-            Group(g["index"], g["start"], g["end"], data[g["start"]:g["end"]],
-                  chars.get(g["start"]), chars.get(g["end"]))
-            for g in m["groups"])
-        matches.append(Match(m["start"], m["end"], data[m["start"]:m["end"]], groups,
-                             chars.get(m["start"]), chars.get(m["end"])))
-    return matches
-
-
-def replace(pattern: Text, text: Text, replacement: Text) -> Replacement:
-    """Every match replaced by replacement, taken literally."""
-    answer = _call("rx_replace_preview", _arg(pattern, "pattern"), _arg(text, "text"),
-                   _arg(replacement, "replacement"))
-    result = answer["result"]
-    if not isinstance(text, str):
-        result = result.encode("utf-8", "surrogateescape")
-    return Replacement(result, answer["count"])
-
-
 def generate(examples: Sequence[str]) -> Generated:
     """An anchored pattern that matches every example (1 to 64 strings)."""
     if isinstance(examples, (str, bytes)):
         raise TypeError("examples must be a sequence of strings, not one string")
-    items = list(examples)
+    items: List[str] = list(examples)
     for k, item in enumerate(items):
         if not isinstance(item, str):
             raise TypeError(f"example {k} must be str, not {type(item).__name__}")
     examples_json = json.dumps(items, ensure_ascii=False).encode("utf-8", "surrogateescape")
-    answer = _call("rx_generate", examples_json)
+    answer = json.loads(_native.call("rx_generate", examples_json).decode("utf-8", "surrogateescape"))
     return Generated(answer["pattern"], answer["verbose"])
 
 
-del _name, _count, _fn
+for _public in (Error, error, LimitError, OutOfMemoryError, Match, Pattern, RegexFlag, Replacement):
+    _public.__module__ = __name__  # as the package names them
+del _public
+
+
+def __getattr__(name: str):
+    """Names of release 0.2 that still work, with a warning."""
+    if name == "MemoryError":
+        warnings.warn("kelvaron_regex.MemoryError is now OutOfMemoryError", DeprecationWarning, stacklevel=2)
+        return OutOfMemoryError
+    if name == "Group":
+        from ._legacy import Group
+        warnings.warn("kelvaron_regex.Group belongs to the deprecated search_all", DeprecationWarning,
+                      stacklevel=2)
+        return Group
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
