@@ -377,3 +377,74 @@ uint64_t rx_parse_leading_flags(const char *pattern, uint32_t *flags) {
     if (flags != nullptr) *flags = found;
     return i + 1;
 }
+
+/* ---- arena ---------------------------------------------------------------- */
+
+struct rx_arena_chunk {
+    rx_arena_chunk *next; /* the chunk made before this one */
+    size_t size;          /* bytes of room after the header */
+    size_t used;          /* bytes handed out */
+};
+
+#define ARENA_ALIGN 16u
+#define ARENA_HEADER ((sizeof(rx_arena_chunk) + ARENA_ALIGN - 1) / ARENA_ALIGN * ARENA_ALIGN)
+#define ARENA_DEFAULT 4096u
+#define ARENA_KEEP (static_cast<size_t>(64) << 20) /* the largest chunk a thread keeps */
+
+/* The largest chunk released on this thread, kept zero-filled for the next
+ * arena: fresh memory is costly to touch, and one call after another on a
+ * thread prepares patterns of like sizes. */
+static RX_THREAD_LOCAL rx_arena_chunk *g_spare_chunk;
+
+static void release_spare_chunk(void) {
+    free(g_spare_chunk);
+    g_spare_chunk = nullptr;
+}
+
+/* A zero-filled chunk of at least room bytes after its header. */
+static rx_arena_chunk *arena_chunk(size_t room) {
+    rx_arena_chunk *c = g_spare_chunk;
+    if (c != nullptr && c->size >= room) {
+        g_spare_chunk = nullptr;
+        return c;
+    }
+    if (room > SIZE_MAX - ARENA_HEADER) return nullptr;
+    c = static_cast<rx_arena_chunk *>(rx_calloc(1, ARENA_HEADER + room));
+    if (c != nullptr) c->size = room;
+    return c;
+}
+
+void *rx_arena_alloc(rx_arena *arena, size_t size) {
+    size = (size + ARENA_ALIGN - 1) / ARENA_ALIGN * ARENA_ALIGN;
+    rx_arena_chunk *c = arena->chunk;
+    if (c == nullptr || c->size - c->used < size) {
+        size_t room = c != nullptr ? 2 * c->size : (arena->first > 0 ? arena->first : ARENA_DEFAULT);
+        if (room < size) room = size;
+        rx_arena_chunk *grown = arena_chunk(room);
+        if (grown == nullptr) return nullptr;
+        grown->next = c;
+        arena->chunk = c = grown;
+    }
+    void *block = reinterpret_cast<char *>(c) + ARENA_HEADER + c->used;
+    c->used += size;
+    return block;
+}
+
+/* The largest chunk goes back to the thread, cleared, unless it is too big
+ * to keep; the others are freed. */
+void rx_arena_release(rx_arena *arena) {
+    while (arena->chunk != nullptr) {
+        rx_arena_chunk *c = arena->chunk;
+        arena->chunk = c->next;
+        if (c->size <= ARENA_KEEP && (g_spare_chunk == nullptr || g_spare_chunk->size < c->size)) {
+            memset(reinterpret_cast<char *>(c) + ARENA_HEADER, 0, c->used);
+            c->used = 0;
+            c->next = nullptr;
+            free(g_spare_chunk);
+            g_spare_chunk = c;
+            rx_thread_cleanup_arm(release_spare_chunk);
+        } else {
+            free(c);
+        }
+    }
+}

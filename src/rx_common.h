@@ -5,6 +5,7 @@
  *   - the per-thread result text that exported functions answer from
  *     (rx_tls_put_json, rx_tls_printf_json);
  *   - rx_buf, a growable NUL-terminated byte buffer held as three variables;
+ *   - rx_arena, blocks released all at once;
  *   - the reader of a pattern's leading flag group.
  * None of these throws; failures are reported by result.
  */
@@ -138,6 +139,24 @@ uint64_t rx_format_int(char *out, int32_t value);
 int rx_buf_put_int(char **data, uint64_t *length, uint64_t *capacity, int32_t value);
 int rx_buf_printf(char **data, uint64_t *length, uint64_t *capacity, const char *format, ...) RX_PRINTF(4, 5);
 void rx_buf_free(char *data);
+
+/* ---- arena ---------------------------------------------------------------
+ * Zero-filled blocks carved in order from larger chunks and released all at
+ * once: the nodes of a prepared pattern's tree and the tables made with it
+ * live and die together, so a tree costs a few allocations, not one per
+ * node. The first chunk holds about first bytes; each later one twice the
+ * one before. An arena starts all zero. */
+typedef struct rx_arena_chunk rx_arena_chunk;
+typedef struct rx_arena {
+    rx_arena_chunk *chunk; /* the chunk blocks come from, whose next is the one before */
+    size_t first;          /* bytes the first chunk is made for (0: a default) */
+} rx_arena;
+
+/* A zero-filled block of size bytes aligned for any of the library's
+ * records, or null when memory ran out. */
+void *rx_arena_alloc(rx_arena *arena, size_t size);
+/* Releases every block of the arena; it may be used again. */
+void rx_arena_release(rx_arena *arena);
 
 /* ---- pattern flags ---------------------------------------------------------
  * Set only by the leading flag group; one set of flags holds for the whole

@@ -274,7 +274,8 @@ typedef struct rx_memo {
 
 typedef struct rx_prog {
     /* the pattern */
-    rx_node *root;  /* the parse tree, owned */
+    rx_node *root;  /* the parse tree, its nodes in arena */
+    rx_arena arena; /* the tree's nodes, owned */
     uint64_t nodes; /* rx_node records in the tree */
     int32_t groups; /* capture groups that record (0 to RX_MAX_GROUPS) */
     int anchored;   /* 1: only offset 0 can match (the pattern's first

@@ -80,6 +80,12 @@ typedef struct rx_parse_notes {
  * a failure to grow the list fails the parse as out of memory). */
 rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
                              rx_parse_notes *notes);
+/* rx_parse_tree_noted with the nodes made in an arena when arena is not null
+ * (the tree is then released with the arena, never with node_free). */
+rx_node *rx_parse_tree_in(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
+                          rx_parse_notes *notes, rx_arena *arena);
+/* The first chunk an arena for the tree of pattern is best made with. */
+size_t rx_parse_arena_size(const char *pattern);
 /* Writes the message of a parse that ran out of memory into err. */
 void rx_parse_out_of_memory(char *err, uint64_t err_size);
 

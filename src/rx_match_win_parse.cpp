@@ -39,6 +39,8 @@ typedef struct rx_parser {
     const char *start;     /* the pattern's first byte */
     const char *error_at;  /* where the first error was found */
     rx_parse_notes *notes; /* null, or where facts are noted */
+    rx_arena *arena;       /* null, or where the nodes are made (the tree is
+                              then released with the arena, never node_free) */
 } rx_parser;
 
 /* A byte offset in the pattern, as spans hold it. */
@@ -80,7 +82,8 @@ static void fail_at(rx_parser *p, int32_t error, const char *at) {
 }
 
 static rx_node *new_node(rx_parser *p, int32_t kind) {
-    rx_node *node = static_cast<rx_node *>(rx_calloc(1, sizeof(rx_node)));
+    rx_node *node = static_cast<rx_node *>(p->arena != nullptr ? rx_arena_alloc(p->arena, sizeof(rx_node))
+                                                               : rx_calloc(1, sizeof(rx_node)));
     if (node != nullptr) {
         node->kind = kind;
         p->nodes++;
@@ -119,6 +122,12 @@ void node_free(rx_node *node) {
     }
 }
 
+/* Gives up a node or subtree the parse made and will not use: freed, unless
+ * it lives in the parse's arena. */
+static void discard(rx_parser *p, rx_node *node) {
+    if (p->arena == nullptr) node_free(node);
+}
+
 /* The empty sequence: a repetition {0,0} of the byte 0, with an empty span
  * where it stands. */
 static rx_node *empty_sequence(rx_parser *p) {
@@ -126,7 +135,7 @@ static rx_node *empty_sequence(rx_parser *p) {
     if (rep == nullptr) return nullptr;
     rep->child = new_node(p, RX_CHAR);
     if (rep->child == nullptr) {
-        free(rep);
+        discard(p, rep);
         return nullptr;
     }
     set_span(p, rep, p->pos, p->pos);
@@ -175,14 +184,14 @@ static rx_node *parse_class(rx_parser *p) {
             /* [:name:] closes the class at its "]": the bytes join the set */
             if (posix != nullptr && p->pos - posix >= 5 && p->pos[-2] == posix[1] &&
                 note_fact(p, RX_FACT_CLASS_POSIX, posix, p->pos, 0) != 0) {
-                free(node);
+                discard(p, node);
                 return nullptr;
             }
             return node;
         }
         if (lo == '\\' && note_fact(p, RX_FACT_CLASS_BACKSLASH, p->pos - 1, p->pos + (*p->pos == ']' ? 0 : 1),
                                     *p->pos == ']' ? 0 : static_cast<uint8_t>(*p->pos)) != 0) {
-            free(node);
+            discard(p, node);
             return nullptr;
         }
         if (lo == '[' && (*p->pos == ':' || *p->pos == '=' || *p->pos == '.')) posix = p->pos - 1;
@@ -196,7 +205,7 @@ static rx_node *parse_class(rx_parser *p) {
         }
     }
     fail_at(p, PE_UNCLOSED_CLASS, open);
-    free(node);
+    discard(p, node);
     return nullptr;
 }
 
@@ -247,7 +256,7 @@ static rx_node *parse_escape(rx_parser *p) {
         /* a letter or digit that other dialects give a meaning */
         if (((e | 32u) >= 'a' && (e | 32u) <= 'z') || (e >= '0' && e <= '9')) {
             if (note_fact(p, RX_FACT_ESCAPE, p->pos - 2, p->pos, e) != 0) {
-                free(node);
+                discard(p, node);
                 return nullptr;
             }
         }
@@ -315,7 +324,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom, const char *atom_start)
         }
         if (min > RX_COUNT_MAX || max > RX_COUNT_MAX) {
             fail_at(p, PE_COUNT_TOO_LARGE, p->pos);
-            node_free(atom);
+            discard(p, atom);
             return nullptr;
         }
         break;
@@ -323,7 +332,7 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom, const char *atom_start)
     }
     rx_node *rep = new_node(p, RX_REPEAT);
     if (rep == nullptr) {
-        node_free(atom);
+        discard(p, atom);
         return nullptr;
     }
     rep->min = static_cast<int32_t>(min);
@@ -346,7 +355,7 @@ static int append_item(rx_parser *p, rx_node **seq, rx_node *item) {
     }
     rx_node *cat = new_node(p, RX_CONCAT);
     if (cat == nullptr) {
-        node_free(item);
+        discard(p, item);
         return -1;
     }
     cat->left = *seq;
@@ -502,7 +511,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
         if (frames[top].alt != nullptr) {
             rx_node *alt = new_node(p, RX_ALT);
             if (alt == nullptr) {
-                node_free(seq);
+                discard(p, seq);
                 goto fail;
             }
             alt->left = frames[top].alt;
@@ -539,7 +548,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
         if (number >= 1 && number <= RX_MAX_GROUPS) {
             rx_node *node = new_node(p, RX_GROUP);
             if (node == nullptr) {
-                node_free(inside);
+                discard(p, inside);
                 goto fail;
             }
             node->group = number;
@@ -558,8 +567,8 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
 
 fail:
     for (size_t i = 0; i <= top; i++) {
-        node_free(frames[i].alt);
-        node_free(frames[i].seq);
+        discard(p, frames[i].alt);
+        discard(p, frames[i].seq);
     }
     if (frames != local) free(frames);
     return nullptr;
@@ -641,9 +650,10 @@ static void classify_trap(const rx_parser *p, rx_parse_notes *notes) {
     notes->trap_end = offset_of(p, end);
 }
 
-rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
-                             rx_parse_notes *notes) {
+rx_node *rx_parse_tree_in(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
+                          rx_parse_notes *notes, rx_arena *arena) {
     rx_parser p;
+    p.arena = arena;
     p.pos = pattern;
     p.end = pattern + strlen(pattern);
     p.error = PE_NONE;
@@ -664,7 +674,7 @@ rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, 
     if (root != nullptr && p.pos != p.end) {
         fail_at(&p, PE_TRAILING, p.pos);
         p.error_byte = *p.pos;
-        node_free(root);
+        discard(&p, root);
         root = nullptr;
     }
     if (info != nullptr) {
@@ -686,8 +696,13 @@ rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, 
     return root;
 }
 
+rx_node *rx_parse_tree_noted(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info,
+                             rx_parse_notes *notes) {
+    return rx_parse_tree_in(pattern, err, err_size, info, notes, nullptr);
+}
+
 rx_node *rx_parse_tree(const char *pattern, char *err, uint64_t err_size, rx_parse_info *info) {
-    return rx_parse_tree_noted(pattern, err, err_size, info, nullptr);
+    return rx_parse_tree_in(pattern, err, err_size, info, nullptr, nullptr);
 }
 
 rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size) {
@@ -697,13 +712,22 @@ rx_node *parse_pattern(const char *pattern, char *err, uint64_t err_size) {
 
 /* ---- compile check ---------------------------------------------------------- */
 
+/* The tree is made in an arena of its own and released with it. */
 static int compile_check(const char *pattern, char *err, uint64_t err_size) {
     rx_parse_info info;
-    rx_node *root = rx_parse_tree(pattern, err, err_size, &info);
+    rx_arena arena = {nullptr, rx_parse_arena_size(pattern)};
+    rx_node *root = rx_parse_tree_in(pattern, err, err_size, &info, nullptr, &arena);
+    rx_arena_release(&arena);
     if (root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
-    node_free(root);
     if (err != nullptr && err_size != 0) err[0] = '\0';
     return 0;
+}
+
+size_t rx_parse_arena_size(const char *pattern) {
+    /* about two nodes per byte of an ordinary pattern; a chunk of 256 KiB at
+     * most to begin with, later ones doubling as a longer pattern needs */
+    const size_t len = strlen(pattern), most = (static_cast<size_t>(256) << 10) / sizeof(rx_node);
+    return (len < most / 2 ? 2 * len + 4 : most) * sizeof(rx_node);
 }
 
 int rx_engine_compile_ok(const char *pattern, char *err, uint64_t err_size) {

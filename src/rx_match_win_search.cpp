@@ -195,8 +195,12 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     memset(prog, 0, sizeof *prog);
     if (pattern == nullptr) return -1;
     rx_parse_info info;
-    prog->root = rx_parse_tree(pattern, err, err_size, &info);
-    if (prog->root == nullptr) return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
+    prog->arena.first = rx_parse_arena_size(pattern);
+    prog->root = rx_parse_tree_in(pattern, err, err_size, &info, nullptr, &prog->arena);
+    if (prog->root == nullptr) {
+        rx_arena_release(&prog->arena); /* what the parse made before it failed */
+        return info.out_of_memory ? RX_OUT_OF_MEMORY : -1;
+    }
     prog->anchored = info.anchored;
     prog->nodes = info.nodes;
     prog->groups = info.groups;
@@ -238,7 +242,7 @@ uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit) {
 
 void rx_engine_release(rx_prog *prog) {
     if (prog == nullptr) return;
-    node_free(prog->root);
+    rx_arena_release(&prog->arena); /* the tree's nodes */
     prog->root = nullptr;
     free(prog->flats); /* the literal bytes share its block */
     prog->flats = nullptr;
