@@ -16,6 +16,9 @@
  *     default); without it a deterministic English-and-log-like corpus of
  *     BYTES is built; --row keeps the rows whose name contains WORDS.
  *     scripts/bench-peers.sh runs it on Debian's changelogs.
+ *   bench_peers --write-corpus=OUT [--size=BYTES] [FILE]
+ *     writes the text the tables would use to OUT and stops, so that another
+ *     program (the WebAssembly benchmark, js/bench/) can time the same bytes.
  *   bench_peers --worst=dot|group [--size=BYTES] [--peer]
  *     one rx_test call (or, with --peer, the PCRE2-JIT side) of "." over a
  *     text of one non-newline byte, or "(\w)" over "a"s, 10 MiB by default;
@@ -614,7 +617,7 @@ int main(int argc, char **argv) {
     size_t size = 0;
     int reps = 5;
     bool peer_side = false;
-    std::string worst, only;
+    std::string worst, only, corpus_out;
     const char *file = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -627,12 +630,15 @@ int main(int argc, char **argv) {
             worst = a.substr(8);
         } else if (a.rfind("--row=", 0) == 0) {
             only = a.substr(6);
+        } else if (a.rfind("--write-corpus=", 0) == 0) {
+            corpus_out = a.substr(15);
         } else if (a == "--wall") {
             g_wall_clock = true;
         } else if (a == "--peer") {
             peer_side = true;
         } else if (a.rfind("--", 0) == 0 || file != nullptr) {
             fprintf(stderr, "usage: bench_peers [--size=BYTES] [--reps=N] [--row=WORDS] [--wall] [FILE]\n"
+                            "       bench_peers --write-corpus=OUT [--size=BYTES] [FILE]\n"
                             "       bench_peers --worst=dot|group [--size=BYTES] [--peer]\n");
             return 2;
         } else {
@@ -649,6 +655,11 @@ int main(int argc, char **argv) {
     } else {
         text = build_corpus(size);
         printf("Corpus: %zu bytes of the built-in English-and-log-like text\n", text.size());
+    }
+    if (!corpus_out.empty()) {
+        std::ofstream out(corpus_out, std::ios::binary);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        return out.good() ? 0 : (fprintf(stderr, "bench_peers: cannot write %s\n", corpus_out.c_str()), 2);
     }
     bool same = table(false, text, reps, only);
     same = table(true, text, reps, only) && same;
