@@ -356,6 +356,10 @@ descend:
         mark = ms->logn;
         goto seq_item;
     case RX_ALT:
+        if (node->litset != nullptr) {
+            ok = rx_literals_match(ms, node, t, n, p, &e);
+            goto ret;
+        }
         if (charge_steps(ms, node->flat_len - 1) != 0) {
             ok = 0;
             goto ret;

@@ -73,6 +73,12 @@ struct MatchCase {
 
 std::string rep(char c, size_t n) { return std::string(n, c); }
 
+std::string times(const std::string &unit, int k) {
+    std::string out;
+    while (k-- > 0) out += unit;
+    return out;
+}
+
 /* The budget of a bare search of pattern over n bytes, from the size of its
  * tree. */
 int32_t budget_of(const std::string &pattern, uint64_t n) {
@@ -339,13 +345,23 @@ TEST(Search, StepsSpentExactly) {
         {"a*", "aa", 0, 1, 1 + 6},   /* per iteration: entry + step; last entry + step */
         {"a{2}", "aa", 0, 1, 1 + 5}, /* k=0: 2, k=1: 2, k=2: entry */
         {"a+?", "aaa", 0, 1, 1 + 3},
-        /* a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
-         * minimum above its maximum), 1 to 3 are ruled out (the rules: 20). */
-        {"a{3,2}", "aaa", 0, 0, 6 + 3},
+        /* A text shorter than 64 bytes is not analysed: every position is
+         * tried, charged as the rules charge. On a longer one, a{3,2} needs
+         * three a's: only 0 is tried (1 + 2 + 2 + 1, its minimum above its
+         * maximum), 1 to 64 are ruled out. */
+        {"a{3,2}", "aaa", 0, 0, 20},
+        {"a{3,2}", "aaa" + std::string(61, 'x'), 0, 0, 6 + 64},
         {"\\w+@", "ab@", 0, 1, 1 + 1 + 6 + 1},
         /* A run that cannot be followed by "@" rules out every start in it,
          * and the positions where no run begins, for one step each. */
-        {"\\w+@", "ab  ", 0, 0, 5},
+        {"\\w+@", "ab  ", 0, 0, 9 + 7 + 4 + 4 + 4},
+        {"\\w+@", "ab" + std::string(62, ' '), 0, 0, 65},
+        /* ... and so does one whose follower is a repetition: \s+ */
+        {"\\w+\\s+x", "ab.c" + std::string(60, '.'), 0, 0, 65},
+        /* A literal every match contains ends the search where it no longer
+         * occurs: from 6 on " the" is gone, though runs followed by a space
+         * are not. */
+        {"[a-z]+ the", "x the " + times("ab ", 22), 6, 0, 72 + 1 - 6},
         {"(?:ab|cd)e", "xcde", 0, 1, 6 + 8},
     };
     for (const StepCase &c : cases) {
