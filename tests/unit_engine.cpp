@@ -323,6 +323,9 @@ struct StepCase {
     int32_t spent;
 };
 
+/* Seventeen alternatives, the first of 20 bytes. */
+const char LONG_FIRST[] = "abcdefghijklmnopqrst|b|c|d|e|f|g|h|i|j|k|l|m|n|o|p|q";
+
 TEST(Search, StepsSpentExactly) {
     const StepCase cases[] = {
         {"a", "", 0, 0, 1},
@@ -363,6 +366,13 @@ TEST(Search, StepsSpentExactly) {
          * are not. */
         {"[a-z]+ the", "x the " + times("ab ", 22), 6, 0, 72 + 1 - 6},
         {"(?:ab|cd)e", "xcde", 0, 1, 6 + 8},
+        /* An alternation of more than 16 literals charges the work of its
+         * trie: the edges walked plus the winner's 2(len - 1), or what the
+         * rules charge without the bytes failed literals matched, whichever
+         * is less: 16 steps down the chain and 2 * 19 for the winner here ... */
+        {LONG_FIRST, "abcdefghijklmnopqrst", 0, 1, 1 + 16 + 38},
+        /* ... and one edge, not 16 + 16 + 19 steps, for its last one */
+        {LONG_FIRST, "q", 0, 1, 1 + 1},
     };
     for (const StepCase &c : cases) {
         Outcome o = search(c.pattern, c.text, c.start);
