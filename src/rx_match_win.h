@@ -209,6 +209,9 @@ typedef struct rx_literal {
     int32_t len;            /* 0: none */
     int fold;               /* letters compare in either case */
     size_t rare;            /* the index of its least common byte */
+    int32_t second;         /* -1, or the index of a second byte searched
+                               together with it (where that one is common
+                               in the text) */
     const uint8_t *seen_in; /* the text of the last occurrence found ... */
     uint64_t seen_at;       /* ... and where it begins (a hint, checked) */
 } rx_literal;

@@ -136,23 +136,33 @@ static inline void set_add_literal(uint8_t *set, uint8_t c, int fold) {
     }
 }
 
-/* The bytes a byte leaf takes, as bits of a 32-byte set (added to it). */
+/* The bytes a byte leaf takes, as bits of a 32-byte set (added to it): a
+ * byte, or with the case flag a letter in either case; every byte but line
+ * feed (all with the dot-all flag); a class's bits, a letter in either case
+ * when either is in (with the case flag), the complement when negated. */
 static inline void leaf_set(const rx_node *node, uint8_t *set) {
-    for (unsigned b = 0; b < 256; b++) {
-        const int letter = (b | 32u) >= 'a' && (b | 32u) <= 'z'; /* either case */
-        const int fold = (node->flags & RX_FLAG_I) != 0;
-        int in;
-        if (node->kind == RX_CHAR) {
-            in = b == node->ch || (fold && letter && (b | 32u) == (node->ch | 32u));
-        } else if (node->kind == RX_ANY) {
-            in = b != '\n' || (node->flags & RX_FLAG_S);
-        } else {
-            in = in_bits(node->bits, static_cast<uint8_t>(b));
-            if (!in && fold && letter) in = in_bits(node->bits, static_cast<uint8_t>(b ^ 32u));
-            in = in != (node->negate != 0);
-        }
-        if (in) set_add(set, b);
+    const int fold = (node->flags & RX_FLAG_I) != 0;
+    if (node->kind == RX_CHAR) {
+        set_add_literal(set, node->ch, fold);
+        return;
     }
+    uint8_t bits[32];
+    if (node->kind == RX_ANY) {
+        memset(bits, 0xFF, sizeof bits);
+        if (!(node->flags & RX_FLAG_S))
+            bits['\n' >> 3] = static_cast<uint8_t>(bits['\n' >> 3] & ~(1u << ('\n' & 7)));
+    } else {
+        memcpy(bits, node->bits, sizeof bits);
+        if (fold)
+            for (unsigned b = 'a'; b <= 'z'; b++)
+                if (in_bits(bits, static_cast<uint8_t>(b)) || in_bits(bits, static_cast<uint8_t>(b - 32))) {
+                    set_add(bits, b);
+                    set_add(bits, b - 32);
+                }
+        if (node->negate)
+            for (unsigned i = 0; i < 32; i++) bits[i] = static_cast<uint8_t>(~bits[i]);
+    }
+    for (unsigned i = 0; i < 32; i++) set[i] = static_cast<uint8_t>(set[i] | bits[i]);
 }
 
 /* A leaf at p: 1 with the end in *e, or 0. Bytes, anchors and boundaries;

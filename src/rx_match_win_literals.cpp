@@ -52,13 +52,7 @@ static const uint8_t *alt_bytes(const rx_node *op, int32_t *len, int *fold) {
 }
 
 static void free_set(rx_litset *set) {
-    free(set->len);
-    free(set->before);
-    free(set->first_child);
-    free(set->children);
-    free(set->label);
-    free(set->win);
-    free(set->best);
+    free(set->len); /* the block of every per-alternative and per-node array */
     free(set->dfa);
     free(set->longest);
     free(set);
@@ -206,37 +200,50 @@ static int teddy_supported(void) {
 #endif
 }
 
-/* 0, or -1 when a block cannot be had (whatever was allocated is the set's). */
+/* Rounds a block's size up so that the next array in it is aligned. */
+static size_t aligned(size_t size) { return (size + 7) & ~static_cast<size_t>(7); }
+
+/* The set's arrays, for count alternatives and at most cap nodes, in one
+ * block (which len begins); 0, or -1 when it cannot be had. */
 static int alloc_arrays(rx_litset *set, uint32_t cap) {
     const size_t k = static_cast<size_t>(set->count);
-    set->len = static_cast<int32_t *>(rx_malloc(k * sizeof *set->len));
-    set->before = static_cast<int64_t *>(rx_malloc((k + 1) * sizeof *set->before));
-    set->first_child = static_cast<uint32_t *>(rx_malloc(cap * sizeof *set->first_child));
-    set->children = static_cast<uint16_t *>(rx_malloc(cap * sizeof *set->children));
-    set->label = static_cast<uint8_t *>(rx_malloc(cap));
-    set->win = static_cast<int32_t *>(rx_malloc(cap * sizeof *set->win));
-    set->best = static_cast<int32_t *>(rx_malloc(cap * sizeof *set->best));
-    return set->len && set->before && set->first_child && set->children && set->label && set->win && set->best
-               ? 0
-               : -1;
+    const size_t sizes[] = {aligned(k * sizeof *set->len),
+                            aligned((k + 1) * sizeof *set->before),
+                            aligned(cap * sizeof *set->first_child),
+                            aligned(cap * sizeof *set->win),
+                            aligned(cap * sizeof *set->best),
+                            aligned(cap * sizeof *set->children),
+                            aligned(cap)};
+    size_t total = 0;
+    for (size_t size : sizes) total += size;
+    char *at = static_cast<char *>(rx_malloc(total));
+    if (at == nullptr) return -1;
+    set->len = reinterpret_cast<int32_t *>(at);
+    set->before = reinterpret_cast<int64_t *>(at += sizes[0]);
+    set->first_child = reinterpret_cast<uint32_t *>(at += sizes[1]);
+    set->win = reinterpret_cast<int32_t *>(at += sizes[2]);
+    set->best = reinterpret_cast<int32_t *>(at += sizes[3]);
+    set->children = reinterpret_cast<uint16_t *>(at += sizes[4]);
+    set->label = reinterpret_cast<uint8_t *>(at + sizes[5]);
+    return 0;
 }
 
+/* The work record's arrays in one block (which bytes begins). */
 static int alloc_work(trie_work *w, size_t k, uint32_t cap) {
-    w->bytes = static_cast<const uint8_t **>(rx_malloc(k * sizeof *w->bytes));
-    w->order = static_cast<int32_t *>(rx_malloc(k * sizeof *w->order));
-    w->spare = static_cast<int32_t *>(rx_malloc(k * sizeof *w->spare));
-    w->lo = static_cast<uint32_t *>(rx_malloc(3 * static_cast<size_t>(cap) * sizeof *w->lo));
-    w->hi = w->lo != nullptr ? w->lo + cap : nullptr;
-    w->depth = w->lo != nullptr ? w->lo + 2 * static_cast<size_t>(cap) : nullptr;
-    return w->bytes && w->order && w->spare && w->lo ? 0 : -1;
+    const size_t sizes[] = {aligned(k * sizeof *w->bytes), aligned(k * sizeof *w->order),
+                            aligned(k * sizeof *w->spare), 3 * static_cast<size_t>(cap) * sizeof *w->lo};
+    char *at = static_cast<char *>(rx_malloc(sizes[0] + sizes[1] + sizes[2] + sizes[3]));
+    if (at == nullptr) return -1;
+    w->bytes = reinterpret_cast<const uint8_t **>(at);
+    w->order = reinterpret_cast<int32_t *>(at += sizes[0]);
+    w->spare = reinterpret_cast<int32_t *>(at += sizes[1]);
+    w->lo = reinterpret_cast<uint32_t *>(at + sizes[2]);
+    w->hi = w->lo + cap;
+    w->depth = w->lo + 2 * static_cast<size_t>(cap);
+    return 0;
 }
 
-static void free_work(trie_work *w) {
-    free(w->bytes);
-    free(w->order);
-    free(w->spare);
-    free(w->lo);
-}
+static void free_work(trie_work *w) { free(w->bytes); }
 
 /* Reads the alternatives into the set and the work record; -1 when one is
  * no literal, their case rules differ, or they are too many bytes. */

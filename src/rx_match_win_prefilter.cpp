@@ -35,6 +35,42 @@ static uint64_t charge_hopeless(mstate *ms, uint64_t n, uint64_t p, uint64_t q) 
     return charge_steps(ms, static_cast<int64_t>(q - p)) == 0 ? q : n + 1;
 }
 
+/* How common each byte is in prose, logs and code, roughly: letters by
+ * their frequency in English, capitals a little rarer, digits in between,
+ * space and line feed the most common. Of the bytes from 0x80 up, those
+ * that begin a UTF-8 sequence (0xC2 to 0xF4) are as common as letters, for
+ * a text in one script begins most of its characters with one or two of
+ * them, and the continuation bytes (0x80 to 0xBF), spread over 64 values,
+ * are rarer. */
+struct byte_weights {
+    int w[256];
+};
+
+static constexpr byte_weights make_weights() {
+    byte_weights t{};
+    const char common[] = "etaoinsrhldcumfpgwybvkxjqz"; /* most common first */
+    for (int b = 0; b < 256; b++) t.w[b] = 3;
+    for (int b = 0x80; b <= 0xBF; b++) t.w[b] = 6;
+    for (int b = 0xC2; b <= 0xF4; b++) t.w[b] = 30;
+    for (int b = '0'; b <= '9'; b++) t.w[b] = 12;
+    for (int i = 0; common[i] != '\0'; i++) {
+        t.w[static_cast<unsigned char>(common[i])] = 30 - i;
+        t.w[static_cast<unsigned char>(common[i] - 32)] = 28 - i;
+    }
+    t.w[static_cast<unsigned char>(' ')] = 40;
+    t.w[static_cast<unsigned char>('\n')] = 40;
+    return t;
+}
+
+static constexpr byte_weights WEIGHTS = make_weights();
+
+size_t rx_prefilter_rare_of(const uint8_t *bytes, int32_t len) {
+    size_t rare = 0;
+    for (int32_t i = 1; i < len; i++)
+        if (WEIGHTS.w[bytes[i]] < WEIGHTS.w[bytes[rare]]) rare = static_cast<size_t>(i);
+    return rare;
+}
+
 /*
  * Hopeless start positions. When every match of the tree consumes a byte,
  * its first byte is one that a byte leaf the walk reaches first accepts:
@@ -76,32 +112,21 @@ static int first_of_items(const rx_node *seq, int32_t from, uint8_t *acc, int le
     return FS_NULLABLE;
 }
 
-/* Adds to acc (one byte per value) the bytes node may consume first. A
- * node that never matches (a minimum above its maximum) consumes nothing
- * and adds nothing. */
+/* Adds to acc (a 32-byte set) the bytes node may consume first. A node
+ * that never matches (a minimum above its maximum) consumes nothing and
+ * adds nothing. */
 static int first_of(const rx_node *node, uint8_t *acc, int level, int *visits) {
     if (++*visits > RX_FIRST_VISITS || level > RX_FIRST_LEVELS) return FS_GIVE_UP;
     switch (node->kind) {
     case RX_CHAR:
     case RX_ANY:
-    case RX_CLASS: {
-        uint8_t set[32] = {};
-        leaf_set(node, set);
-        for (unsigned b = 0; b < 256; b++)
-            if (in_bits(set, static_cast<uint8_t>(b))) acc[b] = 1;
-        return FS_CONSUMES;
-    }
+    case RX_CLASS: leaf_set(node, acc); return FS_CONSUMES;
     case RX_ANCHOR:
     case RX_WORDB: return FS_NULLABLE;
     case RX_GROUP: return first_of(node->child, acc, level + 1, visits);
     case RX_CONCAT:
         if (node->lit != nullptr) {
-            acc[node->lit[0]] = 1;
-            if ((node->right->flags & RX_FLAG_I) && (node->lit[0] | 32u) >= 'a' &&
-                (node->lit[0] | 32u) <= 'z') {
-                acc[node->lit[0] | 32u] = 1;
-                acc[node->lit[0] & ~32u] = 1;
-            }
+            set_add_literal(acc, node->lit[0], (node->right->flags & RX_FLAG_I) != 0);
             return FS_CONSUMES;
         }
         return first_of_items(node, 0, acc, level + 1, visits);
@@ -178,17 +203,19 @@ int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb) {
     /* A guard: the zero-width first item of the sequence (through groups). */
     const rx_node *seq = unwrap(root, 0);
     int r;
+    uint8_t bits[32] = {};
     if (seq->kind == RX_CONCAT && seq->lit == nullptr &&
         (seq->flat[0]->kind == RX_ANCHOR || seq->flat[0]->kind == RX_WORDB)) {
         fb->guard = seq->flat[0];
-        r = first_of_items(seq, 1, fb->accept, 0, &visits);
+        r = first_of_items(seq, 1, bits, 0, &visits);
     } else {
-        r = first_of(root, fb->accept, 0, &visits);
+        r = first_of(root, bits, 0, &visits);
     }
     if (r != FS_CONSUMES) return 0;
     int count = 0;
     fb->few = 0;
     for (int b = 0; b < 256; b++) {
+        fb->accept[b] = static_cast<uint8_t>(in_bits(bits, static_cast<uint8_t>(b)));
         if (!fb->accept[b]) continue;
         if (count++ < 8) fb->few_bytes[fb->few++] = static_cast<uint8_t>(b);
     }
@@ -260,6 +287,19 @@ static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, 
         p = prog->seen_until - rare;
         if (p > n - m) return n + 1;
     }
+    if (lit->second >= 0) {
+        /* the pair of bytes at their offsets, then the rest */
+        const rx_byte_at one = {static_cast<size_t>(rare), lit->bytes[rare], 0};
+        const rx_byte_at two = {static_cast<size_t>(lit->second), lit->bytes[lit->second], 0};
+        while (p <= n - m) {
+            const size_t count = static_cast<size_t>(n - m - p + 1);
+            const size_t i = rx_find_pair(t + p, count, one, two);
+            if (i == count) return n + 1;
+            if (memcmp(t + p + i, lit->bytes, static_cast<size_t>(m)) == 0) return p + i;
+            p += i + 1;
+        }
+        return n + 1;
+    }
     const void *hit =
         rx_find_bytes(t + p, static_cast<size_t>(n - p), lit->bytes, static_cast<size_t>(m), rare);
     return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
@@ -287,18 +327,89 @@ static int seen_grow(rx_prog *prog) {
     return 0;
 }
 
+/*
+ * How common the bytes from 0x80 up are depends on the script of the text:
+ * in Russian the lead byte 0xD0 begins most characters and some of the
+ * continuation bytes are rare, in Chinese the continuation bytes are spread
+ * over all 64 values. So for a literal with such bytes the least common one
+ * is chosen by the text's own first RX_SAMPLE bytes (ties by the table);
+ * when even that one is common there (one byte in RX_COMMON or more: too
+ * many to note while the text is measured), the
+ * next least common is searched together with it, at its own offset.
+ */
+#define RX_SAMPLE 1024
+#define RX_COMMON 300
+
+/* The index of the least common byte of lit by count, other than skip (a
+ * byte value, or -1). */
+static size_t least_counted(const rx_literal *lit, const uint32_t *count, int skip) {
+    size_t rare = SIZE_MAX;
+    for (int32_t i = 0; i < lit->len; i++) {
+        const uint8_t b = lit->bytes[i];
+        if (b == skip) continue;
+        if (rare == SIZE_MAX) {
+            rare = static_cast<size_t>(i);
+            continue;
+        }
+        const uint8_t r = lit->bytes[rare];
+        if (count[b] < count[r] || (count[b] == count[r] && WEIGHTS.w[b] < WEIGHTS.w[r]))
+            rare = static_cast<size_t>(i);
+    }
+    return rare;
+}
+
+static int has_high_bytes(const rx_literal *lit) {
+    for (int32_t i = 0; i < lit->len; i++)
+        if (lit->bytes[i] >= 0x80) return 1;
+    return 0;
+}
+
+/* The byte counts of the text's first RX_SAMPLE bytes; how many it holds. */
+static size_t sample_counts(const char *text, uint32_t *count) {
+    const size_t m = strnlen(text, RX_SAMPLE);
+    for (size_t i = 0; i < m; i++) count[static_cast<uint8_t>(text[i])]++;
+    return m;
+}
+
+/* The second byte of the pair: the least common other than the rare one,
+ * by the sample where the literal has bytes from 0x80 up, else by the
+ * table. */
+static void choose_second(rx_literal *lit, const char *text) {
+    uint32_t count[256] = {};
+    if (has_high_bytes(lit)) sample_counts(text, count);
+    const size_t second = least_counted(lit, count, lit->bytes[lit->rare]);
+    lit->second = second != SIZE_MAX ? static_cast<int32_t>(second) : -1;
+}
+
+static void rare_by_sample(rx_literal *lit, const char *text) {
+    lit->second = -1;
+    if (!has_high_bytes(lit)) return;
+    uint32_t count[256] = {};
+    const size_t m = sample_counts(text, count);
+    lit->rare = least_counted(lit, count, -1);
+    if (count[lit->bytes[lit->rare]] * RX_COMMON >= m) choose_second(lit, text);
+}
+
 /* The measuring hops from one occurrence of the rare byte to the next and
  * stops at the terminator, so the text is read once for both its length and
  * the occurrences. Once no more can be noted (there are RX_SEEN_MAX, an
- * offset does not fit 32 bits, or memory ran out: only speed is lost) the
- * rest is only measured. */
+ * offset does not fit 32 bits, or memory ran out: only speed is lost), or
+ * they come too thick to pay for the hops (one in RX_COMMON bytes or more,
+ * judged from RX_DENSE_FROM bytes on: the rest is then searched by a pair of
+ * bytes), the rest is only measured. */
+#define RX_DENSE_FROM 4096
+
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
+    rare_by_sample(&prog->prefix, text);
+    if (prog->prefix.second >= 0) return strnlen(text, static_cast<size_t>(limit + 1));
     const char rare = static_cast<char>(prog->prefix.bytes[prog->prefix.rare]);
     for (const char *p = text;;) {
         const char *q = rx_find_byte_or_end(p, rare);
         const uint64_t at = static_cast<uint64_t>(q - text);
         if (at > limit) return limit + 1;
-        if (*q == '\0' || at > UINT32_MAX || seen_grow(prog) != 0) {
+        const int dense = at >= RX_DENSE_FROM && static_cast<uint64_t>(prog->seen_count) * RX_COMMON >= at;
+        if (*q == '\0' || at > UINT32_MAX || dense || seen_grow(prog) != 0) {
+            if (dense) choose_second(&prog->prefix, text);
             prog->seen_until = at;
             return *q == '\0' ? at : at + strnlen(q, static_cast<size_t>(limit + 1 - at));
         }
@@ -409,6 +520,7 @@ static int literal_start(const rx_node *node, rx_literal *lit, int level, int *v
 
 void rx_prefilter_literal(const rx_node *root, rx_literal *lit) {
     memset(lit, 0, sizeof *lit);
+    lit->second = -1;
     int visits = 0;
     literal_start(root, lit, 0, &visits);
     if (lit->len > 0) lit->rare = rx_prefilter_rare_of(lit->bytes, lit->len);
@@ -418,6 +530,24 @@ void rx_prefilter_literal(const rx_node *root, rx_literal *lit) {
 rx_node *rx_prefilter_alternation(const rx_node *root) {
     const rx_node *first = first_item(root);
     return first->kind == RX_ALT ? const_cast<rx_node *>(first) : nullptr;
+}
+
+/* The byte (and fold) a position of one byte or of one letter in either
+ * case is searched by; -1 for a position of any other set. */
+static int32_t single_byte(const uint8_t *set, int32_t *fold) {
+    int count = 0, only = -1;
+    for (unsigned i = 0; i < 32 && count <= 2; i++) {
+        if (set[i] == 0) continue;
+        count += __builtin_popcount(set[i]);
+        only = static_cast<int>(8 * i + 31 - static_cast<unsigned>(__builtin_clz(set[i])));
+    }
+    *fold = 0;
+    if (count == 1) return only;
+    if (count == 2 && only >= 'a' && only <= 'z' && in_bits(set, static_cast<uint8_t>(only - 32))) {
+        *fold = 1;
+        return only;
+    }
+    return -1;
 }
 
 /*
@@ -434,18 +564,12 @@ void rx_prefilter_run(rx_prog *prog) {
     const rx_node *rep = unwrap(seq->flat[0], 0);
     if (rep->kind != RX_REPEAT || rep->min < 1 || rep->max != -1 || rep->lazy || !is_byte_leaf(rep->child))
         return;
-    uint8_t follow[256] = {};
     int visits = 0;
-    if (first_of_items(seq, 1, follow, 0, &visits) != FS_CONSUMES) return;
     memset(prog->run_follow, 0, sizeof prog->run_follow);
-    int count = 0;
-    for (unsigned b = 0; b < 256; b++)
-        if (follow[b]) {
-            set_add(prog->run_follow, b);
-            prog->run_byte = static_cast<int32_t>(b);
-            count++;
-        }
-    if (count != 1) prog->run_byte = -1;
+    if (first_of_items(seq, 1, prog->run_follow, 0, &visits) != FS_CONSUMES) return;
+    int32_t fold;
+    prog->run_byte = single_byte(prog->run_follow, &fold);
+    if (fold) prog->run_byte = -1;
     prog->run = rep->child;
 }
 
@@ -542,6 +666,7 @@ static void required_in(const rx_node *node, rx_literal *best, int level, int *v
 void rx_prefilter_required(rx_prog *prog) {
     rx_literal *req = &prog->required;
     memset(req, 0, sizeof *req);
+    req->second = -1;
     int visits = 0;
     required_in(prog->root, req, 0, &visits);
     /* a single byte is too likely to be there to pay for its search, and a
@@ -623,8 +748,16 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
         return 1;
     }
     if (node->kind == RX_REPEAT && node->min >= 1 && is_byte_leaf(node->child)) {
-        for (int32_t i = 0; i < node->min; i++)
-            if (!lead_add(lead, node->child, depth + 1)) return 0;
+        const int32_t at = lead->len;
+        leaf_set(node->child, lead->set[at]);
+        for (int32_t i = 1; i < node->min; i++) {
+            if (at + i == RX_LEAD_MAX) {
+                lead->len = RX_LEAD_MAX;
+                return 0;
+            }
+            memcpy(lead->set[at + i], lead->set[at], sizeof lead->set[at]);
+        }
+        lead->len = at + node->min;
         return node->max == node->min || node->lazy; /* a lazy one takes its minimum */
     }
     if (node->kind == RX_CONCAT) {
@@ -635,42 +768,6 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
     /* an anchor or a boundary takes no byte: the lead goes on past it (the
      * attempt itself tests it) */
     return node->kind == RX_ANCHOR || node->kind == RX_WORDB;
-}
-
-/* How common each byte is in prose, logs and code, roughly: letters by
- * their frequency in English, capitals a little rarer, digits in between,
- * space and line feed the most common. Of the bytes from 0x80 up, those
- * that begin a UTF-8 sequence (0xC2 to 0xF4) are as common as letters, for
- * a text in one script begins most of its characters with one or two of
- * them, and the continuation bytes (0x80 to 0xBF), spread over 64 values,
- * are rarer. */
-struct byte_weights {
-    int w[256];
-};
-
-static constexpr byte_weights make_weights() {
-    byte_weights t{};
-    const char common[] = "etaoinsrhldcumfpgwybvkxjqz"; /* most common first */
-    for (int b = 0; b < 256; b++) t.w[b] = 3;
-    for (int b = 0x80; b <= 0xBF; b++) t.w[b] = 6;
-    for (int b = 0xC2; b <= 0xF4; b++) t.w[b] = 30;
-    for (int b = '0'; b <= '9'; b++) t.w[b] = 12;
-    for (int i = 0; common[i] != '\0'; i++) {
-        t.w[static_cast<unsigned char>(common[i])] = 30 - i;
-        t.w[static_cast<unsigned char>(common[i] - 32)] = 28 - i;
-    }
-    t.w[static_cast<unsigned char>(' ')] = 40;
-    t.w[static_cast<unsigned char>('\n')] = 40;
-    return t;
-}
-
-static constexpr byte_weights WEIGHTS = make_weights();
-
-size_t rx_prefilter_rare_of(const uint8_t *bytes, int32_t len) {
-    size_t rare = 0;
-    for (int32_t i = 1; i < len; i++)
-        if (WEIGHTS.w[bytes[i]] < WEIGHTS.w[bytes[rare]]) rare = static_cast<size_t>(i);
-    return rare;
 }
 
 /* The sum of the weights of a set's bytes, so that a single rare byte wins. */
@@ -684,24 +781,6 @@ static int set_weight(const uint8_t *set) {
     return weight;
 }
 
-/* The byte (and fold) a position of one byte or of one letter in either
- * case is searched by; -1 for a position of any other set. */
-static int32_t single_byte(const uint8_t *set, int32_t *fold) {
-    int count = 0, only = -1;
-    for (unsigned b = 0; b < 256; b++)
-        if (in_bits(set, static_cast<uint8_t>(b))) {
-            count++;
-            only = static_cast<int>(b);
-        }
-    *fold = 0;
-    if (count == 1) return only;
-    if (count == 2 && only >= 'a' && only <= 'z' && in_bits(set, static_cast<uint8_t>(only - 32))) {
-        *fold = 1;
-        return only;
-    }
-    return -1;
-}
-
 void rx_prefilter_lead(rx_prog *prog) {
     rx_lead *lead = &prog->lead;
     memset(lead, 0, sizeof *lead);
@@ -713,9 +792,10 @@ void rx_prefilter_lead(rx_prog *prog) {
     }
     /* the least common position first, then the least common one of a
      * single byte besides it */
-    int best = -1, next = -1;
+    int best = -1, next = -1, weight[RX_LEAD_MAX];
     for (int32_t i = 0; i < lead->len; i++) {
-        int w = set_weight(lead->set[i]);
+        const int same = i > 0 && memcmp(lead->set[i], lead->set[i - 1], sizeof lead->set[i]) == 0;
+        const int w = weight[i] = same ? weight[i - 1] : set_weight(lead->set[i]);
         if (best < 0 || w < best) {
             best = w;
             lead->anchor = i;
@@ -725,7 +805,7 @@ void rx_prefilter_lead(rx_prog *prog) {
     if (lead->anchor_byte < 0) return;
     for (int32_t i = 0; i < lead->len; i++) {
         int32_t fold, b = single_byte(lead->set[i], &fold);
-        int w = set_weight(lead->set[i]);
+        const int w = weight[i];
         if (i == lead->anchor || b < 0 || (next >= 0 && w >= next)) continue;
         next = w;
         lead->second = i;

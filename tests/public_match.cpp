@@ -486,6 +486,22 @@ TEST(RxTest, LiteralsAndAlternationsTheSearchFinds) {
          answer_of({"{\"start\":27,\"end\":50,\"text\":\"" + russian + "\",\"groups\":[]}",
                     "{\"start\":52,\"end\":75,\"text\":\"" + russian + "\",\"groups\":[]}"})},
     });
+    /* Literals whose least common byte is common in the text: a Chinese one
+     * among near misses (every byte of it in the text's first kilobyte), and
+     * "qz" among thousands of "q " (too many to note after 4096 bytes). */
+    const std::string wen = "\xE6\x96\x87", jian = "\xE4\xBB\xB6";
+    std::string chinese, qs;
+    for (int i = 0; i < 300; i++) chinese += i % 97 == 50 ? wen + jian + " " : wen + " " + jian + " ";
+    for (int i = 0; i < 3000; i++) qs += i % 701 == 700 ? "qz" : "q ";
+    for (const std::string *t : {&chinese, &qs}) {
+        const std::string lit = t == &qs ? "qz" : wen + jian;
+        std::vector<std::string> found;
+        for (size_t at = t->find(lit); at != std::string::npos; at = t->find(lit, at + lit.size()))
+            found.push_back("{\"start\":" + std::to_string(at) + ",\"end\":" +
+                            std::to_string(at + lit.size()) + ",\"text\":\"" + lit + "\",\"groups\":[]}");
+        EXPECT_EQ(found.size(), t == &qs ? 4u : 3u);
+        EXPECT_EQ(test_answer(lit, *t), answer_of(found));
+    }
     /* Dictionaries: a few dozen words (nibble masks), then hundreds (the
      * automaton), prefixes of one another among them, plain, in a group,
      * and case-insensitive. */
