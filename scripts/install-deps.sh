@@ -8,8 +8,9 @@
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
 # setuptools (the Python package's tests), Mono's C# compiler and runtime
-# (the C# host's test), clang-format 14 (the style check), and with
-# --windows mingw-w64 and Wine.
+# (the C# host's test), clang-format 14 (the style check), the American
+# English word list (/usr/share/dict/american-english, for measuring
+# dictionary alternations), and with --windows mingw-w64 and Wine.
 #
 # yyjson 0.12 is not in bookworm. Its two binary packages are taken from
 # Debian's sid (unstable) through a private source list and state folder, so
@@ -40,7 +41,7 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
          googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
          python3-pytest python3-pip python3-setuptools python3-wheel \
-         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14; do
+         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 wamerican; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then
