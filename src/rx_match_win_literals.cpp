@@ -246,7 +246,7 @@ static int alloc_work(trie_work *w, size_t k, uint32_t cap) {
 static void free_work(trie_work *w) { free(w->bytes); }
 
 /* Reads the alternatives into the set and the work record; -1 when one is
- * no literal, their case rules differ, or they are too many bytes. */
+ * no literal or their case rules differ. */
 static int read_alternatives(rx_litset *set, trie_work *w, const rx_node *alt) {
     int64_t sum = 0;
     set->min_len = RX_COUNT_MAX;

@@ -364,39 +364,39 @@ static int has_high_bytes(const rx_literal *lit) {
     return 0;
 }
 
-/* The byte counts of the text's first RX_SAMPLE bytes; how many it holds. */
-static size_t sample_counts(const char *text, uint32_t *count) {
-    const size_t m = strnlen(text, RX_SAMPLE);
+/* The byte counts of the text's first size bytes (at most); how many it
+ * holds. */
+static size_t sample_counts(const char *text, size_t size, uint32_t *count) {
+    const size_t m = strnlen(text, size);
     for (size_t i = 0; i < m; i++) count[static_cast<uint8_t>(text[i])]++;
     return m;
 }
 
-/* The second byte of the pair: the least common other than the rare one,
- * by the sample where the literal has bytes from 0x80 up, else by the
- * table. */
-static void choose_second(rx_literal *lit, const char *text) {
-    uint32_t count[256] = {};
-    if (has_high_bytes(lit)) sample_counts(text, count);
+/* The least common byte by the counts of a sample of m bytes, and when it
+ * is common there too the least common other one, searched with it. */
+static void choose_rare(rx_literal *lit, const uint32_t *count, size_t m) {
+    lit->rare = least_counted(lit, count, -1);
+    lit->second = -1;
+    if (count[lit->bytes[lit->rare]] * RX_COMMON < m) return;
     const size_t second = least_counted(lit, count, lit->bytes[lit->rare]);
-    lit->second = second != SIZE_MAX ? static_cast<int32_t>(second) : -1;
+    if (second != SIZE_MAX) lit->second = static_cast<int32_t>(second);
 }
 
 static void rare_by_sample(rx_literal *lit, const char *text) {
     lit->second = -1;
     if (!has_high_bytes(lit)) return;
     uint32_t count[256] = {};
-    const size_t m = sample_counts(text, count);
-    lit->rare = least_counted(lit, count, -1);
-    if (count[lit->bytes[lit->rare]] * RX_COMMON >= m) choose_second(lit, text);
+    choose_rare(lit, count, sample_counts(text, RX_SAMPLE, count));
 }
 
 /* The measuring hops from one occurrence of the rare byte to the next and
  * stops at the terminator, so the text is read once for both its length and
  * the occurrences. Once no more can be noted (there are RX_SEEN_MAX, an
- * offset does not fit 32 bits, or memory ran out: only speed is lost), or
- * they come too thick to pay for the hops (one in RX_COMMON bytes or more,
- * judged from RX_DENSE_FROM bytes on: the rest is then searched by a pair of
- * bytes), the rest is only measured. */
+ * offset does not fit 32 bits, or memory ran out: only speed is lost) the
+ * rest is only measured. When they come too thick to pay for the hops (one
+ * in RX_COMMON bytes or more, judged from RX_DENSE_FROM bytes on), none is
+ * kept: the text is searched by the byte least common in its first
+ * RX_DENSE_FROM bytes (with another where that one is common too). */
 #define RX_DENSE_FROM 4096
 
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
@@ -408,8 +408,13 @@ uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
         const uint64_t at = static_cast<uint64_t>(q - text);
         if (at > limit) return limit + 1;
         const int dense = at >= RX_DENSE_FROM && static_cast<uint64_t>(prog->seen_count) * RX_COMMON >= at;
-        if (*q == '\0' || at > UINT32_MAX || dense || seen_grow(prog) != 0) {
-            if (dense) choose_second(&prog->prefix, text);
+        if (dense) {
+            uint32_t count[256] = {};
+            choose_rare(&prog->prefix, count, sample_counts(text, RX_DENSE_FROM, count));
+            prog->seen_count = 0;
+            return at + strnlen(q, static_cast<size_t>(limit + 1 - at));
+        }
+        if (*q == '\0' || at > UINT32_MAX || seen_grow(prog) != 0) {
             prog->seen_until = at;
             return *q == '\0' ? at : at + strnlen(q, static_cast<size_t>(limit + 1 - at));
         }
