@@ -449,8 +449,9 @@ static int build_dfa(rx_litset *set) {
 /*
  * The first start of an occurrence, by the automaton. Every occurrence that
  * ends at j is a suffix of the state's prefix there, the longest of them
- * begins at j + 1 - longest; one that begins earlier than the best start so
- * far ends within max_len - 1 bytes of it, so the scan goes on that far.
+ * begins at j + 1 - longest; one that begins before the best start so far,
+ * at best - 1 or earlier, ends at best + max_len - 2 or earlier, so the scan
+ * goes on to there.
  */
 static uint64_t dfa_next(const rx_litset *set, const uint8_t *t, uint64_t n, uint64_t p) {
     const uint32_t *dfa = set->dfa, classes = set->classes;
@@ -464,7 +465,7 @@ static uint64_t dfa_next(const rx_litset *set, const uint8_t *t, uint64_t n, uin
     }
     if (j >= n) return n + 1;
     uint64_t best = j + 1 - set->longest[row / classes];
-    for (j++; j < n && j + 2 < best + static_cast<uint64_t>(set->max_len); j++) {
+    for (j++; j < n && j + 2 <= best + static_cast<uint64_t>(set->max_len); j++) {
         x = dfa[row + cls[t[j]]];
         row = x & ~RX_DFA_OUT;
         if ((x & RX_DFA_OUT) && j + 1 - set->longest[row / classes] < best)

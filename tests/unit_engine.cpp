@@ -577,6 +577,79 @@ TEST(Search, LeafSetsAgreeWithTheLeaves) {
 
 /* ---- small stacks, deep nesting and large texts ----------------------------- */
 
+/* The first position at or after p where one of the literals occurs
+ * (letters in either case with fold), or n + 1: a plain loop. */
+uint64_t plain_next(const std::string &t, const std::vector<std::string> &lits, bool fold, uint64_t p) {
+    for (uint64_t q = p; q < t.size(); q++)
+        for (const std::string &l : lits) {
+            size_t i = 0;
+            while (
+                i < l.size() && q + i < t.size() &&
+                (fold ? tolower((unsigned char)t[q + i]) == tolower((unsigned char)l[i]) : t[q + i] == l[i]))
+                i++;
+            if (i == l.size()) return q;
+        }
+    return t.size() + 1;
+}
+
+/* Each search of a literal set (nibble masks where the processor has
+ * SSSE3, the automaton, the first bytes with the trie) against the plain
+ * loop, from every position of texts where the literals overlap, share
+ * prefixes and are prefixes of one another. */
+TEST(LiteralSets, EverySearchFindsTheFirstOccurrence) {
+    std::vector<std::vector<std::string>> lists = {{"bcaa", "a", "ca", "ac"},
+                                                   {"abcdef", "cd"},
+                                                   {"ab", "abc", "abcd", "b"},
+                                                   {"xyz", "yz"},
+                                                   {"ba", "aab"}};
+    uint32_t x = 7;
+    auto next = [&x](uint32_t below) {
+        x = x * 1103515245u + 12345u;
+        return (x >> 16) % below;
+    };
+    for (int k = 0; k < 24; k++) {
+        std::vector<std::string> words;
+        for (uint32_t count = 2 + next(k < 20 ? 30 : 80); count > 0; count--) {
+            std::string w;
+            for (uint32_t len = 1 + next(k % 3 == 0 ? 9 : 4); len > 0; len--) w += "abc"[next(3)];
+            words.push_back(w);
+        }
+        lists.push_back(words);
+    }
+    for (size_t k = 0; k < lists.size(); k++) {
+        const bool fold = k % 4 == 1;
+        std::string joined, text;
+        for (const std::string &w : lists[k]) joined += (joined.empty() ? "" : "|") + w;
+        const std::string pattern = (fold ? "(?i)" : "") + joined;
+        while (text.size() < 3000) text += "abcAB xy"[next(k % 2 ? 8 : 3)];
+        rx_prog prog;
+        char err[128];
+        ASSERT_EQ(rx_engine_prepare(pattern.c_str(), &prog, err, sizeof err), 0) << pattern;
+        rx_litset *set = rx_literals_build(&prog, rx_prefilter_alternation(prog.root));
+        ASSERT_NE(set, nullptr) << pattern;
+        std::vector<int> scans = {RX_SCAN_DFA_UNBUILT, RX_SCAN_FIRST};
+        if (set->scan == RX_SCAN_TEDDY) scans.push_back(RX_SCAN_TEDDY);
+        const uint8_t *t = reinterpret_cast<const uint8_t *>(text.data());
+        for (int scan : scans) {
+            if (scan != RX_SCAN_DFA_UNBUILT || set->dfa == nullptr) set->scan = scan;
+            int wrong = 0;
+            for (uint64_t p = 0; p <= text.size() && wrong < 3; p++) {
+                uint64_t want = plain_next(text, lists[k], fold, p);
+                uint64_t got = rx_literals_next(set, t, text.size(), p);
+                if (got != want) {
+                    ADD_FAILURE() << pattern << " from " << p << " by search " << set->scan << ": " << got
+                                  << ", not " << want;
+                    wrong++;
+                }
+            }
+            if (scan == RX_SCAN_DFA_UNBUILT) {
+                EXPECT_EQ(set->scan, RX_SCAN_DFA) << pattern;
+            }
+        }
+        rx_engine_release(&prog);
+    }
+}
+
 TEST(Limits, LongRepetitionsOnSmallStack) {
     struct Deep {
         std::string pattern, text;
