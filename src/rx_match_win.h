@@ -3,9 +3,10 @@
  * that turns a pattern into a tree of rx_node records, and the compile
  * check), _compile.cpp (the compiled form a prepared pattern adds to its
  * tree), _match.cpp (the backtracking matcher), _prefilter.cpp (start
- * positions ruled out without an attempt) and _search.cpp (the step budget,
- * the loop over start positions and the entry points). What the stages share
- * is in rx_match_win_internal.h.
+ * positions ruled out without an attempt), _literals.cpp (the tries and
+ * searches of alternations of literals, which both of those use) and
+ * _search.cpp (the step budget, the loop over start positions and the entry
+ * points). What the stages share is in rx_match_win_internal.h.
  *
  * Matching rule: every node commits to the first end it finds. A sequence
  * never asks its first operand for another end, an alternation tries its
