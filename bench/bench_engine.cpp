@@ -4,10 +4,13 @@
  * texts from 1 KiB to 1 MiB whose only match sits near the end, so every
  * search scans the whole text. Run with --benchmark_repetitions=N to get
  * medians; each benchmark also reports the result code it saw, so a search
- * that ran out of budget is visible instead of looking fast. */
+ * that ran out of budget is visible instead of looking fast. A last one
+ * enumerates dictionary alternations of 40 and 2,500 words over 1 and
+ * 10 MiB. */
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -87,13 +90,12 @@ void BM_find_prog(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
-/* Enumeration as a host sees it: every match of a short pattern, one prepared
- * search after another. */
-void BM_enumerate_words(benchmark::State &state) {
-    std::string text = make_text(static_cast<size_t>(state.range(0)), "end");
+/* Enumeration as a host sees it: every match of a prepared pattern, one
+ * search after another under one budget, timed over its iterations. */
+void enumerate(benchmark::State &state, const char *pattern, const std::string &text) {
     rx_prog prog;
     char err[128];
-    if (rx_engine_prepare("\\w+", &prog, err, sizeof err) != 0) {
+    if (rx_engine_prepare(pattern, &prog, err, sizeof err) != 0) {
         state.SkipWithError(err);
         return;
     }
@@ -115,6 +117,45 @@ void BM_enumerate_words(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
+/* Every match of a short pattern. */
+void BM_enumerate_words(benchmark::State &state) {
+    enumerate(state, "\\w+", make_text(static_cast<size_t>(state.range(0)), "end"));
+}
+
+/* Dictionary alternations: count words of /usr/share/dict/american-english
+ * (Debian's wamerican), evenly spread over the list, of 13 letters or more
+ * and without an apostrophe, joined by "|", enumerated over a text of
+ * ordinary words with one of the dictionary's planted every 4 KiB. */
+std::vector<std::string> dictionary_words(size_t count) {
+    std::vector<std::string> all, picked;
+    FILE *f = fopen("/usr/share/dict/american-english", "r");
+    if (f == nullptr) return picked;
+    char line[256];
+    while (fgets(line, sizeof line, f) != nullptr) {
+        std::string w(line);
+        while (!w.empty() && (w.back() == '\n' || w.back() == '\r')) w.pop_back();
+        bool plain = w.size() >= 13;
+        for (unsigned char c : w) plain = plain && c < 0x80 && c != '\'';
+        if (plain) all.push_back(w);
+    }
+    fclose(f);
+    for (size_t i = 0; i < count && !all.empty(); i++) picked.push_back(all[i * all.size() / count]);
+    return picked;
+}
+
+void BM_dictionary(benchmark::State &state) {
+    std::vector<std::string> words = dictionary_words(static_cast<size_t>(state.range(0)));
+    if (words.empty()) {
+        state.SkipWithError("no /usr/share/dict/american-english (install wamerican)");
+        return;
+    }
+    std::string pattern, text = make_text(static_cast<size_t>(state.range(1)), "end");
+    for (const std::string &w : words) pattern += (pattern.empty() ? "" : "|") + w;
+    for (size_t at = 4096, k = 0; at + 32 < text.size(); at += 4096, k++)
+        text.replace(at, 0, words[k % words.size()]);
+    enumerate(state, pattern.c_str(), text);
+}
+
 void sizes(benchmark::internal::Benchmark *b) {
     for (int64_t c = 0; c < static_cast<int64_t>(sizeof CASES / sizeof *CASES); c++)
         for (int64_t size : {int64_t(1) << 10, int64_t(1) << 14, int64_t(1) << 17, int64_t(1) << 20})
@@ -124,6 +165,11 @@ void sizes(benchmark::internal::Benchmark *b) {
 BENCHMARK(BM_find_caps)->Apply(sizes);
 BENCHMARK(BM_find_prog)->Apply(sizes);
 BENCHMARK(BM_enumerate_words)->Arg(1 << 10)->Arg(1 << 14)->Arg(1 << 17);
+BENCHMARK(BM_dictionary)
+    ->Args({40, 1 << 20})
+    ->Args({2500, 1 << 20})
+    ->Args({2500, 10 << 20})
+    ->Unit(benchmark::kMillisecond);
 
 } /* namespace */
 

@@ -3,9 +3,10 @@
  * that turns a pattern into a tree of rx_node records, and the compile
  * check), _compile.cpp (the compiled form a prepared pattern adds to its
  * tree), _match.cpp (the backtracking matcher), _prefilter.cpp (start
- * positions ruled out without an attempt) and _search.cpp (the step budget,
- * the loop over start positions and the entry points). What the stages share
- * is in rx_match_win_internal.h.
+ * positions ruled out without an attempt), _literals.cpp (the tries and
+ * searches of alternations of literals, which both of those use) and
+ * _search.cpp (the step budget, the loop over start positions and the entry
+ * points). What the stages share is in rx_match_win_internal.h.
  *
  * Matching rule: every node commits to the first end it finds. A sequence
  * never asks its first operand for another end, an alternation tries its
@@ -106,6 +107,11 @@ typedef struct rx_node {
     int32_t memo;
     int32_t memo_child;
     const int32_t *memo_items;
+    /* An alternation of more than RX_TRIE_FROM alternatives, all of them
+     * literal chains or single literal bytes, is matched by one walk of the
+     * trie of its alternatives (rx_match_win_literals.cpp), owned by the
+     * prog; null elsewhere. */
+    struct rx_litset *litset;
 } rx_node;
 
 /* Capture record: groups 1..16; entry 0 is never written by the matcher.
@@ -209,9 +215,10 @@ enum {
     RX_FILTER_NONE,    /* none: every position is tried */
     RX_FILTER_UNKNOWN, /* the bytes that may begin a match, not analysed yet */
     RX_FILTER_BYTES,   /* those bytes, analysed (prog->first) */
-    RX_FILTER_LITERAL, /* prog->prefix */
+    RX_FILTER_LITERAL, /* prog->prefix (of two bytes at least) */
     RX_FILTER_LEAD,    /* prog->lead */
-    RX_FILTER_RUN      /* prog->run and prog->run_next */
+    RX_FILTER_RUN,     /* prog->run and what must follow it */
+    RX_FILTER_LITERALS /* prog->lead_set: an alternation of literals */
 };
 
 /* A run of a byte leaf the matcher found: the leaf takes every byte from lo
@@ -272,6 +279,25 @@ typedef struct rx_memo {
                        with no capture record active */
 } rx_memo;
 
+/* A literal the analysis found: the bytes every match begins with, or that
+ * every match contains at or after its start (where they do not occur from
+ * a position on, no match starts there or later). Literal items next to one
+ * another are gathered (zero-width items between them take nothing away);
+ * a longer literal is cut to its first RX_LITERAL_MAX bytes, which every
+ * match holds as well. */
+#define RX_LITERAL_MAX 64
+typedef struct rx_literal {
+    uint8_t bytes[RX_LITERAL_MAX];
+    int32_t len;            /* 0: none */
+    int fold;               /* letters compare in either case */
+    size_t rare;            /* the index of its least common byte */
+    int32_t second;         /* -1, or the index of a second byte searched
+                               together with it (where that one is common
+                               in the text) */
+    const uint8_t *seen_in; /* the text of the last occurrence found ... */
+    uint64_t seen_at;       /* ... and where it begins (a hint, checked) */
+} rx_literal;
+
 typedef struct rx_prog {
     /* the pattern */
     rx_node *root;  /* the parse tree, its nodes in arena */
@@ -294,16 +320,18 @@ typedef struct rx_prog {
                               records a group */
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
-    int filter;              /* RX_FILTER_*: which of them */
-    const rx_node *prefix;   /* null, or the literal chain (one case) every
-                                match begins with ... */
-    size_t prefix_rare;      /* ... and the index of its least common byte */
-    rx_lead lead;            /* the bytes of fixed-width first items */
-    const rx_node *run;      /* null, or the byte leaf of the unbounded greedy
-                                run (minimum 1) every match begins with ... */
-    const rx_node *run_next; /* ... and the byte leaf that must follow it */
-    rx_first_bytes first;    /* the bytes that may begin a match, analysed once
-                                a search's first attempts fail and kept */
+    int filter;                 /* RX_FILTER_*: which of them */
+    rx_literal prefix;          /* the literal (one case) every match begins with */
+    rx_lead lead;               /* the bytes of fixed-width first items */
+    const rx_node *run;         /* null, or the byte leaf of the unbounded greedy
+                                   run (minimum 1) every match begins with ... */
+    uint8_t run_follow[32];     /* ... the bytes one of which must follow it ... */
+    int32_t run_byte;           /* ... and the only one of them, or -1 */
+    struct rx_litset *lead_set; /* the literals every match begins with one of */
+    struct rx_litset *litsets;  /* every literal set of the tree (a list), owned */
+    rx_literal required;        /* a literal every match contains */
+    rx_first_bytes first;       /* the bytes that may begin a match, analysed once
+                              a search's first attempts fail and kept */
     /* where the prefix's least common byte occurs in the text, noted while
      * rx_engine_measure measured it: every occurrence below seen_until is
      * one of the seen_count offsets, in increasing order (seen_until 0: none

@@ -2,8 +2,8 @@
  * The engine's compiled form of a parse tree, made once by rx_engine_prepare:
  * the bytes of every literal chain, the operand list of every chain of
  * sequences and of alternations, the byte tables of alternations of single
- * bytes, and the memo points of the matcher (see the fields at the end of
- * rx_node).
+ * bytes, the tries of long alternations of literals, and the memo points of
+ * the matcher (see the fields at the end of rx_node).
  */
 #include <stdlib.h>
 #include <string.h>
@@ -127,6 +127,15 @@ static int fill_picks(rx_prog *prog, const node_stack *alts) {
 
 static int compile_memo(rx_prog *prog);
 
+/* The trie of each alternation of more than RX_TRIE_FROM literals (where
+ * one can be had). */
+static void fill_tries(rx_prog *prog, const node_stack *alts) {
+    for (size_t a = 0; a < alts->top; a++) {
+        rx_node *alt = alts->items[a];
+        if (alt->flat_len > RX_TRIE_FROM) alt->litset = rx_literals_build(prog, alt);
+    }
+}
+
 /*
  * The compiled form of the tree: the bytes of every literal chain and the
  * operand list of every chain of sequences and of alternations, in one
@@ -177,6 +186,7 @@ int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
     }
     node_stack_free(&st);
     if (!failed && picked.top > 0) failed = fill_picks(prog, &picked);
+    if (!failed) fill_tries(prog, &picked);
     node_stack_free(&picked);
     if (!failed) failed = compile_memo(prog) != 0;
     return failed ? -1 : 0;

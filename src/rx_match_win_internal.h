@@ -219,23 +219,33 @@ static inline void set_add_literal(uint8_t *set, uint8_t c, int fold) {
     }
 }
 
-/* The bytes a byte leaf takes, as bits of a 32-byte set (added to it). */
+/* The bytes a byte leaf takes, as bits of a 32-byte set (added to it): a
+ * byte, or with the case flag a letter in either case; every byte but line
+ * feed (all with the dot-all flag); a class's bits, a letter in either case
+ * when either is in (with the case flag), the complement when negated. */
 static inline void leaf_set(const rx_node *node, uint8_t *set) {
-    for (unsigned b = 0; b < 256; b++) {
-        const int letter = (b | 32u) >= 'a' && (b | 32u) <= 'z'; /* either case */
-        const int fold = (node->flags & RX_FLAG_I) != 0;
-        int in;
-        if (node->kind == RX_CHAR) {
-            in = b == node->ch || (fold && letter && (b | 32u) == (node->ch | 32u));
-        } else if (node->kind == RX_ANY) {
-            in = b != '\n' || (node->flags & RX_FLAG_S);
-        } else {
-            in = in_bits(node->bits, static_cast<uint8_t>(b));
-            if (!in && fold && letter) in = in_bits(node->bits, static_cast<uint8_t>(b ^ 32u));
-            in = in != (node->negate != 0);
-        }
-        if (in) set_add(set, b);
+    const int fold = (node->flags & RX_FLAG_I) != 0;
+    if (node->kind == RX_CHAR) {
+        set_add_literal(set, node->ch, fold);
+        return;
     }
+    uint8_t bits[32];
+    if (node->kind == RX_ANY) {
+        memset(bits, 0xFF, sizeof bits);
+        if (!(node->flags & RX_FLAG_S))
+            bits['\n' >> 3] = static_cast<uint8_t>(bits['\n' >> 3] & ~(1u << ('\n' & 7)));
+    } else {
+        memcpy(bits, node->bits, sizeof bits);
+        if (fold)
+            for (unsigned b = 'a'; b <= 'z'; b++)
+                if (in_bits(bits, static_cast<uint8_t>(b)) || in_bits(bits, static_cast<uint8_t>(b - 32))) {
+                    set_add(bits, b);
+                    set_add(bits, b - 32);
+                }
+        if (node->negate)
+            for (unsigned i = 0; i < 32; i++) bits[i] = static_cast<uint8_t>(~bits[i]);
+    }
+    for (unsigned i = 0; i < 32; i++) set[i] = static_cast<uint8_t>(set[i] | bits[i]);
 }
 
 /* A leaf at p: 1 with the end in *e, or 0. Bytes, anchors and boundaries;
@@ -311,15 +321,99 @@ static inline int same_bytes(const uint8_t *s, const uint8_t *lit, int32_t m, in
     return j == m;
 }
 
+/* ---- literal sets (rx_match_win_literals.cpp) ------------------------------- */
+
+/* Alternations of more alternatives than this are matched through their
+ * trie; smaller ones through their byte table (pick), which charges exactly
+ * what the rules charge. */
+#define RX_TRIE_FROM 16
+#define RX_NO_ALT INT32_MAX /* no alternative */
+
+/* How a literal set finds the next position where one of its literals
+ * occurs. */
+enum {
+    RX_SCAN_FIRST, /* the bytes that begin a literal, each candidate walked */
+    RX_SCAN_TEDDY, /* SIMD nibble masks of the first bytes (SSSE3) */
+    RX_SCAN_DFA,   /* the Aho-Corasick automaton, built on first use */
+    RX_SCAN_DFA_UNBUILT
+};
+
+/*
+ * The alternatives of an alternation of literal chains and single literal
+ * bytes: a trie of their bytes (folded when the pattern ignores case) that
+ * tells, in one walk, the first alternative in order that matches at a
+ * position, and a search for the next position where any of them occurs.
+ * Made by rx_literals_build; every array is a heap block of its own.
+ */
+typedef struct rx_litset {
+    struct rx_litset *next; /* the prog's list */
+    int32_t count;          /* alternatives */
+    int fold;               /* letters compare in either case */
+    int32_t min_len;        /* shortest alternative */
+    int32_t max_len;        /* longest alternative */
+    int32_t *len;           /* per alternative: its bytes */
+    int64_t *before;        /* count + 1 entries: before[i] the sum of
+                               len - 1 over the alternatives before i */
+    /* the trie: nodes numbered breadth first, 0 the root; the children of a
+     * node are contiguous and ordered by their byte */
+    uint32_t nodes;
+    uint32_t *first_child; /* per node: its first child */
+    uint16_t *children;    /* per node: how many children it has */
+    uint8_t *label;        /* per node: the (folded) byte of its edge */
+    int32_t *win;          /* per node: the lowest alternative that ends there,
+                              or RX_NO_ALT */
+    int32_t *best;         /* per node: the lowest that ends there or below */
+    uint32_t root[256];    /* the root's child for each text byte, 0: none */
+    /* the search */
+    int scan;                 /* RX_SCAN_* */
+    int32_t teddy_len;        /* bytes the masks look at (1 to 3) */
+    uint8_t teddy_lo[3][16];  /* buckets whose literals may hold a byte of
+                                this low nibble at this offset ... */
+    uint8_t teddy_hi[3][16];  /* ... and of this high nibble */
+    uint32_t classes;         /* byte classes of the automaton */
+    uint16_t byte_class[256]; /* each byte's class */
+    uint32_t *dfa;            /* per state and class: the next state's row
+                                (state * classes), RX_DFA_OUT set when some
+                                literal ends there */
+    uint32_t *longest;        /* per state: the longest literal ending there */
+} rx_litset;
+
+/* Builds the set of an alternation (flattened) whose alternatives are all
+ * literal chains or single literal bytes, with one case rule, and adds it
+ * to the prog's list; null when the alternation has no such shape or memory
+ * ran out (it is then matched as before: nothing is lost but speed). */
+rx_litset *rx_literals_build(rx_prog *prog, const rx_node *alt);
+/* Frees the prog's list of sets. */
+void rx_literals_free(rx_prog *prog);
+/* The alternation alt (with a set) at p, as the matcher's rules give it: 1
+ * with the end of the first alternative that matches in *e, else 0; steps
+ * charged as the comment in the file says. */
+int rx_literals_match(mstate *ms, const rx_node *alt, const uint8_t *t, uint64_t n, uint64_t p, uint64_t *e);
+/* The first position at or after p where one of the set's literals occurs
+ * (whole, before n), or n + 1. A pure function of the text; the set's
+ * automaton is built on the first call over a text long enough to pay. */
+uint64_t rx_literals_next(rx_litset *set, const uint8_t *t, uint64_t n, uint64_t p);
+
 /* ---- prefilter ---------------------------------------------------------------- */
 
 /* The analysis of the bytes that may begin a match; 1 when it rules out
  * some positions, 0 when it cannot. */
 int rx_prefilter_analyse(const rx_node *root, rx_first_bytes *fb);
-/* The literal chain every match of the compiled tree begins with, or null. */
-const rx_node *rx_prefilter_literal(const rx_node *root);
-/* The index of the least common byte of a literal chain. */
-size_t rx_prefilter_rare_byte(const rx_node *lit);
+/* The literal every match of the compiled tree begins with (len 0: none). */
+void rx_prefilter_literal(const rx_node *root, rx_literal *lit);
+/* The alternation every match begins with (past zero-width items), or null. */
+rx_node *rx_prefilter_alternation(const rx_node *root);
+/* The index of the least common of len bytes. */
+size_t rx_prefilter_rare_of(const uint8_t *bytes, int32_t len);
+/* The longest literal every match contains: fills prog->required. */
+void rx_prefilter_required(rx_prog *prog);
+/* Where the required literal first occurs at or after p (whole, before n),
+ * or n + 1. */
+uint64_t rx_prefilter_required_next(const rx_literal *req, const uint8_t *t, uint64_t n, uint64_t p);
+/* p, or n + 1 (one step charged per position from p on) when the required
+ * literal no longer occurs from p on. */
+uint64_t rx_prefilter_skip_required(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_skip_literals(mstate *ms, rx_litset *set, const uint8_t *t, uint64_t n, uint64_t p);
 /* Rule out the hopeless positions from p on, one step each, and return the
  * first that must be tried; n + 1 (with the flag set when the budget ran
  * out on the way) when none is left. */
@@ -329,8 +423,8 @@ uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_
 /* The length of a NUL-terminated text (limit + 1 when longer than limit),
  * noting in prog->seen where the literal prefix's least common byte occurs. */
 uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit);
-/* A run and the byte after it every match begins with, as in (\w+)@: sets
- * prog->run and prog->run_next when the compiled tree has that shape. */
+/* A run and what must follow it, as in (\w+)@ or \w+\s+Holmes: sets
+ * prog->run, run_follow and run_byte when the compiled tree has that shape. */
 void rx_prefilter_run(rx_prog *prog);
 /* The bytes of the pattern's fixed-width first items: fills prog->lead. */
 void rx_prefilter_lead(rx_prog *prog);

@@ -757,6 +757,7 @@ static int enter(machine *m) {
         m->mark = ms->logn;
         return seq_items(m);
     case RX_ALT:
+        if (node->litset != nullptr) return finish(m, rx_literals_match(ms, node, m->t, m->n, m->p, &m->e));
         if (charge_steps(ms, node->flat_len - 1) != 0) return finish(m, 0);
         if (node->pick != nullptr) return alt_picked(m);
         m->i = 0;

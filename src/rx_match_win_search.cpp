@@ -29,12 +29,28 @@ int32_t rx_engine_budget(uint64_t n, uint64_t nodes) {
     return static_cast<int32_t>(per_byte * n + RX_STEPS_BASE);
 }
 
+static void analyse_filter(rx_prog *prog);
+
+/* The remaining text from which the analysis of a pattern's shape pays: on
+ * shorter ones every position is tried. */
+#define RX_ANALYSE_FROM 64
+
 /* Rules out the hopeless positions from p on, one step each, by the prog's
  * prefilter, and returns the first that must be tried (n + 1 when none is
- * left, the flag set when the budget ran out on the way). */
-static uint64_t skip_hopeless(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+ * left, the flag set when the budget ran out on the way). A prog whose
+ * shape is not analysed yet is analysed on the first text long enough. */
+static uint64_t skip_hopeless(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    if (prog->filter == RX_FILTER_UNKNOWN) {
+        if (n - p < RX_ANALYSE_FROM) return p;
+        analyse_filter(prog);
+    }
+    if (prog->required.len > 0) {
+        p = rx_prefilter_skip_required(ms, prog, t, n, p);
+        if (p > n) return p;
+    }
     switch (prog->filter) {
     case RX_FILTER_LITERAL: return rx_prefilter_skip_literal(ms, prog, t, n, p);
+    case RX_FILTER_LITERALS: return rx_prefilter_skip_literals(ms, prog->lead_set, t, n, p);
     case RX_FILTER_LEAD: return rx_prefilter_skip_lead(ms, &prog->lead, t, n, p);
     case RX_FILTER_RUN: return rx_prefilter_skip_run(ms, prog, t, n, p);
     case RX_FILTER_BYTES: return rx_prefilter_skip_bytes(ms, &prog->first, t, n, p);
@@ -52,14 +68,10 @@ static int attempt(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n
 
 /*
  * Tries the start positions from start on, in order, until one matches: a
- * status as attempt's, with *found the match's start. The analysis of the
- * bytes that may begin a match is made only once a couple of attempts have
- * failed, so that searches that match at once do not pay for it, and the
- * prog keeps it for its later searches.
+ * status as attempt's, with *found the match's start.
  */
 static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t start,
                           uint64_t *found, uint64_t *end) {
-    int failures = 0;
     for (uint64_t p = start; p <= n; p++) {
         p = skip_hopeless(ms, prog, t, n, p);
         if (ms->hit) return RX_OUT_OF_BUDGET;
@@ -76,8 +88,6 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
             *found = p;
             return status;
         }
-        if (prog->filter == RX_FILTER_UNKNOWN && ++failures == 2 && n - p >= 8)
-            prog->filter = rx_prefilter_analyse(prog->root, &prog->first) ? RX_FILTER_BYTES : RX_FILTER_NONE;
     }
     return RX_NONE;
 }
@@ -167,19 +177,33 @@ const char *rx_engine_status_message(int status) {
 
 const char *rx_engine_last_error(void) { return rx_engine_status_message(g_last_status); }
 
-/* A literal in one case is found with memchr and memcmp; otherwise the
- * fixed-width lead, or the run and its next byte, or (once attempts fail)
- * the bytes that may begin a match. A pattern tried at offset 0 alone needs
- * none. */
+/* A literal in one case that every match begins with is known at once,
+ * for the measuring of a text notes where its least common byte occurs; the
+ * rest of the analysis waits for a text long enough (skip_hopeless). A
+ * pattern tried at offset 0 alone needs none. */
 static void choose_filter(rx_prog *prog) {
     prog->filter = RX_FILTER_NONE;
     if (prog->anchored) return;
-    const rx_node *lit = rx_prefilter_literal(prog->root);
-    if (lit != nullptr && !(lit->right->flags & RX_FLAG_I)) {
-        prog->prefix = lit;
-        prog->prefix_rare = rx_prefilter_rare_byte(lit);
+    rx_prefilter_literal(prog->root, &prog->prefix);
+    if (prog->prefix.len >= 2 && !prog->prefix.fold) {
         prog->filter = RX_FILTER_LITERAL;
         return;
+    }
+    prog->filter = RX_FILTER_UNKNOWN;
+}
+
+/* The first filter the pattern's shape allows: an alternation of literals
+ * searched by its set, the fixed-width lead, a run and what follows it, or
+ * the bytes that may begin a match; and a literal every match contains. */
+static void analyse_filter(rx_prog *prog) {
+    rx_prefilter_required(prog);
+    rx_node *alt = rx_prefilter_alternation(prog->root);
+    if (alt != nullptr) {
+        prog->lead_set = alt->litset != nullptr ? alt->litset : rx_literals_build(prog, alt);
+        if (prog->lead_set != nullptr) {
+            prog->filter = RX_FILTER_LITERALS;
+            return;
+        }
     }
     rx_prefilter_lead(prog);
     if (prog->lead.len >= 2) {
@@ -187,7 +211,11 @@ static void choose_filter(rx_prog *prog) {
         return;
     }
     rx_prefilter_run(prog);
-    prog->filter = prog->run != nullptr ? RX_FILTER_RUN : RX_FILTER_UNKNOWN;
+    if (prog->run != nullptr) {
+        prog->filter = RX_FILTER_RUN;
+        return;
+    }
+    prog->filter = rx_prefilter_analyse(prog->root, &prog->first) ? RX_FILTER_BYTES : RX_FILTER_NONE;
 }
 
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t err_size) {
@@ -257,13 +285,12 @@ void rx_engine_release(rx_prog *prog) {
     memset(&prog->memo, 0, sizeof prog->memo);
     free(prog->first.second);
     prog->first.second = nullptr;
+    rx_literals_free(prog);
     free(prog->seen);
     prog->seen = nullptr;
     prog->seen_room = 0;
     forget_seen(prog);
-    prog->prefix = nullptr;
     prog->run = nullptr;
-    prog->run_next = nullptr;
 }
 
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,

@@ -242,25 +242,45 @@ const BigText &big_text() {
 
 bool is_word(unsigned char c) { return isalnum(c) || c == '_'; }
 
-/* Matches of the first alternative that matches at each position, scanning
- * on past each match. */
-int count_alternatives(const std::string &t, const std::vector<std::string> &alts) {
-    int count = 0;
+/* The length of the first alternative that matches at p (letters in
+ * either case with fold), or 0. */
+size_t first_alternative_at(const std::string &t, size_t p, const std::vector<std::string> &alts, bool fold) {
+    for (const std::string &a : alts) {
+        size_t i = 0;
+        while (i < a.size() && p + i < t.size() &&
+               (fold ? tolower((unsigned char)t[p + i]) == tolower((unsigned char)a[i]) : t[p + i] == a[i]))
+            i++;
+        if (i == a.size()) return i;
+    }
+    return 0;
+}
+
+/* The matches of an alternation of literals: the first alternative that
+ * matches at each position, scanning on past each match. */
+std::vector<std::string> alternative_matches(const std::string &t, const std::vector<std::string> &alts,
+                                             bool fold = false) {
+    std::vector<std::string> found;
     for (size_t p = 0; p < t.size();) {
-        size_t len = 0;
-        for (const std::string &a : alts)
-            if (t.compare(p, a.size(), a) == 0) {
-                len = a.size();
-                break;
-            }
+        size_t len = first_alternative_at(t, p, alts, fold);
         if (len > 0) {
-            count++;
+            found.push_back(match_obj((int)p, (int)(p + len), t.substr(p, len)));
             p += len;
         } else {
             p++;
         }
     }
-    return count;
+    return found;
+}
+
+int count_alternatives(const std::string &t, const std::vector<std::string> &alts) {
+    return (int)alternative_matches(t, alts).size();
+}
+
+/* Words joined by "|". */
+std::string joined(const std::vector<std::string> &alts) {
+    std::string out;
+    for (const std::string &a : alts) out += (out.empty() ? "" : "|") + a;
+    return out;
 }
 
 int replace_count(const std::string &pattern, const std::string &text) {
@@ -289,18 +309,86 @@ TEST(RxTest, EverydaySearchesOverTenMebibytes) {
         p = t.find('<', close + 1);
     }
     std::vector<std::string> four(big.rare.begin(), big.rare.begin() + 4);
-    auto joined = [](const std::vector<std::string> &alts) {
-        std::string out;
-        for (const std::string &a : alts) out += (out.empty() ? "" : "|") + a;
-        return out;
-    };
     EXPECT_EQ(test_answer("Sherlock Holmes", t), R"({"matches":[]})");
+    EXPECT_EQ(test_answer("\\w+\\s+Holmes", t), R"({"matches":[]})");
+    std::vector<std::string> dictionary(big.rare);
+    for (int i = 0; i < 300; i++) dictionary.push_back("zz" + std::to_string(i));
+    EXPECT_EQ(replace_count(joined(dictionary), t), 10 * big.plantings);
     EXPECT_EQ(replace_count(joined(four), t), count_alternatives(t, four));
     EXPECT_EQ(replace_count(joined(big.rare), t), count_alternatives(t, big.rare));
     EXPECT_EQ(count_alternatives(t, big.rare), 10 * big.plantings);
     EXPECT_EQ(replace_count("<[^>]+>", t), tags);
     EXPECT_EQ(replace_count("\\w+", t), words);
     EXPECT_EQ(replace_count("(?m)^.*$", t), lines);
+}
+
+/* The shapes the search finds without trying every position: literals
+ * behind anchors and boundaries, a literal every match contains, a literal
+ * in another script, alternations of many literals. Texts of 64 bytes and
+ * more, where the search uses them. */
+TEST(RxTest, LiteralsAndAlternationsTheSearchFinds) {
+    const std::string holmes =
+        "Sherlock Holmes took a step.\nSo said Sherlock Holmes\nand Sherlock Holmes left.\n";
+    const std::string signals = "Some SOS signals: SSS at Sea, and S.O.S. on shore, as the Sailors say.";
+    std::vector<std::string> every_s;
+    for (size_t i = 0; i < signals.size(); i++)
+        if (signals[i] == 'S') every_s.push_back(match_obj((int)i, (int)i + 1, "S"));
+    const std::string russian =
+        "\xD0\xA8\xD0\xB5\xD1\x80\xD0\xBB\xD0\xBE\xD0\xBA \xD0\xA5\xD0\xBE\xD0\xBB\xD0\xBC\xD1\x81";
+    const std::string in_russian = "\xD0\x94\xD0\xBE\xD0\xBA\xD1\x82\xD0\xBE\xD1\x80 "
+                                   "\xD0\x92\xD0\xB0\xD1\x82\xD1\x81\xD0\xBE\xD0\xBD, " +
+                                   russian + ", " + russian + "!";
+    check_table({
+        {"(?m)^Sherlock Holmes|Sherlock Holmes$", holmes,
+         answer_of({match_obj(0, 15, "Sherlock Holmes"), match_obj(37, 52, "Sherlock Holmes")})},
+        {"\\bS|S", signals, answer_of(every_s)},
+        {"^S|S", signals, answer_of(every_s)},
+        {"S|xS", signals, answer_of(every_s)},
+        /* "Holmes" is in every match: where it is not, nothing is tried */
+        {"\\w+\\s+Holmes", signals, R"({"matches":[]})"},
+        {"\\w+\\s+Holmes", signals + " Mr Holmes",
+         answer_of({match_obj((int)signals.size() + 1, (int)signals.size() + 10, "Mr Holmes")})},
+        {russian, in_russian + std::string(40, '.'),
+         answer_of({"{\"start\":27,\"end\":50,\"text\":\"" + russian + "\",\"groups\":[]}",
+                    "{\"start\":52,\"end\":75,\"text\":\"" + russian + "\",\"groups\":[]}"})},
+    });
+    /* Literals whose least common byte is common in the text: a Chinese one
+     * among near misses (every byte of it in the text's first kilobyte), and
+     * "qz" among thousands of "q " (too many to note after 4096 bytes). */
+    const std::string wen = "\xE6\x96\x87", jian = "\xE4\xBB\xB6";
+    std::string chinese, qs;
+    for (int i = 0; i < 300; i++) chinese += i % 97 == 50 ? wen + jian + " " : wen + " " + jian + " ";
+    for (int i = 0; i < 3000; i++) qs += i % 701 == 700 ? "qz" : "q ";
+    for (const std::string *t : {&chinese, &qs}) {
+        const std::string lit = t == &qs ? "qz" : wen + jian;
+        std::vector<std::string> found;
+        for (size_t at = t->find(lit); at != std::string::npos; at = t->find(lit, at + lit.size()))
+            found.push_back("{\"start\":" + std::to_string(at) + ",\"end\":" +
+                            std::to_string(at + lit.size()) + ",\"text\":\"" + lit + "\",\"groups\":[]}");
+        EXPECT_EQ(found.size(), t == &qs ? 4u : 3u);
+        EXPECT_EQ(test_answer(lit, *t), answer_of(found));
+    }
+    /* Dictionaries: a few dozen words (nibble masks), then hundreds (the
+     * automaton), prefixes of one another among them, plain, in a group,
+     * and case-insensitive. */
+    static const char *const roots[] = {"an",    "ant",     "anthem",  "band", "banner", "ban",
+                                        "cat",   "catalog", "do",      "dog",  "dogma",  "ear",
+                                        "earth", "fan",     "fantasy", "go",   "gone",   "hat"};
+    std::vector<std::string> few, many;
+    for (const char *r : roots) {
+        few.push_back(r);
+        for (const char *end : {"", "s", "ing", "ed", "er", "ly", "ful", "ness"})
+            many.push_back(std::string(r) + end);
+    }
+    std::string text;
+    for (int i = 0; text.size() < 20000; i++)
+        text += std::string(i % 3 ? " " : ", ") + many[(i * 37) % many.size()];
+    std::string mixed = text;
+    for (size_t i = 0; i < mixed.size(); i += 3) mixed[i] = (char)toupper((unsigned char)mixed[i]);
+    EXPECT_EQ(test_answer(joined(few), text), answer_of(alternative_matches(text, few)));
+    EXPECT_EQ(test_answer(joined(many), text), answer_of(alternative_matches(text, many)));
+    EXPECT_EQ(test_answer("(?:" + joined(many) + ")", text), answer_of(alternative_matches(text, many)));
+    EXPECT_EQ(test_answer("(?i)" + joined(many), mixed), answer_of(alternative_matches(mixed, many, true)));
 }
 
 TEST(RxTest, TextLimit) {

@@ -73,6 +73,12 @@ struct MatchCase {
 
 std::string rep(char c, size_t n) { return std::string(n, c); }
 
+std::string times(const std::string &unit, int k) {
+    std::string out;
+    while (k-- > 0) out += unit;
+    return out;
+}
+
 /* The budget of a bare search of pattern over n bytes, from the size of its
  * tree. */
 int32_t budget_of(const std::string &pattern, uint64_t n) {
@@ -317,6 +323,9 @@ struct StepCase {
     int32_t spent;
 };
 
+/* Seventeen alternatives, the first of 20 bytes. */
+const char LONG_FIRST[] = "abcdefghijklmnopqrst|b|c|d|e|f|g|h|i|j|k|l|m|n|o|p|q";
+
 TEST(Search, StepsSpentExactly) {
     const StepCase cases[] = {
         {"a", "", 0, 0, 1},
@@ -339,14 +348,31 @@ TEST(Search, StepsSpentExactly) {
         {"a*", "aa", 0, 1, 1 + 6},   /* per iteration: entry + step; last entry + step */
         {"a{2}", "aa", 0, 1, 1 + 5}, /* k=0: 2, k=1: 2, k=2: entry */
         {"a+?", "aaa", 0, 1, 1 + 3},
-        /* a{3,2} needs three a's: only 0 is tried (1 + 2 + 2 + 1, its
-         * minimum above its maximum), 1 to 3 are ruled out (the rules: 20). */
-        {"a{3,2}", "aaa", 0, 0, 6 + 3},
+        /* A text shorter than 64 bytes is not analysed: every position is
+         * tried, charged as the rules charge. On a longer one, a{3,2} needs
+         * three a's: only 0 is tried (1 + 2 + 2 + 1, its minimum above its
+         * maximum), 1 to 64 are ruled out. */
+        {"a{3,2}", "aaa", 0, 0, 20},
+        {"a{3,2}", "aaa" + std::string(61, 'x'), 0, 0, 6 + 64},
         {"\\w+@", "ab@", 0, 1, 1 + 1 + 6 + 1},
-        /* A run that cannot be followed by "@" rules out every start in it,
-         * and the positions where no run begins, for one step each. */
-        {"\\w+@", "ab  ", 0, 0, 5},
+        /* A start inside a run whose rest failed is known to fail: 1 and 2
+         * cost a step each (the rules: 7 + 4), then 3 and 4 are tried. */
+        {"\\w+@", "ab  ", 0, 0, 9 + 1 + 1 + 4 + 4},
+        {"\\w+@", "ab" + std::string(62, ' '), 0, 0, 65},
+        /* ... and so does one whose follower is a repetition: \s+ */
+        {"\\w+\\s+x", "ab.c" + std::string(60, '.'), 0, 0, 65},
+        /* A literal every match contains ends the search where it no longer
+         * occurs: from 6 on " the" is gone, though runs followed by a space
+         * are not. */
+        {"[a-z]+ the", "x the " + times("ab ", 22), 6, 0, 72 + 1 - 6},
         {"(?:ab|cd)e", "xcde", 0, 1, 6 + 8},
+        /* An alternation of more than 16 literals charges the work of its
+         * trie: the edges walked plus the winner's 2(len - 1), or what the
+         * rules charge without the bytes failed literals matched, whichever
+         * is less: 16 steps down the chain and 2 * 19 for the winner here ... */
+        {LONG_FIRST, "abcdefghijklmnopqrst", 0, 1, 1 + 16 + 38},
+        /* ... and one edge, not 16 + 16 + 19 steps, for its last one */
+        {LONG_FIRST, "q", 0, 1, 1 + 1},
     };
     for (const StepCase &c : cases) {
         Outcome o = search(c.pattern, c.text, c.start);
@@ -556,6 +582,79 @@ TEST(Search, LeafSetsAgreeWithTheLeaves) {
 }
 
 /* ---- small stacks, deep nesting and large texts ----------------------------- */
+
+/* The first position at or after p where one of the literals occurs
+ * (letters in either case with fold), or n + 1: a plain loop. */
+uint64_t plain_next(const std::string &t, const std::vector<std::string> &lits, bool fold, uint64_t p) {
+    for (uint64_t q = p; q < t.size(); q++)
+        for (const std::string &l : lits) {
+            size_t i = 0;
+            while (
+                i < l.size() && q + i < t.size() &&
+                (fold ? tolower((unsigned char)t[q + i]) == tolower((unsigned char)l[i]) : t[q + i] == l[i]))
+                i++;
+            if (i == l.size()) return q;
+        }
+    return t.size() + 1;
+}
+
+/* Each search of a literal set (nibble masks where the processor has
+ * SSSE3, the automaton, the first bytes with the trie) against the plain
+ * loop, from every position of texts where the literals overlap, share
+ * prefixes and are prefixes of one another. */
+TEST(LiteralSets, EverySearchFindsTheFirstOccurrence) {
+    std::vector<std::vector<std::string>> lists = {{"bcaa", "a", "ca", "ac"},
+                                                   {"abcdef", "cd"},
+                                                   {"ab", "abc", "abcd", "b"},
+                                                   {"xyz", "yz"},
+                                                   {"ba", "aab"}};
+    uint32_t x = 7;
+    auto next = [&x](uint32_t below) {
+        x = x * 1103515245u + 12345u;
+        return (x >> 16) % below;
+    };
+    for (int k = 0; k < 24; k++) {
+        std::vector<std::string> words;
+        for (uint32_t count = 2 + next(k < 20 ? 30 : 80); count > 0; count--) {
+            std::string w;
+            for (uint32_t len = 1 + next(k % 3 == 0 ? 9 : 4); len > 0; len--) w += "abc"[next(3)];
+            words.push_back(w);
+        }
+        lists.push_back(words);
+    }
+    for (size_t k = 0; k < lists.size(); k++) {
+        const bool fold = k % 4 == 1;
+        std::string joined, text;
+        for (const std::string &w : lists[k]) joined += (joined.empty() ? "" : "|") + w;
+        const std::string pattern = (fold ? "(?i)" : "") + joined;
+        while (text.size() < 3000) text += "abcAB xy"[next(k % 2 ? 8 : 3)];
+        rx_prog prog;
+        char err[128];
+        ASSERT_EQ(rx_engine_prepare(pattern.c_str(), &prog, err, sizeof err), 0) << pattern;
+        rx_litset *set = rx_literals_build(&prog, rx_prefilter_alternation(prog.root));
+        ASSERT_NE(set, nullptr) << pattern;
+        std::vector<int> scans = {RX_SCAN_DFA_UNBUILT, RX_SCAN_FIRST};
+        if (set->scan == RX_SCAN_TEDDY) scans.push_back(RX_SCAN_TEDDY);
+        const uint8_t *t = reinterpret_cast<const uint8_t *>(text.data());
+        for (int scan : scans) {
+            if (scan != RX_SCAN_DFA_UNBUILT || set->dfa == nullptr) set->scan = scan;
+            int wrong = 0;
+            for (uint64_t p = 0; p <= text.size() && wrong < 3; p++) {
+                uint64_t want = plain_next(text, lists[k], fold, p);
+                uint64_t got = rx_literals_next(set, t, text.size(), p);
+                if (got != want) {
+                    ADD_FAILURE() << pattern << " from " << p << " by search " << set->scan << ": " << got
+                                  << ", not " << want;
+                    wrong++;
+                }
+            }
+            if (scan == RX_SCAN_DFA_UNBUILT) {
+                EXPECT_EQ(set->scan, RX_SCAN_DFA) << pattern;
+            }
+        }
+        rx_engine_release(&prog);
+    }
+}
 
 TEST(Limits, LongRepetitionsOnSmallStack) {
     struct Deep {

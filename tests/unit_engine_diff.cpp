@@ -1047,6 +1047,97 @@ TEST(EngineDiff, GeneratedLongTexts) {
     });
 }
 
+/* ---- long alternations of literals --------------------------------------------- */
+
+/* Words over a small alphabet that share prefixes and are prefixes of one
+ * another (a|ab), now and then with a capital, a high byte or a byte that
+ * needs an escape, and now and then one longer than the alternation (where
+ * the rules charge less than the trie's walk). */
+std::vector<std::string> literal_words(pg_rng *rng, int count) {
+    std::vector<std::string> words;
+    for (int i = 0; i < count; i++) {
+        std::string w;
+        if (pg_chance(rng, i == 0 ? 20 : 3)) {
+            for (uint32_t k = 17 + pg_below(rng, 14); k > 0; k--) w += "abc"[pg_below(rng, 3)];
+            words.push_back(w);
+            continue;
+        }
+        if (!words.empty() && pg_chance(rng, 40)) w = words[pg_below(rng, (uint32_t)words.size())];
+        if (pg_chance(rng, 50) && w.size() > 1) w.resize(pg_below(rng, (uint32_t)w.size()) + 1);
+        for (uint32_t k = pg_below(rng, 4) + (w.empty() ? 1 : 0); k > 0; k--) {
+            uint32_t r = pg_below(rng, 100);
+            w += r < 80 ? "abc"[pg_below(rng, 3)] : r < 90 ? 'B' : r < 95 ? '\xE9' : '.';
+        }
+        words.push_back(w);
+    }
+    return words;
+}
+
+/* The words joined by "|" (escaped), in one of the shapes a host meets:
+ * plain, in a group, case-insensitive, with an anchor or a boundary in
+ * front, with items after, repeated. */
+std::string literal_alternation(pg_rng *rng, const std::vector<std::string> &words) {
+    std::string alt;
+    for (const std::string &w : words) {
+        if (!alt.empty()) alt += '|';
+        for (char c : w) alt += c == '.' ? std::string("\\.") : std::string(1, c);
+    }
+    static const char *const shapes[][2] = {
+        {"", ""},           {"(?:", ")"},      {"(", ")"},        {"(?i)", ""},     {"(?i)(?:", ")x"},
+        {"\\b(?:", ")\\b"}, {"^(?:", ")"},     {"(?m)^(?:", ")"}, {"(?:", ")$"},    {"(?:", ")+"},
+        {"x(?:", ")"},      {"(?:", ")\\w*c"}, {"\\B(?:", ")"},   {"(?:", nullptr}, {"c*(?:", ")"}};
+    uint32_t k = pg_below(rng, sizeof shapes / sizeof shapes[0]);
+    if (shapes[k][1] == nullptr) return "(?:" + alt + ")(?:" + alt + ")";
+    return shapes[k][0] + alt + shapes[k][1];
+}
+
+/* A text of words of the list and bytes around them; in a sparse one the
+ * words stand far apart in bytes no word holds, so that each occurrence is
+ * found by the search alone. */
+std::string literal_text(pg_rng *rng, const std::vector<std::string> &words, size_t len) {
+    std::string t;
+    const bool sparse = pg_chance(rng, 50);
+    while (t.size() < len) {
+        uint32_t r = pg_below(rng, 100);
+        if (sparse)
+            t += r < 4 ? words[pg_below(rng, (uint32_t)words.size())] : std::string(1, "xyz -"[r % 5]);
+        else if (r < 45)
+            t += words[pg_below(rng, (uint32_t)words.size())];
+        else if (r < 55)
+            t += ' ';
+        else if (r < 60)
+            t += '\n';
+        else
+            t += "abcABx "[pg_below(rng, 7)];
+    }
+    t.resize(len);
+    return t;
+}
+
+/* Alternations of 2 to 120 literals (a byte table below 17, a trie above;
+ * Teddy masks up to 64, the automaton beyond) over texts long enough for the
+ * search to use them, single searches and whole enumerations. */
+TEST(EngineDiff, GeneratedLiteralAlternations) {
+    on_big_stack([] {
+        const int cases = long_mode() ? 4000 : 400;
+        const size_t lens[] = {10, 70, 200, 900, 3000};
+        int failures = 0;
+        for (int i = 0; i < cases; i++) {
+            pg_rng rng;
+            pg_seed(&rng, base_seed() * 1000003u + 0x20000000u + (uint64_t)i);
+            std::vector<std::string> words = literal_words(&rng, 2 + (int)pg_below(&rng, 119));
+            std::string p = literal_alternation(&rng, words);
+            std::string t = literal_text(&rng, words, lens[pg_below(&rng, 5)]);
+            uint64_t start = pg_chance(&rng, 70) ? 0 : pg_below(&rng, (uint32_t)t.size() + 1);
+            std::string d = diff_one(p, t, start, pg_chance(&rng, 50) ? API_PROG : API_ENGINE_CAPS);
+            if (!d.empty() && failures++ < 10) ADD_FAILURE() << "case " << i << ": " << d;
+            d = diff_enumeration(p, t);
+            if (!d.empty() && failures++ < 10) ADD_FAILURE() << "case " << i << ": " << d;
+        }
+        EXPECT_EQ(0, failures);
+    });
+}
+
 /* Two or three bytes put before a pattern, so that every match begins with
  * a literal: the library's enumeration then measures the text by the
  * literal's least common byte and looks its offsets up. */

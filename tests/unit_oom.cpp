@@ -133,6 +133,26 @@ TEST_P(OutOfMemory, Test) {
         return s + "c";
     }();
     EXPECT_GT(sweep([] { return rx_test("(?:(a)|(b))*c", pairs.c_str()); }, GetParam().arm, OOM), 0);
+    /* Alternations of literals: their tries, nibble masks and automaton
+     * (an alternation without them is matched as before, to the same
+     * answer). */
+    static const std::string words20 = [] {
+        std::string s;
+        for (int i = 0; i < 20; i++) s += (i ? "|w" : "w") + std::to_string(i);
+        return s;
+    }();
+    static const std::string words70 = words20 + [] {
+        std::string s;
+        for (int i = 20; i < 70; i++) s += "|w" + std::to_string(i);
+        return s;
+    }();
+    static const std::string text = [] {
+        std::string s;
+        for (int i = 0; s.size() < 2000; i++) s += (i % 7 ? " x" : " w") + std::to_string(i % 90);
+        return s;
+    }();
+    EXPECT_GT(sweep([] { return rx_test(words20.c_str(), text.c_str()); }, GetParam().arm, OOM), 0);
+    EXPECT_GT(sweep([] { return rx_test(words70.c_str(), text.c_str()); }, GetParam().arm, OOM), 0);
 }
 
 TEST_P(OutOfMemory, ReplacePreview) {
