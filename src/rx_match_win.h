@@ -207,6 +207,11 @@ typedef struct rx_prog {
     /* start positions a search rules out without an attempt: the first of
      * these that the pattern has decides */
     int filter;              /* RX_FILTER_*: which of them */
+    int prepared_filter;     /* the one rx_engine_prepare chose, which every
+                              arming puts back (RX_FILTER_UNKNOWN gives way to
+                              the analysed bytes within each text anew) */
+    int first_state;         /* 0: first not analysed yet; 1: analysed, it
+                              rules out positions; -1: analysed, it does not */
     const rx_node *prefix;   /* null, or the literal chain (one case) every
                               match begins with ... */
     size_t prefix_rare;      /* ... and the index of its least common byte */
@@ -245,6 +250,22 @@ void rx_engine_arm(rx_prog *prog, uint64_t n);
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit);
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);
+
+/* ---- many lines of one block -------------------------------------------------
+ * A host that searches each line of a file as a text of its own (grep) can
+ * hand the engine a whole block of lines at once to learn which lines may
+ * hold a match, and search only those. The lines of a block are its bytes
+ * cut at line feeds; a line ends at its line feed, the last one at n.
+ *
+ * Returns r, from <= r <= n + 1: every line that holds a match (searched as
+ * a text of its own) and ends at or after from ends at or after r. So the
+ * lines that end in [from, r) hold none, and the line that holds r is the
+ * first that may; n + 1 says that none may. It reads the block with the
+ * prog's prefilter, where that is sound for lines, and returns from where
+ * it is not; it may complete the prog's analysis of the bytes that may
+ * begin a match (kept for its searches) and forgets what rx_engine_measure
+ * noted, but charges no steps and leaves the budget alone. */
+uint64_t rx_engine_next_candidate(rx_prog *prog, const uint8_t *text, uint64_t n, uint64_t from);
 
 /* Steps left after the last search on this thread (of its call's budget);
  * for the tests that compare the matcher with its reference. */

@@ -253,5 +253,13 @@ void rx_prefilter_run(rx_prog *prog);
 void rx_prefilter_lead(rx_prog *prog);
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+/* The same filters without the steps: the first position at or after p
+ * that each does not rule out, n + 1 when there is none. The bytes' guard
+ * is the analysis's own or a variant of it (null: none). */
+uint64_t rx_prefilter_next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_bytes(const rx_first_bytes *fb, const rx_node *guard, const uint8_t *t, uint64_t n,
+                                 uint64_t p);
 
 #endif /* RX_MATCH_WIN_INTERNAL_H */

@@ -43,6 +43,13 @@ static uint64_t skip_hopeless(mstate *ms, const rx_prog *prog, const uint8_t *t,
     }
 }
 
+/* The analysis of the bytes that may begin a match, made once per prog and
+ * kept: 1 when it rules out some positions. */
+static int first_bytes_useful(rx_prog *prog) {
+    if (prog->first_state == 0) prog->first_state = rx_prefilter_analyse(prog->root, &prog->first) ? 1 : -1;
+    return prog->first_state > 0;
+}
+
 /*
  * Tries the start positions from start on: 1 with the first match's span, 0
  * when there is none, -1 when a step was refused (or memory ran out). The
@@ -68,7 +75,7 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
         }
         if (ms->hit) return -1;
         if (prog->filter == RX_FILTER_UNKNOWN && ++failures == 2 && n - p >= 8)
-            prog->filter = rx_prefilter_analyse(prog->root, &prog->first) ? RX_FILTER_BYTES : RX_FILTER_NONE;
+            prog->filter = first_bytes_useful(prog) ? RX_FILTER_BYTES : RX_FILTER_NONE;
     }
     return 0;
 }
@@ -162,23 +169,23 @@ const char *rx_engine_last_error(void) {
  * fixed-width lead, or the run and its next byte, or (once attempts fail)
  * the bytes that may begin a match. A pattern tried at offset 0 alone needs
  * none. */
-static void choose_filter(rx_prog *prog) {
-    prog->filter = RX_FILTER_NONE;
-    if (prog->anchored) return;
+static int pick_filter(rx_prog *prog) {
+    if (prog->anchored) return RX_FILTER_NONE;
     const rx_node *lit = rx_prefilter_literal(prog->root);
     if (lit != nullptr && !(lit->right->flags & RX_FLAG_I)) {
         prog->prefix = lit;
         prog->prefix_rare = rx_prefilter_rare_byte(lit);
-        prog->filter = RX_FILTER_LITERAL;
-        return;
+        return RX_FILTER_LITERAL;
     }
     rx_prefilter_lead(prog);
-    if (prog->lead.len >= 2) {
-        prog->filter = RX_FILTER_LEAD;
-        return;
-    }
+    if (prog->lead.len >= 2) return RX_FILTER_LEAD;
     rx_prefilter_run(prog);
-    prog->filter = prog->run != nullptr ? RX_FILTER_RUN : RX_FILTER_UNKNOWN;
+    return prog->run != nullptr ? RX_FILTER_RUN : RX_FILTER_UNKNOWN;
+}
+
+static void choose_filter(rx_prog *prog) {
+    prog->prepared_filter = pick_filter(prog);
+    prog->filter = prog->prepared_filter;
 }
 
 int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t err_size) {
@@ -200,7 +207,12 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
     return 0;
 }
 
+/* A text's searches begin as those of a freshly prepared prog would: the
+ * analysis of first bytes, kept from an earlier text, comes into force
+ * only after the attempts that a fresh prog makes before it. So each text
+ * costs the same steps, whatever the prog searched before. */
 static void arm_budget(rx_prog *prog, uint64_t n) {
+    prog->filter = prog->prepared_filter;
     prog->steps_left = rx_engine_budget(n, prog->nodes);
     prog->budget_hit = 0;
     prog->armed = 1;
@@ -249,6 +261,62 @@ int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t st
                         uint64_t *out_end, rx_caps *caps) {
     if (prog == nullptr || prog->root == nullptr) return -1;
     return run_search(prog, text, n, start, out_start, out_end, caps);
+}
+
+/* ---- many lines of one block ---------------------------------------------------
+ * Each filter rules out a position only where no match can begin; a line is
+ * a part of the block, so where a filter reads only bytes, a position it
+ * keeps for a line it keeps in the block too: the bytes of the line are
+ * the block's (a line's end, where the block shows a line feed, is never
+ * kept for less). What a line does not show is its neighbours:
+ *   - ^ and $ without (?m) hold at every line's start and end, which the
+ *     block shows only at its own; as a guard they are tested with (?m),
+ *     which holds at exactly those places;
+ *   - \b and \B see a line feed as a non-word byte, as they see a line's
+ *     start and end, so they agree;
+ *   - a run that takes line feeds would run into the next line in the
+ *     block but not in a line, so such a run is no filter here;
+ *   - a prog that can match only at offset 0 may match at every line's
+ *     start, where no filter runs: every line is a candidate. */
+
+/* A line feed is a byte the leaf takes. */
+static int leaf_takes_line_feed(const rx_node *leaf) {
+    const uint8_t line_feed = '\n';
+    uint64_t e;
+    return leaf_match(leaf, &line_feed, 1, 0, &e);
+}
+
+/* The first position at or after p that the prog's filter keeps for some
+ * line, n + 1 when there is none; p itself where the filter is not sound
+ * for lines or there is none. */
+static uint64_t next_line_candidate(rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    if (prog->anchored) return p;
+    switch (prog->prepared_filter) {
+    case RX_FILTER_LITERAL: return rx_prefilter_next_literal(prog, t, n, p);
+    case RX_FILTER_LEAD: return rx_prefilter_next_lead(&prog->lead, t, n, p);
+    case RX_FILTER_RUN: return leaf_takes_line_feed(prog->run) ? p : rx_prefilter_next_run(prog, t, n, p);
+    case RX_FILTER_UNKNOWN: {
+        if (!first_bytes_useful(prog)) return p;
+        const rx_node *guard = prog->first.guard;
+        if (guard == nullptr || guard->kind != RX_ANCHOR)
+            return rx_prefilter_next_bytes(&prog->first, guard, t, n, p);
+        rx_node lines = *guard;
+        lines.flags |= RX_FLAG_M;
+        return rx_prefilter_next_bytes(&prog->first, &lines, t, n, p);
+    }
+    default: return p;
+    }
+}
+
+uint64_t rx_engine_next_candidate(rx_prog *prog, const uint8_t *text, uint64_t n, uint64_t from) {
+    if (prog == nullptr || prog->root == nullptr || from > n) return from;
+    forget_seen(prog); /* the offsets noted of another text */
+    /* from's own line may hold a match that begins before from (a host
+     * passes line starts, where this takes no time) */
+    uint64_t start = from;
+    while (start > 0 && text[start - 1] != '\n') start--;
+    const uint64_t r = next_line_candidate(prog, text, n, start);
+    return r < from ? from : r;
 }
 
 int32_t rx_engine_steps_left(void) { return g_steps_left; }
