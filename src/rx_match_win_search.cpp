@@ -264,27 +264,24 @@ int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t st
 }
 
 /* ---- many lines of one block ---------------------------------------------------
- * Each filter rules out a position only where no match can begin; a line is
- * a part of the block, so where a filter reads only bytes, a position it
- * keeps for a line it keeps in the block too: the bytes of the line are
- * the block's (a line's end, where the block shows a line feed, is never
- * kept for less). What a line does not show is its neighbours:
+ * Each filter rules out a position only where no match can begin. A line is
+ * a part of the block, and where a filter reads only bytes (the literal,
+ * the lead, the first bytes) it keeps in the block every position it keeps
+ * in the line: the line's bytes are the block's, and where the line ends
+ * the block shows a line feed, which can only keep more. What a line does
+ * not show is its neighbours:
  *   - ^ and $ without (?m) hold at every line's start and end, which the
  *     block shows only at its own; as a guard they are tested with (?m),
  *     which holds at exactly those places;
  *   - \b and \B see a line feed as a non-word byte, as they see a line's
  *     start and end, so they agree;
- *   - a run that takes line feeds would run into the next line in the
- *     block but not in a line, so such a run is no filter here;
+ *   - a run that takes line feeds goes on into the next line in the block:
+ *     a start in the earlier line then ends its run where the block's run
+ *     ends (kept when the byte after it fits, though in its line the run
+ *     ends at the line's end and fails), and a start in the later line ends
+ *     it there in both, so the block keeps more, never less;
  *   - a prog that can match only at offset 0 may match at every line's
  *     start, where no filter runs: every line is a candidate. */
-
-/* A line feed is a byte the leaf takes. */
-static int leaf_takes_line_feed(const rx_node *leaf) {
-    const uint8_t line_feed = '\n';
-    uint64_t e;
-    return leaf_match(leaf, &line_feed, 1, 0, &e);
-}
 
 /* The first position at or after p that the prog's filter keeps for some
  * line, n + 1 when there is none; p itself where the filter is not sound
@@ -294,7 +291,7 @@ static uint64_t next_line_candidate(rx_prog *prog, const uint8_t *t, uint64_t n,
     switch (prog->prepared_filter) {
     case RX_FILTER_LITERAL: return rx_prefilter_next_literal(prog, t, n, p);
     case RX_FILTER_LEAD: return rx_prefilter_next_lead(&prog->lead, t, n, p);
-    case RX_FILTER_RUN: return leaf_takes_line_feed(prog->run) ? p : rx_prefilter_next_run(prog, t, n, p);
+    case RX_FILTER_RUN: return rx_prefilter_next_run(prog, t, n, p);
     case RX_FILTER_UNKNOWN: {
         if (!first_bytes_useful(prog)) return p;
         const rx_node *guard = prog->first.guard;
