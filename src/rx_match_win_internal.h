@@ -261,5 +261,10 @@ uint64_t rx_prefilter_next_lead(const rx_lead *lead, const uint8_t *t, uint64_t 
 uint64_t rx_prefilter_next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
 uint64_t rx_prefilter_next_bytes(const rx_first_bytes *fb, const rx_node *guard, const uint8_t *t, uint64_t n,
                                  uint64_t p);
+/* As the bytes without a guard, and where every match begins with an
+ * alternation of a few literals and bytes (fb->second), also one of them
+ * whole: the first position at or after p where one matches, n + 1. */
+uint64_t rx_prefilter_next_alternative(const rx_first_bytes *fb, const rx_node *root, const uint8_t *t,
+                                       uint64_t n, uint64_t p);
 
 #endif /* RX_MATCH_WIN_INTERNAL_H */

@@ -225,6 +225,41 @@ uint64_t rx_prefilter_next_literal(const rx_prog *prog, const uint8_t *t, uint64
     return hit != nullptr ? static_cast<uint64_t>(static_cast<const uint8_t *>(hit) - t) : n + 1;
 }
 
+/* 1 when an alternative of alt (each a byte leaf or a literal chain) takes
+ * the bytes at q: from the first whose first byte takes t[q] on. */
+static int alternative_at(const rx_node *alt, const uint8_t *t, uint64_t n, uint64_t q) {
+    if (q >= n) return 0;
+    for (int32_t i = alt->pick[t[q]]; i >= 0 && i < alt->flat_len; i++) {
+        const rx_node *op = alt->flat[i];
+        uint64_t e;
+        int32_t matched;
+        if (op->kind != RX_CONCAT) {
+            if (leaf_match(op, t, n, q, &e)) return 1;
+        } else if (n - q >= static_cast<uint64_t>(op->lit_len) &&
+                   same_bytes(t + q, op->lit, op->lit_len, (op->right->flags & RX_FLAG_I) != 0, &matched)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* The alternatives are compared only where the first and second bytes
+ * allow, and only for an alternation of a few (a long one would cost more
+ * at each such position than it saves). */
+#define RX_ALTERNATIVES_COMPARED 16
+
+uint64_t rx_prefilter_next_alternative(const rx_first_bytes *fb, const rx_node *root, const uint8_t *t,
+                                       uint64_t n, uint64_t p) {
+    const rx_node *alt = unwrap(root, 1);
+    if (fb->second == nullptr || alt->kind != RX_ALT || alt->pick == nullptr ||
+        alt->flat_len > RX_ALTERNATIVES_COMPARED)
+        return rx_prefilter_next_bytes(fb, nullptr, t, n, p);
+    for (uint64_t q = p;; q++) {
+        q = rx_prefilter_next_bytes(fb, nullptr, t, n, q);
+        if (q > n || alternative_at(alt, t, n, q)) return q;
+    }
+}
+
 /* Charges one step for each position from p on where the required literal
  * does not begin, and returns the first where it does (n + 1 when none is
  * left). When the budget runs out on the way, sets the flag as a refused

@@ -266,7 +266,8 @@ int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t st
 /* ---- many lines of one block ---------------------------------------------------
  * Each filter rules out a position only where no match can begin. A line is
  * a part of the block, and where a filter reads only bytes (the literal,
- * the lead, the first bytes) it keeps in the block every position it keeps
+ * the lead, the first bytes, the whole alternatives of a leading alternation
+ * of literals) it keeps in the block every position it keeps
  * in the line: the line's bytes are the block's, and where the line ends
  * the block shows a line feed, which can only keep more. What a line does
  * not show is its neighbours:
@@ -295,8 +296,8 @@ static uint64_t next_line_candidate(rx_prog *prog, const uint8_t *t, uint64_t n,
     case RX_FILTER_UNKNOWN: {
         if (!first_bytes_useful(prog)) return p;
         const rx_node *guard = prog->first.guard;
-        if (guard == nullptr || guard->kind != RX_ANCHOR)
-            return rx_prefilter_next_bytes(&prog->first, guard, t, n, p);
+        if (guard == nullptr) return rx_prefilter_next_alternative(&prog->first, prog->root, t, n, p);
+        if (guard->kind != RX_ANCHOR) return rx_prefilter_next_bytes(&prog->first, guard, t, n, p);
         rx_node lines = *guard;
         lines.flags |= RX_FLAG_M;
         return rx_prefilter_next_bytes(&prog->first, &lines, t, n, p);

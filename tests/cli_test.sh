@@ -299,6 +299,9 @@ check "grep with an invalid pattern and no input" 2 "" \
 check "grep goes on past a missing file" 2 "$g1:fine$nl" \
   "kelvaron-regex: $tmp/none.txt: No such file or directory$nl" -- grep fine "$tmp/none.txt" "$g1"
 check "grep warns of dialect traps" 1 "" "$w 0: \\t is the letter 't' here, not a tab$nl" -- grep '\t' "$g2"
+{ yes x | head -n 200000; printf 'a%.0s' $(seq 1004); printf '\nb\n'; } >"$tmp/late-fail.txt"
+check "grep: a failed line far into a file is named by its number" 2 "b$nl" \
+  "kelvaron-regex: $tmp/late-fail.txt:200001: backtracking limit reached$nl" -- grep 'a*b|b' "$tmp/late-fail.txt"
 check "grep: a failed line is an error, the others are searched" 2 "b$nl" \
   "kelvaron-regex: (standard input):1: backtracking limit reached$nl" \
   --stdin "$(printf 'a%.0s' $(seq 1004))${nl}b$nl" -- grep 'a*b|b'

@@ -61,6 +61,15 @@
 namespace cli {
 namespace {
 
+#if defined(_WIN32)
+/* Not called: on Windows every file is counted as it is read. */
+long krx_pread(int, void *, size_t, uint64_t) { return -1; }
+#else
+long krx_pread(int fd, void *p, size_t n, uint64_t at) {
+    return static_cast<long>(pread(fd, p, n, static_cast<off_t>(at)));
+}
+#endif
+
 const uint64_t BINARY_BLOCK = 98304;       /* a file is binary from the block of its first NUL */
 const size_t READ_SIZE = 4 * BINARY_BLOCK; /* bytes asked of each read (whole blocks) */
 const size_t PAD = 64;                     /* readable bytes kept after the data */
@@ -186,6 +195,8 @@ struct Scan {
     size_t pos = 0;                    /* the start of the first line not handled yet */
     size_t counted = 0;                /* the line feeds before this offset ... */
     uint64_t lines_before = 0;         /* ... are counted here, with those before the buffer */
+    bool lines_known = true;           /* lines_before holds (else it is counted again) */
+    bool count_always = true;          /* count what leaves the buffer (else count on demand) */
     bool skipping = false;             /* in a line over the text limit, dropped up to its end */
     uint64_t binary_from = NOT_BINARY; /* file offset where the binary part begins */
     bool told_binary = false;
@@ -198,6 +209,7 @@ struct Scan {
     Scan(Grep &grep, const InputFile &f, bool name, int d) : g(grep), file(f), show_name(name), fd(d) {}
 
     uint64_t line_number(size_t at) {
+        if (!lines_known) recount();
         if (at > counted) {
             lines_before += count_line_feeds(buf.data + counted, at - counted);
             counted = at;
@@ -213,6 +225,7 @@ struct Scan {
         return static_cast<size_t>(static_cast<const char *>(lf) - buf.data);
     }
 
+    void recount();
     void report_line(size_t ls, int verdict);
     void write_context(size_t ls, size_t le, uint64_t number);
     void write_before(size_t ls, uint64_t number);
@@ -225,6 +238,28 @@ struct Scan {
     size_t keep_from() const;
     void run();
 };
+
+/* The line feeds of the file before the buffer, read again: a file whose
+ * line numbers are seldom wanted (only in a message) is not counted as it
+ * is read, when it can be read again. From then on it is. The NUL bytes
+ * that end lines in a binary file count too. */
+void Scan::recount() {
+    lines_before = 0;
+    const bool nuls = g.opt.binary == BinaryMode::BINARY && binary_from != NOT_BINARY;
+    char chunk[65536];
+    for (uint64_t at = 0; at < buf.base;) {
+        const size_t want = buf.base - at < sizeof chunk ? static_cast<size_t>(buf.base - at) : sizeof chunk;
+        const long got = krx_pread(fd, chunk, want, at);
+        if (got <= 0) break; /* the number is then short: only a message shows it */
+        for (long k = 0; nuls && k < got; ++k)
+            if (chunk[k] == '\0') chunk[k] = '\n';
+        lines_before += count_line_feeds(chunk, static_cast<size_t>(got));
+        at += static_cast<uint64_t>(got);
+    }
+    counted = 0;
+    lines_known = true;
+    count_always = true;
+}
 
 void Scan::report_line(size_t ls, int verdict) {
     g.failed = true;
@@ -388,7 +423,10 @@ size_t Scan::keep_from() const {
 bool Scan::refill() {
     const size_t keep = keep_from();
     if (keep > 0) {
-        line_number(keep); /* count the line feeds that go */
+        if (count_always)
+            line_number(keep); /* count the line feeds that go */
+        else
+            lines_known = false;
         std::memmove(buf.data, buf.data + keep, buf.len - keep);
         buf.len -= keep;
         buf.base += keep;
@@ -467,6 +505,18 @@ void Scan::run() {
     }
 }
 
+/* A regular file, which pread can read again (not on Windows, where every
+ * file is counted as it is read). */
+bool can_read_again(int fd) {
+#if defined(_WIN32)
+    (void)fd;
+    return false;
+#else
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
+
 Mode mode_of(const GrepOptions &opt) {
     if (opt.quiet) return Mode::QUIET;
     if (opt.list == ListMode::WITH_MATCH) return Mode::LIST_WITH;
@@ -487,6 +537,7 @@ bool search_file(Grep &g, const InputFile &file) {
     const bool show_name = g.opt.with_filename == 1 ||
                            (g.opt.with_filename < 0 && (g.opt.files.size() > 1 || file.found_inside));
     Scan scan(g, file, show_name, fd);
+    scan.count_always = g.opt.line_numbers || g.opt.context || !can_read_again(fd);
     if (g.opt.max_count != 0) scan.run();
     if (!from_stdin) krx_close(fd);
     if (scan.selected > 0 || scan.told_binary) g.selected_any = true;
