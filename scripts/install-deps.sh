@@ -4,6 +4,8 @@
 #
 #   scripts/install-deps.sh            build and test dependencies
 #   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
+#   scripts/install-deps.sh --bench    also ripgrep, which bench/bench_grep.sh
+#                                      times beside GNU grep when it is there
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
@@ -23,9 +25,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/debian-archive.sh"
 
 want_windows=0
+want_bench=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
+    --bench) want_bench=1 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -49,6 +53,8 @@ if [ "$want_windows" = 1 ]; then
     need "$p"
   done
 fi
+
+if [ "$want_bench" = 1 ]; then need ripgrep; fi
 
 apt_updated=0
 if [ "${#missing[@]}" -gt 0 ]; then
