@@ -62,9 +62,11 @@ bool parse_color_mode(const char *value, ColorMode *mode) {
     return true;
 }
 
+bool stdout_is_terminal() { return krx_isatty(krx_fileno(stdout)) != 0; }
+
 bool color_wanted(ColorMode mode) {
     if (mode != ColorMode::AUTO) return mode == ColorMode::ALWAYS;
-    if (!krx_isatty(krx_fileno(stdout))) return false;
+    if (!stdout_is_terminal()) return false;
     const char *term = std::getenv("TERM");
 #if defined(_WIN32)
     /* A Windows console shows escape sequences only when asked to; terminals

@@ -39,6 +39,8 @@ enum class ColorMode { AUTO, ALWAYS, NEVER };
 /* Reads the value of --color=WHEN: auto (or tty, if-tty), always (yes,
  * force), never (no, none), as grep reads it; false for others. */
 bool parse_color_mode(const char *value, ColorMode *mode);
+/* Standard output is a terminal. */
+bool stdout_is_terminal();
 /* auto: colour when standard output is a terminal and TERM is not "dumb". */
 bool color_wanted(ColorMode mode);
 

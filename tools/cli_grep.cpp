@@ -549,6 +549,9 @@ bool search_file(Grep &g, const InputFile &file) {
 } /* namespace */
 
 int run_grep(const GrepOptions &opt) {
+    /* lines go out in large writes, unless a terminal shows them as they come */
+    static char out_buffer[1 << 16];
+    if (!stdout_is_terminal()) std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     Grep g(opt, color_wanted(opt.color));
     g.mode = mode_of(opt);
     if (!opt.fixed)
