@@ -111,6 +111,9 @@ done <<'TABLE'
 -q|error
 -s|zz
 -m 1|error
+-c -m 0|error
+-c -v|
+-L -m 0|error
 -m 2 -c|error
 -m 1 -A 1|error
 -n -A 1|error
@@ -118,7 +121,10 @@ done <<'TABLE'
 -C 1|fine
 -n -C 1 -v|error
 -n -A 1 -B 3 -m 2|error
+-A 2 -C 1 -n|err
+-C 3 -B 1|fine
 -v -m 2 -A 1|fine
+-v -m 3 -n|\berror\b
 -A 1 --no-group-separator|fine
 -B 1 --group-separator=::|e
 -2 -c|error

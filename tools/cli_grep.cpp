@@ -124,7 +124,8 @@ struct Grep {
     bool match_nothing = false; /* no pattern (-f of an empty file): no line matches */
     GrepOutput out;
     bool spans_wanted = false;
-    std::vector<Span> spans; /* the matches of the line searched last */
+    std::vector<Span> spans;         /* the matches of the line searched last */
+    std::vector<Span> context_spans; /* those of a context line searched again */
     bool selected_any = false;
     bool failed = false;
     bool stop = false; /* -q selected a line: no more files */
@@ -138,12 +139,12 @@ struct Grep {
 };
 
 /* The answer of one line of n bytes at text, as rx_test gives it: 1 a
- * match, 0 none, a negative engine failure, or LINE_TOO_LONG. With spans,
- * the matches are kept in g.spans. */
+ * match, 0 none, a negative engine failure, or LINE_TOO_LONG. The matches
+ * are kept in spans, when given. */
 const int LINE_TOO_LONG = -100;
 
-int search_line(Grep &g, const char *text, size_t n, bool spans) {
-    g.spans.clear();
+int search_line(Grep &g, const char *text, size_t n, std::vector<Span> *spans) {
+    if (spans != nullptr) spans->clear();
     if (g.match_nothing) return 0;
     if (n > RX_TEXT_LIMIT) return LINE_TOO_LONG;
     rx_engine_arm(&g.prog, n);
@@ -155,7 +156,7 @@ int search_line(Grep &g, const char *text, size_t n, bool spans) {
     int found = 0, r;
     while ((r = rx_walk_next(&walk, &s, &e, caps)) == RX_FOUND) {
         found = 1;
-        if (spans) g.spans.push_back(Span{s, e});
+        if (spans != nullptr) spans->push_back(Span{s, e});
     }
     return r < 0 ? r : found;
 }
@@ -270,14 +271,16 @@ void Scan::report_line(size_t ls, int verdict) {
         error("%s:%llu: %s", file.name.c_str(), number, rx_engine_last_error());
 }
 
-/* A context line (one not selected) with its number; under -v such a line
- * holds matches, which colour wants found again. */
+/* A context line (one not selected) with its number. Under -v such a line
+ * holds matches, which the colours and -o show, as for grep, and which are
+ * found again here (not without -v: not after -m's last line either). */
 void Scan::write_context(size_t ls, size_t le, uint64_t number) {
     if (binary_line(le)) return;
     bool have_spans = false;
-    if (g.opt.invert && g.spans_wanted) have_spans = search_line(g, buf.data + ls, le - ls, true) == 1;
+    if (g.opt.invert && g.spans_wanted)
+        have_spans = search_line(g, buf.data + ls, le - ls, &g.context_spans) == 1;
     if (g.opt.context && (last_out == 0 || number > last_out + 1)) g.out.group_break();
-    g.out.line(place(ls, number), buf.data + ls, le - ls, false, have_spans ? &g.spans : nullptr);
+    g.out.line(place(ls, number), buf.data + ls, le - ls, false, have_spans ? &g.context_spans : nullptr);
     last_out = number;
 }
 
@@ -388,11 +391,11 @@ void Scan::lines(size_t end) {
             r = rx_engine_next_candidate(&g.prog, reinterpret_cast<const uint8_t *>(buf.data), end, pos);
         const size_t ls = r >= end ? end : line_start(buf.data, pos, static_cast<size_t>(r));
         if (ls > pos) known_unmatched(ls);
-        if (pos < ls) continue; /* stopped on the way: done, or -m's context */
+        if (pos < ls || done || trailing) continue; /* -m's last line came on the way */
         if (ls >= end) return;
         const size_t le = line_end(ls, end);
         const bool spans = g.spans_wanted;
-        const int verdict = search_line(g, buf.data + ls, le - ls, spans);
+        const int verdict = search_line(g, buf.data + ls, le - ls, spans ? &g.spans : nullptr);
         if (verdict < 0) {
             report_line(ls, verdict);
             unselected_line(ls, le, false);
@@ -554,6 +557,12 @@ int run_grep(const GrepOptions &opt) {
     if (!stdout_is_terminal()) std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     Grep g(opt, color_wanted(opt.color));
     g.mode = mode_of(opt);
+    /* -m 0 reads nothing, as for grep: nothing is selected (only -L has
+     * files to name, and goes through them); nor does -v with the one
+     * pattern that matches every line, the empty one */
+    const bool selects_none = opt.max_count == 0 || (opt.invert && opt.patterns.size() == 1 &&
+                                                     opt.patterns[0].empty() && !opt.line && !opt.word);
+    if (selects_none && g.mode != Mode::LIST_WITHOUT) return EXIT_NONE;
     if (!opt.fixed)
         for (const std::string &p : opt.patterns) warn_dialect_traps(p.c_str());
     g.match_nothing = opt.patterns.empty();

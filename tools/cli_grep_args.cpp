@@ -218,6 +218,8 @@ struct Parser {
     GrepOptions &opt;
     bool patterns_given = false; /* by -e or -f */
     std::vector<const char *> operands;
+    /* -A and -B as given (-1: not given) win over -C, whatever the order */
+    long long after = -1, before = -1, around = 0;
 };
 
 /* Applies one option with its value (null for none). Returns -1, or the
@@ -260,8 +262,7 @@ int apply(Parser &ps, int code, const char *value, const char *spelled) {
     case 'C': {
         long long n = 0;
         if (!read_count(value, false, &n)) return grep_usage_error("invalid context length '%s'", value);
-        if (code != 'B') o.after = n;
-        if (code != 'A') o.before = n;
+        (code == 'A' ? ps.after : code == 'B' ? ps.before : ps.around) = n;
         o.context = true;
         break;
     }
@@ -370,7 +371,7 @@ int take_short(Parser &ps, const std::vector<const char *> &args, size_t *i) {
 } /* namespace */
 
 int parse_grep_args(const std::vector<const char *> &args, GrepOptions &opt) {
-    Parser ps{opt, false, {}};
+    Parser ps{opt, false, {}, -1, -1, 0};
     bool options_done = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const char *a = args[i];
@@ -386,6 +387,8 @@ int parse_grep_args(const std::vector<const char *> &args, GrepOptions &opt) {
         if (st >= 0) return st;
     }
     if (opt.help || opt.version) return -1;
+    opt.after = ps.after >= 0 ? ps.after : ps.around;
+    opt.before = ps.before >= 0 ? ps.before : ps.around;
     size_t first_file = 0;
     if (!ps.patterns_given) {
         if (ps.operands.empty()) return grep_usage_error("%s", "usage: grep [OPTIONS] PATTERNS [FILE...]");

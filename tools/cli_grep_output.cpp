@@ -110,12 +110,12 @@ void GrepOutput::prefix(const Place &at, uint64_t offset, char sep) {
 void GrepOutput::line(const Place &at, const char *text, size_t n, bool selected,
                       const std::vector<Span> *spans) {
     wrote_lines_ = true;
-    const std::string &match_color = opt_.invert ? colors_.mc : colors_.ms;
+    const std::string &match_color = selected ? colors_.ms : colors_.mc;
     if (opt_.only_matching) {
-        if (!selected || spans == nullptr) return;
+        if (spans == nullptr) return;
         for (const Span &s : *spans) {
             if (s.start == s.end) continue; /* grep -o writes no empty match */
-            prefix(at, at.offset + s.start, ':');
+            prefix(at, at.offset + s.start, selected ? ':' : '-');
             colored(match_color, text + s.start, static_cast<size_t>(s.end - s.start));
             write_bytes("\n", 1);
         }

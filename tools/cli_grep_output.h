@@ -54,8 +54,8 @@ class GrepOutput {
     };
     /* A line of a file with its prefixes: selected (separator ':') or
      * context ('-'); spans, when given, are its matches in order (coloured
-     * when colour is on). With -o a selected line is written as its
-     * non-empty matches, one per line, and a context line not at all. */
+     * when colour is on). With -o a line is written as its non-empty
+     * matches, one per line (a line without any, not at all). */
     void line(const Place &at, const char *text, size_t n, bool selected, const std::vector<Span> *spans);
     /* The group separator, before a line that does not follow the last one
      * written (or the first of another file), once something was written. */
