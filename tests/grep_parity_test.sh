@@ -140,6 +140,8 @@ done <<'TABLE'
 -n|x$
 -e error -e fine|@
 -e fine -e ERROR -n|@
+-x -e e[a-z]+ -e error.error|@
+-w -c -e err -e error|@
 -F|error
 -F -x|fine
 -F -i|ERROR: d

@@ -7,11 +7,14 @@
  * which hold no line feed, so they simply join; (?i) changes what a pattern
  * matches, so patterns with and without it cannot share one group, unless
  * -i gives it to all. -F escapes each pattern whole, flag group included,
- * with the library's literal escaping. Then
- *   several patterns     (?:P1)|(?:P2)|...   (alternatives in their order)
- *   -x                   ^(?:...)$
- *   -w                   \b(?:...)\b          (-x wins, as for grep)
- * A group without a capture costs the engine nothing. */
+ * with the library's literal escaping. Then each pattern P becomes
+ *   (?:P)          when there are several,
+ *   ^(?:P)$        with -x,
+ *   \b(?:P)\b      with -w (-x wins, as for grep),
+ * and the patterns alternatives, in their order. Each pattern is wrapped
+ * on its own, so that one that commits to an end where the anchors fail
+ * does not keep a later one from matching at the same place. A group
+ * without a capture costs the engine nothing. */
 #include <cstdlib>
 #include <cstring>
 
@@ -67,7 +70,12 @@ int grep_pattern(const GrepOptions &opt, std::string &out) {
         }
         all |= flags;
         with_i += (flags & RX_FLAG_I) != 0;
-        if (opt.patterns.size() > 1) body = "(?:" + body + ")";
+        if (opt.line)
+            body = "^(?:" + body + ")$";
+        else if (opt.word)
+            body = "\\b(?:" + body + ")\\b";
+        else if (opt.patterns.size() > 1)
+            body = "(?:" + body + ")";
         alternatives += (k > 0 ? "|" : "") + body;
     }
     if (with_i > 0 && with_i < static_cast<int>(opt.patterns.size()) && !opt.ignore_case) {
@@ -83,11 +91,6 @@ int grep_pattern(const GrepOptions &opt, std::string &out) {
         if (all & RX_FLAG_M) group += 'm';
         if (all & RX_FLAG_S) group += 's';
         group += ')';
-    }
-    if (opt.line) {
-        alternatives = "^(?:" + alternatives + ")$";
-    } else if (opt.word) {
-        alternatives = "\\b(?:" + alternatives + ")\\b";
     }
     out = group + alternatives;
     return -1;
