@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # kelvaron-regex grep against GNU grep: a table of flag combinations, each
 # run over a few small inputs made here (NUL bytes, a long line, no final
-# line feed, CRLF lines, several files, a folder tree), through both
-# programs in the C locale; standard output must be the same bytes and the
-# exit status the same. GNU grep reads the patterns as -E (or -F); the
+# line feed, CRLF lines, several files, a folder tree with symbolic links),
+# through both programs in the C locale; standard output must be the same
+# bytes and the exit status the same. GNU grep reads the patterns as -E (or -F); the
 # patterns are ones the two dialects read alike, where a first-end match is
 # also the longest.
 #
@@ -46,34 +46,40 @@ printf 'no\nerror deep\n' >tree/src/deep/util.c
 printf 'error notes\n' >tree/doc/notes.txt
 printf 'nothing\n' >tree/doc/plain.txt
 printf 'error.log\n' >tree/error.log
+ln -s ../a.txt tree/doc/link.txt
+ln -s ../src tree/doc/src-link
 printf 'fine\nERROR\n' >pats.txt
 
 # ---- the table ------------------------------------------------------------------
 # flags (split on spaces; "-" for none) | pattern (one argument; "@" for
 # none, when -e or -f give them) | files ("-": standard input, which is
-# a.txt) [| GREP_COLORS]
+# a.txt; "@DIR": none, run in DIR) [| GREP_COLORS]
 cases=0
 failures=0
 run_row() {
   local flags=$1 pattern=$2 files=$3 colors=${4-}
   local -a f=() fl=()
   [ "$flags" = "-" ] || read -r -a fl <<<"$flags"
+  local dir=$tmp
+  case $files in @*) dir=$tmp/${files#@} files="" ;; esac
   read -r -a f <<<"$files"
   local -a p=(-- "$pattern")
   [ "$pattern" = "@" ] && p=(--)
   local dialect=-E
   case " $flags " in *" -F "*) dialect=-F ;; esac
   cases=$((cases + 1))
-  GREP_COLORS=$colors grep "$dialect" "${fl[@]}" "${p[@]}" "${f[@]}" <a.txt >want.out 2>/dev/null
+  (cd "$dir" && GREP_COLORS=$colors grep "$dialect" "${fl[@]}" "${p[@]}" "${f[@]}" <"$tmp/a.txt" \
+    >"$tmp/want.out" 2>/dev/null)
   local want_rc=$?
-  GREP_COLORS=$colors "$cli" grep "${fl[@]}" "${p[@]}" "${f[@]}" <a.txt >got.out 2>got.err
+  (cd "$dir" && GREP_COLORS=$colors "$cli" grep "${fl[@]}" "${p[@]}" "${f[@]}" <"$tmp/a.txt" \
+    >"$tmp/got.out" 2>"$tmp/got.err")
   local got_rc=$?
-  if [ "$got_rc" != "$want_rc" ] || ! cmp -s got.out want.out; then
+  if [ "$got_rc" != "$want_rc" ] || ! cmp -s "$tmp/got.out" "$tmp/want.out"; then
     failures=$((failures + 1))
     {
       echo "FAIL: ${colors:+GREP_COLORS=$colors }grep $flags -- '$pattern' $files: exit status $got_rc, GNU grep's $want_rc"
-      diff <(od -c want.out) <(od -c got.out) | head -n 20 | sed 's/^/  /'
-      sed 's/^/  stderr: /' got.err | head -n 5
+      diff <(od -c "$tmp/want.out") <(od -c "$tmp/got.out") | head -n 20 | sed 's/^/  /'
+      sed 's/^/  stderr: /' "$tmp/got.err" | head -n 5
     } >&2
   fi
 }
@@ -173,7 +179,11 @@ done <<'TABLE'
 -H|error|-
 -c --label=in|error|- a.txt
 -r|error|tree
+-rn|error|@tree
+-r --exclude-dir=src -c|error|@tree
 -rn|error|tree/src tree/doc
+-R|error|tree
+-Rc|error|tree/doc
 -r --include=*.c|error|tree
 -r --exclude=*.c|error|tree
 -r --exclude-dir=deep|error|tree
