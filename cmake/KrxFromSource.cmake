@@ -47,6 +47,12 @@ macro(krx_yyjson_from_source)
   add_library(yyjson::yyjson ALIAS krx_yyjson)
 endmacro()
 
+function(krx_add_googletest)
+  set(BUILD_SHARED_LIBS OFF)
+  set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
+  add_subdirectory(${KRX_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
+endfunction()
+
 macro(krx_googletest_from_source)
   set(KRX_GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH
       "GoogleTest source tree for a cross build")
@@ -56,8 +62,10 @@ macro(krx_googletest_from_source)
   endif()
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(${KRX_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_deps/googletest
-                   EXCLUDE_FROM_ALL)
+  # static libraries, whatever BUILD_SHARED_LIBS says of the project's own
+  # (in a function, so that only GoogleTest's folder sees it; its option()
+  # keeps the value only under the newer rule CMP0077)
+  krx_add_googletest()
   # find_package(GTest) finds the targets just made through this stub.
   set(krx_gtest_config_dir ${CMAKE_BINARY_DIR}/_deps/gtest-config)
   file(WRITE ${krx_gtest_config_dir}/GTestConfig.cmake

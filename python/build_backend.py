@@ -139,7 +139,10 @@ def write_wheel(out_dir: str, library: str) -> str:
                 licenses.append((f"{dist_info}/licenses/{name}.copyright", text.read(), False))
     with open(os.path.join(HERE, "README.md"), encoding="utf-8") as readme:
         description = readme.read()
+    with open(os.path.join(HERE, "..", "LICENSE"), "rb") as text:  # the project's: MIT
+        licenses.insert(0, (f"{dist_info}/licenses/LICENSE", text.read(), False))
     metadata = (f"Metadata-Version: 2.1\nName: {DIST_NAME}\nVersion: {version}\nSummary: {SUMMARY}\n"
+                f"License: MIT\nClassifier: License :: OSI Approved :: MIT License\n"
                 f"Requires-Python: >=3.8\nDescription-Content-Type: text/markdown\n\n{description}")
     wheel = f"Wheel-Version: 1.0\nGenerator: {DIST_NAME} build_backend\nRoot-Is-Purelib: false\nTag: {tag}\n"
     files += licenses + [(f"{dist_info}/METADATA", metadata.encode(), False),

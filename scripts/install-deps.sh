@@ -6,6 +6,8 @@
 #   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
 #   scripts/install-deps.sh --wasm     also emscripten, binaryen, Node and npm
 #                                      (the WebAssembly build and the npm package)
+#   scripts/install-deps.sh --bench    also ripgrep, which bench/bench_grep.sh
+#                                      times beside GNU grep when it is there
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
@@ -28,10 +30,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 want_windows=0
 want_wasm=0
+want_bench=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
     --wasm) want_wasm=1 ;;
+    --bench) want_bench=1 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -64,6 +68,7 @@ if [ "$want_wasm" = 1 ]; then
   command -v node > /dev/null || need nodejs
   command -v npm > /dev/null || need npm
 fi
+if [ "$want_bench" = 1 ]; then need ripgrep; fi
 
 apt_updated=0
 if [ "${#missing[@]}" -gt 0 ]; then

@@ -24,6 +24,7 @@
 #include "rx_common.h"
 #include "rx_infer.h"
 #include "rx_match_win.h"
+#include "rx_walk.h"
 
 #define MSG_SIZE 256 /* message areas of the compile checks */
 #define MAX_EXAMPLES 64
@@ -214,15 +215,13 @@ extern "C" RX_API const char *rx_validate(const char *pattern) {
 
 /* ---- match enumeration --------------------------------------------------------- */
 
-/* One walk over the matches of a pattern in a text, left to right. The
- * pattern is parsed once; the searches of one walk share one budget, which
- * the engine arms at the walk's first search. */
+/* One walk over the matches of a pattern in a NUL-terminated text (the
+ * enumeration itself is rx_walk's). The pattern is parsed once; measuring
+ * the text arms the one budget that the searches of the walk share. */
 typedef struct match_walk {
     rx_prog prog;
-    const char *text;
+    rx_walk walk;
     uint64_t n;
-    uint64_t offset; /* where the next search starts */
-    int done;
 } match_walk;
 
 /* 0, or -1 with the reason in the error slot and nothing to release. This
@@ -238,37 +237,26 @@ static int walk_begin(match_walk *w, const char *pattern, const char *text) {
             rx_set_error("invalid pattern: %s", err);
         return -1;
     }
-    w->text = text;
     w->n = rx_engine_measure(&w->prog, text, RX_TEXT_LIMIT);
-    w->offset = 0;
-    w->done = 0;
     if (w->n > RX_TEXT_LIMIT) {
         rx_engine_release(&w->prog);
         rx_set_error("text exceeds %d bytes", RX_TEXT_LIMIT);
         return -1;
     }
+    rx_walk_start(&w->walk, &w->prog, text, w->n);
     return 0;
 }
 
 /* The next match: 1 with its span (and caps, when given, as the search
  * left it), 0 when there is none, -1 with the engine's reason in the error
- * slot. After an empty match the next search starts one byte further; a
- * match may start where a non-empty one ended. */
+ * slot. */
 static int walk_next(match_walk *w, uint64_t *s, uint64_t *e, rx_caps *caps) {
-    if (w->done) return 0;
-    int r = rx_engine_find_prog(&w->prog, w->text, w->n, w->offset, s, e, caps);
+    int r = rx_walk_next(&w->walk, s, e, caps);
     if (r < 0) {
         rx_set_error("%s", rx_engine_status_message(r));
         return -1;
     }
-    if (r == 0) {
-        w->done = 1;
-        return 0;
-    }
-    w->offset = *e == *s ? *e + 1 : *e;
-    /* A pattern that can match only at offset 0 has no further match. */
-    w->done = w->prog.anchored || w->offset > w->n;
-    return 1;
+    return r;
 }
 
 static void walk_end(match_walk *w) { rx_engine_release(&w->prog); }

@@ -331,7 +331,7 @@ typedef struct rx_prog {
     struct rx_litset *litsets;  /* every literal set of the tree (a list), owned */
     rx_literal required;        /* a literal every match contains */
     rx_first_bytes first;       /* the bytes that may begin a match, analysed once
-                              a search's first attempts fail and kept */
+                                   a search's first attempts fail and kept */
     /* where the prefix's least common byte occurs in the text, noted while
      * rx_engine_measure measured it: every occurrence below seen_until is
      * one of the seen_count offsets, in increasing order (seen_until 0: none
@@ -363,6 +363,22 @@ void rx_engine_arm(rx_prog *prog, uint64_t n);
 uint64_t rx_engine_measure(rx_prog *prog, const char *text, uint64_t limit);
 int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t start, uint64_t *out_start,
                         uint64_t *out_end, rx_caps *caps);
+
+/* ---- many lines of one block -------------------------------------------------
+ * A host that searches each line of a file as a text of its own (grep) can
+ * hand the engine a whole block of lines at once to learn which lines may
+ * hold a match, and search only those. The lines of a block are its bytes
+ * cut at line feeds; a line ends at its line feed, the last one at n.
+ *
+ * Returns r, from <= r <= n + 1: every line that holds a match (searched as
+ * a text of its own) and ends at or after from ends at or after r. So the
+ * lines that end in [from, r) hold none, and the line that holds r is the
+ * first that may; n + 1 says that none may. It reads the block with the
+ * prog's prefilter, where that is sound for lines, and returns from where
+ * it is not; it may complete the prog's analysis of the bytes that may
+ * begin a match (kept for its searches) and forgets what rx_engine_measure
+ * noted, but charges no steps and leaves the budget alone. */
+uint64_t rx_engine_next_candidate(rx_prog *prog, const uint8_t *text, uint64_t n, uint64_t from);
 
 /* Steps left after the last search on this thread (of its call's budget);
  * for the tests that compare the matcher with its reference. */

@@ -368,13 +368,13 @@ typedef struct rx_litset {
     int scan;                 /* RX_SCAN_* */
     int32_t teddy_len;        /* bytes the masks look at (1 to 3) */
     uint8_t teddy_lo[3][16];  /* buckets whose literals may hold a byte of
-                                this low nibble at this offset ... */
+                                 this low nibble at this offset ... */
     uint8_t teddy_hi[3][16];  /* ... and of this high nibble */
     uint32_t classes;         /* byte classes of the automaton */
     uint16_t byte_class[256]; /* each byte's class */
     uint32_t *dfa;            /* per state and class: the next state's row
-                                (state * classes), RX_DFA_OUT set when some
-                                literal ends there */
+                                 (state * classes), RX_DFA_OUT set when some
+                                 literal ends there */
     uint32_t *longest;        /* per state: the longest literal ending there */
 } rx_litset;
 
@@ -430,5 +430,13 @@ void rx_prefilter_run(rx_prog *prog);
 void rx_prefilter_lead(rx_prog *prog);
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+/* The same filters without the steps: the first position at or after p
+ * that each does not rule out, n + 1 when there is none. The bytes' guard
+ * is the analysis's own or a variant of it (null: none). */
+uint64_t rx_prefilter_next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
+uint64_t rx_prefilter_next_bytes(const rx_first_bytes *fb, const rx_node *guard, const uint8_t *t, uint64_t n,
+                                 uint64_t p);
 
 #endif /* RX_MATCH_WIN_INTERNAL_H */

@@ -271,7 +271,7 @@ static uint64_t next_candidate(const rx_first_bytes *fb, const uint8_t *t, uint6
  * when there is none. Its least common byte (at index rare) is looked up
  * among the occurrences noted while the text was measured, and found with
  * memchr beyond them. */
-static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+uint64_t rx_prefilter_next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
     const rx_literal *lit = &prog->prefix;
     const uint64_t m = static_cast<uint64_t>(lit->len), rare = lit->rare;
     if (n < m || p > n - m) return n + 1;
@@ -311,7 +311,7 @@ static uint64_t next_literal(const rx_prog *prog, const uint8_t *t, uint64_t n, 
  * step would and returns n + 1. */
 uint64_t rx_prefilter_skip_literal(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n,
                                    uint64_t p) {
-    return charge_hopeless(ms, n, p, next_literal(prog, t, n, p));
+    return charge_hopeless(ms, n, p, rx_prefilter_next_literal(prog, t, n, p));
 }
 
 /* Room for one more noted occurrence: 0, or -1 when the list is full
@@ -425,9 +425,23 @@ uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit) {
 
 /* 1 when an attempt at p must really be made (the guard holds there and the
  * byte may begin the rest). */
-static int guard_admits(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, uint64_t p) {
+static int guard_admits(const rx_first_bytes *fb, const rx_node *guard, const uint8_t *t, uint64_t n,
+                        uint64_t p) {
     uint64_t e;
-    return p < n && fb->accept[t[p]] && leaf_match(fb->guard, t, n, p, &e);
+    return p < n && fb->accept[t[p]] && leaf_match(guard, t, n, p, &e);
+}
+
+/* The guard is given apart from the analysis, so that a caller may test a
+ * variant of it (an anchor that also holds at line feeds). */
+uint64_t rx_prefilter_next_bytes(const rx_first_bytes *fb, const rx_node *guard, const uint8_t *t, uint64_t n,
+                                 uint64_t p) {
+    if (guard == nullptr) {
+        const uint64_t q = next_candidate(fb, t, n, p);
+        return q == n ? n + 1 : q; /* the end of the text never begins a match here */
+    }
+    uint64_t q = p;
+    while (q <= n && !guard_admits(fb, guard, t, n, q)) q = q < n ? next_candidate(fb, t, n, q + 1) : n + 1;
+    return q;
 }
 
 /*
@@ -438,15 +452,7 @@ static int guard_admits(const rx_first_bytes *fb, const uint8_t *t, uint64_t n, 
  */
 uint64_t rx_prefilter_skip_bytes(mstate *ms, const rx_first_bytes *fb, const uint8_t *t, uint64_t n,
                                  uint64_t p) {
-    uint64_t q;
-    if (fb->guard == nullptr) {
-        q = next_candidate(fb, t, n, p);
-        if (q == n) q = n + 1; /* the end of the text never begins a match here */
-    } else {
-        q = p;
-        while (q <= n && !guard_admits(fb, t, n, q)) q = q < n ? next_candidate(fb, t, n, q + 1) : n + 1;
-    }
-    return charge_hopeless(ms, n, p, q);
+    return charge_hopeless(ms, n, p, rx_prefilter_next_bytes(fb, fb->guard, t, n, p));
 }
 
 /* The item every match of node begins with: through groups, and through
@@ -580,7 +586,7 @@ void rx_prefilter_run(rx_prog *prog) {
 
 /* The first position q at or after p (below n) where a run of the prog's
  * leaf begins that the follow set can follow, or n + 1. */
-static uint64_t next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+uint64_t rx_prefilter_next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
     uint64_t q = p, e;
     if (prog->run_byte >= 0) {
         /* the one byte found with memchr: a start can only lie in the run
@@ -612,7 +618,7 @@ static uint64_t next_run(const rx_prog *prog, const uint8_t *t, uint64_t n, uint
  * followed as it must, and returns the first where it can (n + 1 when none
  * is left; the flag set when the budget ran out on the way). */
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
-    return charge_hopeless(ms, n, p, next_run(prog, t, n, p));
+    return charge_hopeless(ms, n, p, rx_prefilter_next_run(prog, t, n, p));
 }
 
 /* ---- a literal every match contains ---------------------------------------------- */
@@ -827,7 +833,7 @@ static int lead_holds(const rx_lead *lead, const uint8_t *t, uint64_t p) {
 }
 
 /* The first position q >= p (q + len <= n) where the lead holds, or n + 1. */
-static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
+uint64_t rx_prefilter_next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
     const uint64_t len = static_cast<uint64_t>(lead->len), at = static_cast<uint64_t>(lead->anchor);
     if (n < len) return n + 1;
     const uint64_t last = n - len; /* the last start that leaves room */
@@ -864,7 +870,7 @@ static uint64_t next_lead(const rx_lead *lead, const uint8_t *t, uint64_t n, uin
  * hold, and returns the first where it does (n + 1 when none is left; the
  * flag set when the budget ran out on the way). */
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p) {
-    return charge_hopeless(ms, n, p, next_lead(lead, t, n, p));
+    return charge_hopeless(ms, n, p, rx_prefilter_next_lead(lead, t, n, p));
 }
 
 /* Charges one step for each position from p on where none of the set's

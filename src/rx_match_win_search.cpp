@@ -40,10 +40,10 @@ static void analyse_filter(rx_prog *prog);
  * left, the flag set when the budget ran out on the way). A prog whose
  * shape is not analysed yet is analysed on the first text long enough. */
 static uint64_t skip_hopeless(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
-    if (prog->filter == RX_FILTER_UNKNOWN) {
-        if (n - p < RX_ANALYSE_FROM) return p;
-        analyse_filter(prog);
-    }
+    /* Whether the rest is long enough, not whether an earlier text was, so
+     * that a prog used for many texts charges each what a fresh one would. */
+    if (prog->filter != RX_FILTER_LITERAL && n < RX_ANALYSE_FROM) return p;
+    if (prog->filter == RX_FILTER_UNKNOWN) analyse_filter(prog);
     if (prog->required.len > 0) {
         p = rx_prefilter_skip_required(ms, prog, t, n, p);
         if (p > n) return p;
@@ -297,6 +297,70 @@ int rx_engine_find_prog(rx_prog *prog, const char *text, uint64_t n, uint64_t st
                         uint64_t *out_end, rx_caps *caps) {
     if (prog == nullptr || prog->root == nullptr) return -1;
     return run_search(prog, text, n, start, out_start, out_end, caps);
+}
+
+/* ---- many lines of one block ---------------------------------------------------
+ * Each filter rules out a position only where no match can begin. A line is
+ * a part of the block, and where a filter reads only bytes (the literal,
+ * the lead, the literals of a leading alternation, the first bytes, a
+ * literal every match contains) it keeps in the block every position it
+ * keeps in the line: the line's bytes are the block's, and where the line
+ * ends the block shows a line feed, which can only keep more. What a line
+ * does not show is its neighbours:
+ *   - ^ and $ without (?m) hold at every line's start and end, which the
+ *     block shows only at its own; as a guard they are tested with (?m),
+ *     which holds at exactly those places;
+ *   - \b and \B see a line feed as a non-word byte, as they see a line's
+ *     start and end, so they agree;
+ *   - a run that takes line feeds goes on into the next line in the block:
+ *     a start in the earlier line then ends its run where the block's run
+ *     ends (kept when the byte after it fits, though in its line the run
+ *     ends at the line's end and fails), and a start in the later line ends
+ *     it there in both, so the block keeps more, never less;
+ *   - a prog that can match only at offset 0 may match at every line's
+ *     start, where no filter runs: every line is a candidate.
+ * A literal every match contains lies in the line of the match: the first
+ * line that may hold a match ends at or after both the first position a
+ * filter keeps and the literal's first occurrence. */
+
+/* The first position at or after p that the prog's filter keeps for some
+ * line, n + 1 when there is none; p itself where there is no filter. */
+static uint64_t next_line_candidate(rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p) {
+    if (prog->anchored) return p;
+    if (prog->filter == RX_FILTER_UNKNOWN) analyse_filter(prog);
+    uint64_t q;
+    switch (prog->filter) {
+    case RX_FILTER_LITERAL: q = rx_prefilter_next_literal(prog, t, n, p); break;
+    case RX_FILTER_LITERALS: q = rx_literals_next(prog->lead_set, t, n, p); break;
+    case RX_FILTER_LEAD: q = rx_prefilter_next_lead(&prog->lead, t, n, p); break;
+    case RX_FILTER_RUN: q = rx_prefilter_next_run(prog, t, n, p); break;
+    case RX_FILTER_BYTES: {
+        const rx_node *guard = prog->first.guard;
+        rx_node lines;
+        if (guard != nullptr && guard->kind == RX_ANCHOR) {
+            lines = *guard;
+            lines.flags |= RX_FLAG_M;
+            guard = &lines;
+        }
+        q = rx_prefilter_next_bytes(&prog->first, guard, t, n, p);
+        break;
+    }
+    default: q = p; break;
+    }
+    if (q > n || prog->required.len == 0) return q;
+    const uint64_t r = rx_prefilter_required_next(&prog->required, t, n, p);
+    return r > q ? r : q;
+}
+
+uint64_t rx_engine_next_candidate(rx_prog *prog, const uint8_t *text, uint64_t n, uint64_t from) {
+    if (prog == nullptr || prog->root == nullptr || from > n) return from;
+    forget_seen(prog); /* the offsets noted of another text */
+    /* from's own line may hold a match that begins before from (a host
+     * passes line starts, where this takes no time) */
+    uint64_t start = from;
+    while (start > 0 && text[start - 1] != '\n') start--;
+    const uint64_t r = next_line_candidate(prog, text, n, start);
+    return r < from ? from : r;
 }
 
 int32_t rx_engine_steps_left(void) { return g_steps_left; }

@@ -22,8 +22,9 @@ trap 'rm -rf "$tmp"' EXIT
 cases=0
 failures=0
 
-# check NAME RC STDOUT STDERR [--stdin TEXT] [--] ARGS...
-#   Runs the host with ARGS (standard input: TEXT, or empty) and compares the
+# check NAME RC STDOUT STDERR [--stdin TEXT] [--env NAME=VALUE] [--] ARGS...
+#   Runs the host with ARGS (standard input: TEXT, or empty; the variable
+#   set in its environment when given) and compares the
 #   exit status with RC and both outputs with STDOUT and STDERR exactly. A
 #   STDERR of "*" accepts any non-empty text (used for usage messages, whose
 #   wording is free); stdout must then be empty unless STDOUT says otherwise.
@@ -36,9 +37,14 @@ check() {
     input=$2
     shift 2
   fi
+  local assign=KRX_CLI_TEST=1
+  if [ "${1-}" = "--env" ]; then
+    assign=$2
+    shift 2
+  fi
   if [ "${1-}" = "--" ]; then shift; fi
   cases=$((cases + 1))
-  printf '%s' "$input" | "$cli" "$@" >"$tmp/out" 2>"$tmp/err"
+  printf '%s' "$input" | env "$assign" "$cli" "$@" >"$tmp/out" 2>"$tmp/err"
   local rc=$?
   case "$want_out" in
     @file:*) cp "${want_out#@file:}" "$tmp/want_out" ;;  # bytes a shell string cannot hold
@@ -291,10 +297,14 @@ check "grep -on" 0 "1:err${nl}1:er${nl}3:err${nl}3:err${nl}4:err$nl" "" -- grep 
 check "grep -o prints no empty match" 0 "" "" -- grep -o 'z*' "$g2"
 check "grep -ov prints nothing" 0 "" "" -- grep -ov error "$g1"
 check "grep -c -o counts lines" 0 "3$nl" "" -- grep -c -o error "$g1"
+k="${esc}[K"
 check "grep --color=always" 0 \
-  "${esc}[35m$g2${esc}[m${esc}[36m:${esc}[m${esc}[32m2${esc}[m${esc}[36m:${esc}[m${esc}[01;31mer${esc}[mror$nl" "" \
+  "${esc}[35m$k$g2${esc}[m$k${esc}[36m$k:${esc}[m$k${esc}[32m${k}2${esc}[m$k${esc}[36m$k:${esc}[m$k${esc}[01;31m${k}er${esc}[m${k}ror$nl" "" \
   -- grep -Hn --color=always 'er' "$g2"
-check "grep --color=always -o" 0 "${esc}[01;31mfi${esc}[m$nl" "" -- grep -o --color=always 'fi' "$g1"
+check "grep --color=always -o" 0 "${esc}[01;31m${k}fi${esc}[m$k$nl" "" -- grep -o --color=always 'fi' "$g1"
+check "grep: GREP_COLOR is read, with grep's warning" 0 "${esc}[7m${k}fi${esc}[m${k}ne$nl" \
+  "kelvaron-regex: warning: GREP_COLOR='7' is deprecated; use GREP_COLORS='mt=7'$nl" \
+  --env GREP_COLOR=7 -- grep --color=always fi "$g1"
 check "grep --color=never" 0 "fine$nl" "" -- grep --color=never fine "$g1"
 check "grep without a match exits 1" 1 "" "" -- grep zzz "$g1"
 check "grep -c without a match" 1 "0$nl" "" -- grep -c zzz "$g1"
@@ -304,21 +314,37 @@ check "grep with an invalid pattern and no input" 2 "" \
 check "grep goes on past a missing file" 2 "$g1:fine$nl" \
   "kelvaron-regex: $tmp/none.txt: No such file or directory$nl" -- grep fine "$tmp/none.txt" "$g1"
 check "grep warns of dialect traps" 1 "" "$w 0: \\t is the letter 't' here, not a tab$nl" -- grep '\t' "$g2"
+{ yes x | head -n 200000; printf 'a%.0s' $(seq 1500); printf '\nb\n'; } >"$tmp/late-fail.txt"
+check "grep: a failed line far into a file is named by its number" 2 "b$nl" \
+  "kelvaron-regex: $tmp/late-fail.txt:200001: backtracking limit reached$nl" -- grep '(?:a|b){0,5000}c|b' "$tmp/late-fail.txt"
 check "grep: a failed line is an error, the others are searched" 2 "b$nl" \
   "kelvaron-regex: (standard input):1: backtracking limit reached$nl" \
   --stdin "$(printf 'a%.0s' $(seq 1500))${nl}b$nl" -- grep '(?:a|b){0,5000}c|b'
 printf 'ab\0cd\nxb\ncd\0b\n' >"$tmp/nul.txt"
-printf 'ab\0cd\nxb\n' >"$tmp/nul-want.txt"
-check "grep: a NUL byte ends what is searched of a line" 0 "@file:$tmp/nul-want.txt" \
-  "kelvaron-regex: $tmp/nul.txt:1: note: the line holds a NUL byte; in such lines only the bytes before the first NUL are searched$nl" \
-  -- grep b "$tmp/nul.txt"
+check "grep: a binary file that matches is named on standard error" 0 "" \
+  "kelvaron-regex: $tmp/nul.txt: binary file matches$nl" -- grep b "$tmp/nul.txt"
+check "grep -a: NUL bytes are bytes of their lines" 0 "@file:$tmp/nul.txt" "" -- grep -a b "$tmp/nul.txt"
 { head -c 10485761 /dev/zero | tr '\0' 'a'; printf '\nab\n'; } >"$tmp/long.txt"
 check "grep: a line above the text limit is an error" 2 "ab$nl" \
   "kelvaron-regex: $tmp/long.txt:1: text exceeds 10485760 bytes$nl" -- grep b "$tmp/long.txt"
 check "grep needs a pattern" 2 "" "*" -- grep
 check "grep takes no --human" 2 "" "*" -- grep --human a "$g1"
 check "grep: a bad --color" 2 "" "*" -- grep --color=sometimes a "$g1"
-check "grep: an unknown flag" 2 "" "*" -- grep -x a "$g1"
+check "grep: an unknown flag" 2 "" "*" -- grep -P a "$g1"
+check "grep: a flag without its value" 2 "" "*" -- grep a "$g1" -m
+check "grep: a bad count" 2 "" "*" -- grep -A x a "$g1"
+check "grep: an ambiguous long option" 2 "" "*" -- grep --co a "$g1"
+check "grep -f of a missing file" 2 "" "kelvaron-regex: $tmp/none.txt: No such file or directory$nl" \
+  -- grep -f "$tmp/none.txt" "$g1"
+check "grep: an invalid pattern among several" 2 "" "kelvaron-regex: invalid pattern: unclosed group$nl" \
+  -- grep -e fine -e '(a' "$g1"
+check "grep -F takes any text" 0 "x(a$nl" "" --stdin "x(a${nl}y$nl" -- grep -F '(a'
+check "grep -i joins a pattern's own flag group" 0 "A-B${nl}a_b$nl" "" --stdin "A-B${nl}a_b${nl}c$nl" \
+  -- grep -i '(?s)^a.b$'
+check "grep: patterns with and without (?i)" 2 "" "*" -- grep -e '(?i)a' -e b "$g1"
+check "grep: the same patterns with -i" 0 "an error here${nl}last error$nl" "" -- grep -i -e '(?i)AN' -e ST "$g1"
+check "grep: a folder without -r" 2 "" "kelvaron-regex: $tmp: Is a directory$nl" -- grep a "$tmp"
+check "grep -s: no message for a folder" 2 "" "" -- grep -s a "$tmp"
 check "test takes no grep flags" 2 "" "*" -- test -c a b
 check "validate takes no --file" 2 "" "*" -- validate --file "$g1" a
 
@@ -336,7 +362,7 @@ if command -v script >/dev/null; then
       echo "FAIL: grep --color=auto on a terminal with TERM=$term: got$got, wanted$want" >&2
     fi
   done <<'TABLE'
-xterm|\033[01;31mer\033[mror\r\n
+xterm|\033[01;31m\033[Ker\033[m\033[Kror\r\n
 dumb|error\r\n
 TABLE
 fi
@@ -352,6 +378,13 @@ if ! "$cli" --help >"$tmp/help" 2>"$tmp/err" || [ -s "$tmp/err" ] ||
    ! grep -q -- '--human' "$tmp/help"; then
   failures=$((failures + 1))
   echo "FAIL: --help does not exit 0 with the documentation on standard output" >&2
+fi
+cases=$((cases + 1))
+if ! "$cli" grep --help >"$tmp/help" 2>"$tmp/err" || [ -s "$tmp/err" ] ||
+   ! grep -q -- '--word-regexp' "$tmp/help" || ! grep -q 'first end' "$tmp/help" ||
+   ! grep -q 'binary file matches' "$tmp/help"; then
+  failures=$((failures + 1))
+  echo "FAIL: grep --help does not exit 0 with grep's options and the -w note on standard output" >&2
 fi
 
 echo "cli_test: $((cases - failures)) of $cases cases passed"

@@ -561,6 +561,43 @@ TEST(Search, FindBytes) {
     EXPECT_EQ(rx_find_pair(h, hay.size() - 1, m, b), hay.size() - 1);
 }
 
+/* The first line of a block that may hold a match, by each prefilter: a
+ * literal, the lead (also folded), the first bytes (also behind a guard:
+ * ^ without (?m) holds at every line's start, \b sees a line feed as a
+ * non-word byte), a run (also one that takes line feeds), none at all (n + 1),
+ * an anchored pattern (every line), and a start inside a line whose match
+ * begins before it. */
+TEST(Search, CandidateLinesOfABlock) {
+    struct Row {
+        const char *pattern, *text;
+        uint64_t from, want;
+    } rows[] = {
+        {"err", "ok\nan err\n", 0, 6},
+        {"zz", "ab\ncd\n", 0, 7},
+        {"\\d{4}-\\d{2}", "no\n2024-01\n", 0, 3},
+        {"(?i)debian", "x\nDebIan\n", 0, 2},
+        {"fixed|added", "x\nadded\n", 0, 2},
+        {"(?s)^\\w+", "  \nab\n", 0, 3},
+        {"\\b\\d+", "x1\n2\n", 0, 3},
+        {"(\\w+)@", "a b\nme@x\n", 0, 4},
+        {"[^y]+y", "ab\nby\n", 3, 3},
+        {"", "ab\n", 0, 0},
+        {"^ab", "xx\nab\n", 0, 0},
+        {"^ab", "xx\nab\n", 3, 3},
+        {"err", "an err\nok\n", 4, 4},
+        {"err", "an err\nok\n", 7, 11},
+    };
+    for (const Row &r : rows) {
+        rx_prog prog;
+        char err[128];
+        ASSERT_EQ(rx_engine_prepare(r.pattern, &prog, err, sizeof err), 0) << r.pattern;
+        const uint8_t *t = reinterpret_cast<const uint8_t *>(r.text);
+        EXPECT_EQ(rx_engine_next_candidate(&prog, t, strlen(r.text), r.from), r.want)
+            << r.pattern << " from " << r.from;
+        rx_engine_release(&prog);
+    }
+}
+
 /* The byte set of a leaf, which the prefilters build their tables from, is
  * the set of bytes the leaf matches, case folding and negation included. */
 TEST(Search, LeafSetsAgreeWithTheLeaves) {

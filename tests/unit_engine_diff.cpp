@@ -1204,4 +1204,64 @@ TEST(EngineDiff, GeneratedCases) {
     });
 }
 
+/* A block of lines read by rx_engine_next_candidate: it may never pass over
+ * a line in which a search of that line alone (with the same prog, armed
+ * for the line, as grep uses it) finds a match or fails, from any start,
+ * a line start or a byte inside a line. */
+std::string diff_block(pg_rng *rng, const std::string &pattern, const std::string &block) {
+    rx_prog prog;
+    char err[RX_SEARCH_ERR_SIZE];
+    if (rx_engine_prepare(pattern.c_str(), &prog, err, sizeof err) != 0) return "";
+    struct line {
+        uint64_t start, end;
+        int verdict;
+    };
+    std::vector<line> lines;
+    for (uint64_t at = 0; at < block.size();) {
+        uint64_t end = block.find('\n', at);
+        uint64_t s = 0, e = 0;
+        rx_engine_arm(&prog, end - at);
+        lines.push_back(
+            {at, end, rx_engine_find_prog(&prog, block.data() + at, end - at, 0, &s, &e, nullptr)});
+        at = end + 1;
+    }
+    std::string report;
+    const uint8_t *t = reinterpret_cast<const uint8_t *>(block.data());
+    for (size_t k = 0; k < lines.size() && report.empty(); k++) {
+        const uint64_t inside = lines[k].start + pg_below(rng, (uint32_t)(lines[k].end - lines[k].start + 1));
+        for (uint64_t from : {lines[k].start, inside}) {
+            const uint64_t r = rx_engine_next_candidate(&prog, t, block.size(), from);
+            if (r < from || r > block.size() + 1)
+                report += " from " + std::to_string(from) + ": r " + std::to_string(r);
+            for (const line &l : lines)
+                if (l.end >= from && l.end < r && l.verdict != 0)
+                    report += " from " + std::to_string(from) + ": r " + std::to_string(r) +
+                              " passes the line at " + std::to_string(l.start) + " (search " +
+                              std::to_string(l.verdict) + ");";
+        }
+    }
+    rx_engine_release(&prog);
+    return report.empty() ? "" : "block of " + show_case(pattern, block, 0) + ":" + report;
+}
+
+/* Generated patterns over blocks of generated texts joined by line feeds. */
+TEST(EngineDiff, GeneratedBlocksOfLines) {
+    on_big_stack([] {
+        int cases = long_mode() ? 40000 : 4000;
+        pg_options opt;
+        pg_default_options(&opt);
+        int failures = 0;
+        for (int i = 0; i < cases; i++) {
+            pg_rng rng;
+            pg_seed(&rng, base_seed() * 7919u + (uint64_t)i);
+            std::string p = pg_pattern(&rng, &opt);
+            std::string block;
+            for (uint32_t k = 2 + pg_below(&rng, 4); k > 0; k--) block += pg_text(&rng, p, 12) + "\n";
+            std::string d = diff_block(&rng, p, block);
+            if (!d.empty() && failures++ < 20) ADD_FAILURE() << "case " << i << ": " << d;
+        }
+        EXPECT_EQ(0, failures);
+    });
+}
+
 } /* namespace */

@@ -41,7 +41,7 @@ bool read_span(yyjson_val *obj, long long *start, long long *end) {
     return yyjson_is_obj(obj) && get_count(obj, "start", start) && get_count(obj, "end", end);
 }
 
-bool read_matches(const char *answer, bool with_texts, std::vector<MatchInfo> &matches) {
+bool read_matches(const char *answer, std::vector<MatchInfo> &matches) {
     Doc d(answer);
     yyjson_val *list = d.root() != nullptr ? yyjson_obj_get(d.root(), "matches") : nullptr;
     if (!yyjson_is_arr(list)) return false;
@@ -49,20 +49,18 @@ bool read_matches(const char *answer, bool with_texts, std::vector<MatchInfo> &m
     yyjson_val *mv;
     yyjson_arr_foreach(list, i, n, mv) {
         MatchInfo m;
-        if (!read_span(mv, &m.start, &m.end)) return false;
-        if (with_texts) {
-            yyjson_val *groups = yyjson_obj_get(mv, "groups");
-            if (!get_string(mv, "text", &m.text) || !yyjson_is_arr(groups)) return false;
-            size_t j, k;
-            yyjson_val *gv;
-            yyjson_arr_foreach(groups, j, k, gv) {
-                GroupInfo g;
-                if (!read_span(gv, &g.start, &g.end) || !get_count(gv, "index", &g.index) ||
-                    !get_string(gv, "text", &g.text)) {
-                    return false;
-                }
-                m.groups.push_back(std::move(g));
+        yyjson_val *groups = yyjson_obj_get(mv, "groups");
+        if (!read_span(mv, &m.start, &m.end) || !get_string(mv, "text", &m.text) || !yyjson_is_arr(groups))
+            return false;
+        size_t j, k;
+        yyjson_val *gv;
+        yyjson_arr_foreach(groups, j, k, gv) {
+            GroupInfo g;
+            if (!read_span(gv, &g.start, &g.end) || !get_count(gv, "index", &g.index) ||
+                !get_string(gv, "text", &g.text)) {
+                return false;
             }
+            m.groups.push_back(std::move(g));
         }
         matches.push_back(std::move(m));
     }
@@ -72,11 +70,7 @@ bool read_matches(const char *answer, bool with_texts, std::vector<MatchInfo> &m
 } /* namespace */
 
 bool read_test_answer(const char *answer, std::vector<MatchInfo> &matches) {
-    return read_matches(answer, true, matches);
-}
-
-bool read_test_spans(const char *answer, std::vector<MatchInfo> &matches) {
-    return read_matches(answer, false, matches);
+    return read_matches(answer, matches);
 }
 
 bool read_validate_answer(const char *answer, bool *ok, std::string *error) {

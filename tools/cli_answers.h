@@ -22,8 +22,6 @@ struct MatchInfo {
 
 /* Each returns false when the answer does not have the expected shape. */
 bool read_test_answer(const char *answer, std::vector<MatchInfo> &matches);
-/* Only the spans, for callers that do not show texts or groups. */
-bool read_test_spans(const char *answer, std::vector<MatchInfo> &matches);
 bool read_validate_answer(const char *answer, bool *ok, std::string *error);
 bool read_replace_answer(const char *answer, std::string *result, long long *count);
 bool read_generate_answer(const char *answer, std::string *pattern, std::string *verbose);

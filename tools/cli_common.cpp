@@ -22,12 +22,10 @@ namespace cli {
 const char PROGRAM[] = "kelvaron-regex";
 
 const char SGR_MATCH[] = "\033[01;31m";
-const char SGR_FILE[] = "\033[35m";
-const char SGR_LINE[] = "\033[32m";
-const char SGR_SEP[] = "\033[36m";
 const char SGR_RESET[] = "\033[m";
 
 void error(const char *fmt, ...) {
+    std::fflush(stdout); /* what was written before the message comes before it */
     std::fprintf(stderr, "%s: ", PROGRAM);
     va_list ap;
     va_start(ap, fmt);
@@ -49,11 +47,14 @@ bool flush_stdout() {
 }
 
 bool parse_color_mode(const char *value, ColorMode *mode) {
-    if (std::strcmp(value, "auto") == 0) {
+    if (std::strcmp(value, "auto") == 0 || std::strcmp(value, "tty") == 0 ||
+        std::strcmp(value, "if-tty") == 0) {
         *mode = ColorMode::AUTO;
-    } else if (std::strcmp(value, "always") == 0) {
+    } else if (std::strcmp(value, "always") == 0 || std::strcmp(value, "yes") == 0 ||
+               std::strcmp(value, "force") == 0) {
         *mode = ColorMode::ALWAYS;
-    } else if (std::strcmp(value, "never") == 0) {
+    } else if (std::strcmp(value, "never") == 0 || std::strcmp(value, "no") == 0 ||
+               std::strcmp(value, "none") == 0) {
         *mode = ColorMode::NEVER;
     } else {
         return false;
@@ -61,9 +62,11 @@ bool parse_color_mode(const char *value, ColorMode *mode) {
     return true;
 }
 
+bool stdout_is_terminal() { return krx_isatty(krx_fileno(stdout)) != 0; }
+
 bool color_wanted(ColorMode mode) {
     if (mode != ColorMode::AUTO) return mode == ColorMode::ALWAYS;
-    if (!krx_isatty(krx_fileno(stdout))) return false;
+    if (!stdout_is_terminal()) return false;
     const char *term = std::getenv("TERM");
 #if defined(_WIN32)
     /* A Windows console shows escape sequences only when asked to; terminals

@@ -36,16 +36,17 @@ bool flush_stdout();
 
 enum class ColorMode { AUTO, ALWAYS, NEVER };
 
-/* Reads the value of --color=WHEN (auto, always, never); false for others. */
+/* Reads the value of --color=WHEN: auto (or tty, if-tty), always (yes,
+ * force), never (no, none), as grep reads it; false for others. */
 bool parse_color_mode(const char *value, ColorMode *mode);
+/* Standard output is a terminal. */
+bool stdout_is_terminal();
 /* auto: colour when standard output is a terminal and TERM is not "dumb". */
 bool color_wanted(ColorMode mode);
 
-/* SGR sequences of the colours used (those of grep's defaults). */
+/* SGR sequences of the marker view's colour (grep's default for matches;
+ * grep's own colours are cli_grep_output's). */
 extern const char SGR_MATCH[]; /* bold red: matched text */
-extern const char SGR_FILE[];  /* magenta: file names */
-extern const char SGR_LINE[];  /* green: line numbers */
-extern const char SGR_SEP[];   /* cyan: the ':' separators */
 extern const char SGR_RESET[];
 
 } /* namespace cli */

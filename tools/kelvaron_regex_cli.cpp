@@ -1,18 +1,19 @@
 /* kelvaron-regex: the command-line host of the library.
  *
- * It talks to the library exactly as any other host does, through the five
- * functions of include/kelvaron_regex.h and nothing else. The subcommands
- * are the rows of COMMANDS below, which drives dispatch, the usage messages
- * and the help; validate, test, replace and generate each map onto one
- * export, grep runs rx_test on every line of its files (cli_grep.cpp).
+ * It is linked with the library's engine (the internal static library
+ * krx_engine). The subcommands are the rows of COMMANDS below, which drives
+ * dispatch, the usage messages and the help; validate, test, replace and
+ * generate each call one of the five functions of include/kelvaron_regex.h
+ * and print its answer, grep prepares its pattern once and searches the
+ * lines of its files with the engine's own entry points (cli_grep.cpp),
+ * each line as rx_test would search it.
  *
  * By default the JSON answer is printed as it came back, followed by a
  * newline. With --human the answer is read back (cli_answers.cpp) and shown
  * in a form meant for people (the marker view is cli_markers.cpp). Patterns
- * that can never match, have parts that are never used, or look written for
- * another dialect draw warnings on standard error (cli_lint.cpp, from the
- * library's analysis); they never change the answer. lint and explain show
- * that analysis itself.
+ * that look written for another dialect draw warnings on standard error
+ * (cli_lint.cpp, from the library's analysis); they never change the answer.
+ * lint and explain show that analysis itself.
  *
  * Exit status, as grep's: 0 a match (validate, generate: an answer), 1 no
  * match, 2 an error (a refused call, a usage error, unreadable input). */
@@ -33,8 +34,8 @@
 #include "cli_common.h"
 #include "cli_grep.h"
 #include "cli_markers.h"
-#include "rx_analysis.h"
 #include "cli_lint.h"
+#include "rx_analysis.h"
 
 namespace cli {
 namespace {
@@ -43,20 +44,19 @@ namespace {
 enum : unsigned {
     OPT_HUMAN = 1u,     /* -H, --human */
     OPT_FILE = 2u,      /* -f, --file */
-    OPT_JSON = 4u,      /* --json */
+    OPT_JSON = 4u,      /* --json FILE */
     OPT_COLOR = 8u,     /* --color */
-    OPT_GREP = 16u,     /* grep's -c -o -n -v -H -h */
-    OPT_JSON_OUT = 32u, /* lint, explain: --json (the answer as JSON) */
+    OPT_JSON_OUT = 16u, /* lint, explain: --json (the answer as JSON) */
 };
 
 struct Options {
     bool human = false;
     bool help = false;
     bool version = false;
-    const char *file = nullptr;     /* --file FILE */
-    const char *json = nullptr;     /* --json FILE */
-    bool json_out = false;          /* lint, explain: --json */
-    GrepOptions grep;               /* grep's flags, and --color for every command */
+    const char *file = nullptr; /* --file FILE */
+    const char *json = nullptr; /* --json FILE */
+    bool json_out = false;      /* lint, explain: --json */
+    ColorMode color = ColorMode::AUTO;
     std::vector<const char *> args; /* the command and its positional arguments */
 };
 
@@ -66,13 +66,17 @@ struct Command {
     const char *help;     /* lines indented by six spaces */
     unsigned takes;       /* OPT bits */
     int (*run)(const Options &);
+    /* A command that reads its own command line instead: every argument but
+     * the command word (and a "--" before it). Then run and takes are not
+     * used. */
+    int (*run_own)(const std::vector<const char *> &args);
 };
 
 int cmd_validate(const Options &opt);
 int cmd_test(const Options &opt);
 int cmd_replace(const Options &opt);
 int cmd_generate(const Options &opt);
-int cmd_grep(const Options &opt);
+int cmd_grep(const std::vector<const char *> &args);
 int cmd_lint(const Options &opt);
 int cmd_explain(const Options &opt);
 
@@ -81,20 +85,20 @@ const Command COMMANDS[] = {
      "      Is PATTERN acceptable? Prints {\"ok\":true} or\n"
      "      {\"ok\":false,\"error\":\"...\"}. A rejected pattern is an answer too, so\n"
      "      the exit status is 0 either way.\n",
-     OPT_HUMAN, cmd_validate},
+     OPT_HUMAN, cmd_validate, nullptr},
     {"test", "test PATTERN [TEXT]",
      "      Lists every match of PATTERN in TEXT, left to right, with the span and\n"
      "      text of each match and of each capture group (1 to 16) that took part:\n"
      "      {\"matches\":[{\"start\":S,\"end\":E,\"text\":\"...\",\"groups\":[\n"
      "        {\"index\":N,\"start\":S,\"end\":E,\"text\":\"...\"}]}]}\n"
      "      Exit status 0 when there is a match, 1 when there is none.\n",
-     OPT_HUMAN | OPT_FILE | OPT_COLOR, cmd_test},
+     OPT_HUMAN | OPT_FILE | OPT_COLOR, cmd_test, nullptr},
     {"replace", "replace PATTERN REPLACEMENT [TEXT]",
      "      Replaces every match of PATTERN in TEXT with REPLACEMENT, taken\n"
      "      literally (no group references, no escapes):\n"
      "      {\"result\":\"...\",\"count\":N}\n"
      "      Exit status 0 when something was replaced, 1 when nothing matched.\n",
-     OPT_HUMAN | OPT_FILE, cmd_replace},
+     OPT_HUMAN | OPT_FILE, cmd_replace, nullptr},
     {"generate", "generate EXAMPLE... | generate --json FILE",
      "      Synthesises an anchored pattern that matches every example:\n"
      "      {\"pattern\":\"^...$\",\"verbose\":\"(?x)\\n^\\n  ...\\n$\"}\n"
@@ -102,20 +106,8 @@ const Command COMMANDS[] = {
      "      --json the array is read as it stands from FILE (- for standard\n"
      "      input). 1 to 64 examples of at most 4096 bytes each; they must be\n"
      "      valid UTF-8, as JSON text must be.\n",
-     OPT_HUMAN | OPT_JSON, cmd_generate},
-    {"grep", "grep [-c] [-o] [-n] [-v] [-H|-h] [--color=WHEN] PATTERN [FILE...]",
-     "      Prints the lines of the FILEs (standard input when there is none, or\n"
-     "      for -) that hold a match of PATTERN, as grep does. Each line is one\n"
-     "      text, without its line feed; files of any size are read line by\n"
-     "      line. -c prints the number of selected lines of each file, -o each\n"
-     "      non-empty match on a line of its own, -n the line numbers, -v selects\n"
-     "      the lines without a match; -H puts the file's name before each line,\n"
-     "      -h never does (the default: when there is more than one FILE). Short\n"
-     "      flags may be joined (-cv). A line holding a NUL byte is searched up\n"
-     "      to that byte; a line longer than 10485760 bytes is an error.\n"
-     "      Exit status 0 when a line was selected, 1 when none was, 2 after an\n"
-     "      error (the other files are still searched).\n",
-     OPT_COLOR | OPT_GREP, cmd_grep},
+     OPT_HUMAN | OPT_JSON, cmd_generate, nullptr},
+    {"grep", "grep [OPTIONS] PATTERNS [FILE...]", GREP_HELP, 0, nullptr, cmd_grep},
     {"lint", "lint [--json] PATTERN",
      "      Tells what the pattern does under this library's rule (every part keeps\n"
      "      the first match it finds): where it can never match (never-matches),\n"
@@ -128,7 +120,7 @@ const Command COMMANDS[] = {
      "      or {\"error\":{\"message\":\"...\",\"offset\":N}} for an invalid pattern.\n"
      "      Exit status 0 when there is no finding, 1 when there are, 2 for an\n"
      "      invalid pattern.\n",
-     OPT_JSON_OUT, cmd_lint},
+     OPT_JSON_OUT, cmd_lint, nullptr},
     {"explain", "explain [--json] PATTERN",
      "      Shows the pattern as a tree of its parts, one line each: its text, its\n"
      "      kind and what it matches in plain words. --json prints\n"
@@ -136,7 +128,7 @@ const Command COMMANDS[] = {
      "        \"description\":\"...\",\"children\":[...]}}\n"
      "      (texts longer than 200 bytes are cut, with ... after them). Exit status\n"
      "      0, or 2 for an invalid pattern.\n",
-     OPT_JSON_OUT, cmd_explain},
+     OPT_JSON_OUT, cmd_explain, nullptr},
 };
 
 const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
@@ -158,7 +150,7 @@ const char HELP_REST[] =
     "Options (anywhere on the line; -- ends the options, so that a PATTERN or\n"
     "TEXT that begins with '-' can follow it):\n"
     "  -H, --human       show the answer for people instead of the JSON text\n"
-    "                    (with grep, -H means: name the file):\n"
+    "                    (grep reads its own options: there -H names the file):\n"
     "                      validate  \"ok\" or the reason the pattern is rejected\n"
     "                      test      the lines of the text that hold a match, with\n"
     "                                a marker line under each (^~~ marks a match,\n"
@@ -180,12 +172,12 @@ const char HELP_REST[] =
     "                    --file=FILE\n"
     "      --json FILE   generate: read the JSON array of examples from FILE\n"
     "                    (- for standard input); also --json=FILE\n"
-    "      --color[=WHEN]  test --human, grep: show matched text in colour;\n"
+    "      --color[=WHEN]  test --human: show matched text in colour;\n"
     "                    WHEN is auto (the default: when standard output is a\n"
     "                    terminal and TERM is not dumb), always or never\n"
     "      --json        lint, explain: print the answer as JSON\n"
     "      --version     print the library's version and exit\n"
-    "  -h, --help        show this help and exit (with grep, -h means: do not\n"
+    "  -h, --help        show this help and exit (for grep -h means: do not\n"
     "                    name the file; COMMAND --help shows that command's help)\n"
     "\n"
     "Warnings:\n"
@@ -203,7 +195,9 @@ const char HELP_REST[] =
     "  takes NUL-terminated strings, so a text cannot hold a NUL byte: none can\n"
     "  come through an argument, and when a text or JSON input read from a file\n"
     "  or standard input holds one, the input ends at that byte (a note says so\n"
-    "  on standard error). A text may hold at most 10485760 bytes.\n"
+    "  on standard error). grep searches whole lines, NUL bytes included, and\n"
+    "  takes files with NUL bytes for binary files as grep does. A text (a\n"
+    "  line, for grep) may hold at most 10485760 bytes.\n"
     "\n"
     "Exit status:\n"
     "  0  test, replace, grep: a match; validate, generate: the library answered\n"
@@ -220,7 +214,8 @@ const char HELP_REST[] =
     "  kelvaron-regex -H test '\\d+' --file notes.txt\n"
     "  echo banana | kelvaron-regex replace a o\n"
     "  kelvaron-regex generate 2023-12-01 2024-01-15\n"
-    "  kelvaron-regex grep -n -c 'error|fatal' app.log\n"
+    "  kelvaron-regex grep -n -i 'error|fatal' app.log\n"
+    "  kelvaron-regex grep -r --include='*.c' -w -e main -e init src\n"
     "  kelvaron-regex -- test '-?\\d+' 'x -12 y'\n";
 
 const Command *find_command(const char *name) {
@@ -266,13 +261,19 @@ bool takes_value(const char *a) {
 }
 
 /* The command word: the first argument that is neither an option nor an
- * option's value. The other options are read knowing it, since -H and -h
- * mean other things to grep. */
-const char *command_word(int argc, char **argv) {
+ * option's value, and its index in *at. The other options are read knowing
+ * it, since grep reads its own. */
+const char *command_word(int argc, char **argv, int *at) {
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
-        if (std::strcmp(a, "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a[0] != '-' || a[1] == '\0') return a;
+        if (std::strcmp(a, "--") == 0) {
+            *at = i + 1;
+            return i + 1 < argc ? argv[i + 1] : nullptr;
+        }
+        if (a[0] != '-' || a[1] == '\0') {
+            *at = i;
+            return a;
+        }
         if (takes_value(a)) ++i;
     }
     return nullptr;
@@ -296,33 +297,12 @@ int take_file_option(const char *a, const char *long_name, int argc, char **argv
     return -1;
 }
 
-/* grep's short flags, alone or joined (-c, -cnv); false when a is not that. */
-bool take_grep_flags(const char *a, GrepOptions &g) {
-    if (a[0] != '-' || a[1] == '\0' || std::strspn(a + 1, "convHh") != std::strlen(a + 1)) {
-        return false;
-    }
-    for (const char *p = a + 1; *p != '\0'; ++p) {
-        switch (*p) {
-        case 'c': g.count = true; break;
-        case 'o': g.only_matching = true; break;
-        case 'n': g.line_numbers = true; break;
-        case 'v': g.invert = true; break;
-        case 'H': g.with_filename = 1; break;
-        default: g.with_filename = 0; break;
-        }
-    }
-    return true;
-}
-
 /* Reads one option a (at argv[*i]) into opt; *bit is set to its OPT bit
  * (0 for those every command takes). Returns -1 when taken, otherwise the
  * exit status of the usage error reported. */
-int take_option(const char *a, bool grep, bool json_flag, int argc, char **argv, int *i, Options &opt,
-                unsigned *bit) {
+int take_option(const char *a, bool json_flag, int argc, char **argv, int *i, Options &opt, unsigned *bit) {
     *bit = 0;
-    if (grep && take_grep_flags(a, opt.grep)) {
-        *bit = OPT_GREP;
-    } else if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
+    if (std::strcmp(a, "-H") == 0 || std::strcmp(a, "--human") == 0) {
         opt.human = true;
         *bit = OPT_HUMAN;
     } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
@@ -330,10 +310,10 @@ int take_option(const char *a, bool grep, bool json_flag, int argc, char **argv,
     } else if (std::strcmp(a, "--version") == 0) {
         opt.version = true;
     } else if (std::strcmp(a, "--color") == 0 || std::strcmp(a, "--colour") == 0) {
-        opt.grep.color = ColorMode::AUTO;
+        opt.color = ColorMode::AUTO;
         *bit = OPT_COLOR;
     } else if (std::strncmp(a, "--color=", 8) == 0 || std::strncmp(a, "--colour=", 9) == 0) {
-        if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.grep.color)) {
+        if (!parse_color_mode(std::strchr(a, '=') + 1, &opt.color)) {
             return usage_error("%s: WHEN is auto, always or never", a);
         }
         *bit = OPT_COLOR;
@@ -358,7 +338,6 @@ int take_option(const char *a, bool grep, bool json_flag, int argc, char **argv,
  * the command does not take is a usage error. Returns -1 when the line is
  * fine, otherwise the exit status of the usage error reported. */
 int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) {
-    const bool grep = cmd != nullptr && std::strcmp(cmd->name, "grep") == 0;
     const bool json_flag = cmd != nullptr && (cmd->takes & OPT_JSON_OUT) != 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -372,7 +351,7 @@ int parse_command_line(int argc, char **argv, const Command *cmd, Options &opt) 
             continue;
         }
         unsigned bit = 0;
-        const int st = take_option(a, grep, json_flag, argc, argv, &i, opt, &bit);
+        const int st = take_option(a, json_flag, argc, argv, &i, opt, &bit);
         if (st >= 0) return st;
         if (cmd != nullptr && bit != 0 && (cmd->takes & bit) == 0) {
             std::string what = std::string("'") + a + "' does not go with " + cmd->name;
@@ -567,7 +546,7 @@ int cmd_test(const Options &opt) {
         return done(EXIT_ERROR);
     }
     if (opt.human) {
-        show_test(matches, text, color_wanted(opt.grep.color));
+        show_test(matches, text, color_wanted(opt.color));
     } else {
         write_raw(copy, false);
     }
@@ -630,9 +609,18 @@ int cmd_generate(const Options &opt) {
     return done(EXIT_MATCH);
 }
 
-int cmd_grep(const Options &opt) {
-    if (opt.args.size() < 2) return usage_error("%s", "usage: grep [OPTIONS] PATTERN [FILE...]");
-    return run_grep(opt.grep, opt.args[1], std::vector<const char *>(opt.args.begin() + 2, opt.args.end()));
+int show_version() {
+    std::printf("%s %s\n", PROGRAM, KELVARON_REGEX_VERSION_STRING);
+    return done(EXIT_MATCH);
+}
+
+int cmd_grep(const std::vector<const char *> &args) {
+    GrepOptions g;
+    const int st = parse_grep_args(args, g);
+    if (st >= 0) return st;
+    if (g.help) return show_help(find_command("grep"));
+    if (g.version) return show_version();
+    return run_grep(g);
 }
 
 int cmd_lint(const Options &opt) {
@@ -646,15 +634,21 @@ int cmd_explain(const Options &opt) {
 }
 
 int run(int argc, char **argv) {
-    const char *word = command_word(argc, argv);
+    int word_at = 0;
+    const char *word = command_word(argc, argv, &word_at);
     const Command *cmd = find_command(word);
+    if (cmd != nullptr && cmd->run_own != nullptr) {
+        std::vector<const char *> args;
+        for (int i = 1; i < argc; ++i) {
+            const bool dashes_before_word = i + 1 == word_at && std::strcmp(argv[i], "--") == 0;
+            if (i != word_at && !dashes_before_word) args.push_back(argv[i]);
+        }
+        return cmd->run_own(args);
+    }
     Options opt;
     const int st = parse_command_line(argc, argv, cmd, opt);
     if (st >= 0) return st;
-    if (opt.version) {
-        std::printf("%s %s\n", PROGRAM, KELVARON_REGEX_VERSION_STRING);
-        return done(EXIT_MATCH);
-    }
+    if (opt.version) return show_version();
     if (opt.help) return show_help(cmd);
     if (word == nullptr) return usage_error("no command given (%s)", command_names().c_str());
     if (cmd == nullptr) {

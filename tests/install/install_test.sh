@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a host gets:
 # the versioned library and its links, the header, the command-line host,
-# and a tiny C consumer built through find_package(kelvaron-regex) and
-# through pkg-config, each run against the installed library, and once more
-# with the source tree added by add_subdirectory.
+# its manual page and bash completion, the licence, and a tiny C consumer
+# built through find_package(kelvaron-regex) and through pkg-config, each
+# run against the installed library, and once more with the source tree
+# added by add_subdirectory. Then the source tree is built and installed
+# once more as a static library (BUILD_SHARED_LIBS=OFF), and the consumer
+# is built against it through find_package and pkg-config --static.
 #
 #   bash tests/install/install_test.sh BUILD_DIR VERSION C_COMPILER
 #
@@ -38,6 +41,13 @@ soname=$(objdump -p "$lib/libkelvaron-regex.so.$version" | awk '$1 == "SONAME" {
 [ -f "$prefix/include/kelvaron_regex.h" ] || fail "no include/kelvaron_regex.h"
 out=$("$prefix/bin/kelvaron-regex" validate 'a(b|c)+') || fail "the installed host does not run"
 [ "$out" = '{"ok":true}' ] || fail "the installed host answered '$out'"
+cmp -s "$prefix/share/doc/kelvaron-regex/LICENSE" "$here/../../LICENSE" || fail "no share/doc/kelvaron-regex/LICENSE"
+man1=$prefix/share/man/man1/kelvaron-regex.1
+grep -q "^\.TH KELVARON-REGEX 1 .*kelvaron-regex $version" "$man1" 2>/dev/null ||
+  fail "no share/man/man1/kelvaron-regex.1 of version $version"
+completion=$prefix/share/bash-completion/completions/kelvaron-regex
+bash -n "$completion" 2>/dev/null && grep -q 'complete .*kelvaron-regex' "$completion" ||
+  fail "no bash completion in share/bash-completion/completions/kelvaron-regex"
 
 # 1. find_package(kelvaron-regex CONFIG), from a clean environment.
 cmake -S "$here" -B "$tmp/cmake-consumer" -DCMAKE_C_COMPILER="$cc" \
@@ -76,4 +86,35 @@ loaded=$(ldd "$tmp/pc-consumer")
 grep -q "$lib/libkelvaron-regex.so.$major" <<<"$loaded" ||
   fail "the pkg-config consumer did not load $lib/libkelvaron-regex.so.$major"
 
-echo "install_test: version $version installed; the find_package, add_subdirectory and pkg-config consumers ran"
+# 4. A static library (BUILD_SHARED_LIBS=OFF), installed into a prefix of its
+#    own: its consumers carry it in themselves.
+static=$tmp/static-prefix
+cmake -S "$here/../.." -B "$tmp/static-build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+      -DKRX_BUILD_TESTS=OFF -DCMAKE_C_COMPILER="$cc" > "$tmp/static.log" 2>&1 &&
+  cmake --build "$tmp/static-build" -j2 >> "$tmp/static.log" 2>&1 &&
+  cmake --install "$tmp/static-build" --prefix "$static" >> "$tmp/static.log" 2>&1 ||
+  { tail -n 30 "$tmp/static.log" >&2; fail "the static library does not build and install"; }
+[ -n "$(find "$static" -name libkelvaron-regex.a)" ] || fail "no libkelvaron-regex.a"
+[ -z "$(find "$static" -name 'libkelvaron-regex.so*')" ] || fail "the static build installed a shared library"
+cmake -S "$here" -B "$tmp/static-cmake-consumer" -DCMAKE_C_COMPILER="$cc" \
+      -DCMAKE_PREFIX_PATH="$static" -DCMAKE_BUILD_TYPE=Release > "$tmp/static-consumer.log" 2>&1 &&
+  cmake --build "$tmp/static-cmake-consumer" >> "$tmp/static-consumer.log" 2>&1 ||
+  { cat "$tmp/static-consumer.log" >&2; fail "the static find_package consumer does not build"; }
+pcdir=$(dirname "$(find "$static" -name kelvaron-regex.pc | head -n 1)")
+export PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir
+libs=$(pkg-config --static --libs kelvaron-regex)
+for want in -lkelvaron-regex -lyyjson -lstdc++; do
+  case " $libs " in *" $want "*) ;; *) fail "pkg-config --static gives '$libs', without $want" ;; esac
+done
+# shellcheck disable=SC2046 # the flags are words
+"$cc" -Wall -Wextra -Werror -o "$tmp/static-pc-consumer" "$here/consumer.c" \
+      $(pkg-config --cflags kelvaron-regex) $libs || fail "the static pkg-config consumer does not build"
+for consumer in "$tmp/static-cmake-consumer/consumer" "$tmp/static-pc-consumer"; do
+  out=$("$consumer") || fail "$consumer failed"
+  [ "$out" = "$version" ] || fail "$consumer saw version '$out', wanted $version"
+  loaded=$(ldd "$consumer")
+  ! grep -q libkelvaron-regex <<<"$loaded" || fail "$consumer loads a shared kelvaron-regex"
+done
+
+echo "install_test: version $version installed with its licence, manual page and completion; the find_package," \
+     "add_subdirectory and pkg-config consumers ran, and the static library's"

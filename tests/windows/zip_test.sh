@@ -19,13 +19,13 @@ fail() { echo "zip_test: FAIL: $*" >&2; exit 1; }
 (cd "$tmp" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
 top="$tmp/$(basename "$zip" .zip)"
 for f in bin/kelvaron-regex.dll bin/kelvaron-regex.def bin/kelvaron-regex.exe \
-         lib/libkelvaron-regex.dll.a include/kelvaron_regex.h README.txt \
+         lib/libkelvaron-regex.dll.a include/kelvaron_regex.h README.txt LICENSE \
          lib/cmake/kelvaron-regex/kelvaron-regexConfig.cmake \
          lib/cmake/kelvaron-regex/kelvaron-regexConfigVersion.cmake; do
   [ -f "$top/$f" ] || fail "the zip has no $f"
 done
 extra=$(cd "$top" && find . -type f | sed 's|^\./||' | grep -v -E \
-  '^(bin/kelvaron-regex\.(dll|def|exe)|lib/libkelvaron-regex\.dll\.a|include/kelvaron_regex\.h|README\.txt|lib/cmake/kelvaron-regex/[^/]+\.cmake)$' || true)
+  '^(bin/kelvaron-regex\.(dll|def|exe)|lib/libkelvaron-regex\.dll\.a|include/kelvaron_regex\.h|README\.txt|LICENSE|lib/cmake/kelvaron-regex/[^/]+\.cmake)$' || true)
 [ -z "$extra" ] || fail "the zip holds more than it should: $extra"
 
 # The host runs from the unpacked folder, with the DLL beside it.
