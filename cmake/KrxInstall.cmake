@@ -5,6 +5,7 @@
 #             library lib/libkelvaron-regex.dll.a)
 #   include/  kelvaron_regex.h
 #   bin/      the command-line host kelvaron-regex
+#   share/kelvaron-regex/web/  the tester page that `kelvaron-regex serve` serves
 #   lib/cmake/kelvaron-regex/  the CMake package (targets, config, version)
 #   lib/pkgconfig/kelvaron-regex.pc (not on Windows: there the build makes
 #             the zip of cmake/KrxWindowsZip.cmake instead)
@@ -33,6 +34,8 @@ if(NOT WIN32)
   set_target_properties(kelvaron-regex-cli PROPERTIES INSTALL_RPATH "$ORIGIN/${krx_bin_to_lib}")
 endif()
 install(TARGETS kelvaron-regex-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The tester page, where `kelvaron-regex serve` looks for it (bin/../share).
+install(DIRECTORY ${KRX_WEB_PAGE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kelvaron-regex/web)
 
 # ---- CMake package ------------------------------------------------------------
 install(EXPORT kelvaron-regex-targets

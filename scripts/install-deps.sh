@@ -10,6 +10,7 @@
 # venv (the Python package's wheel tests), Mono's C# compiler and runtime
 # (the C# host's test), clang-format 14 (the style check), gettext and
 # wamerican (the peers benchmark's translated corpora and dictionary words),
+# cpp-httplib (the host's serve command),
 # and with --windows mingw-w64 and Wine.
 #
 # yyjson 0.12 is not in bookworm. Its two binary packages are taken from
@@ -41,7 +42,8 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
          googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
          python3-pytest python3-pip python3-venv \
-         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 gettext wamerican; do
+         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 gettext wamerican \
+         libcpp-httplib-dev; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then

@@ -35,6 +35,7 @@
 #include "cli_markers.h"
 #include "rx_analysis.h"
 #include "cli_lint.h"
+#include "cli_serve.h"
 
 namespace cli {
 namespace {
@@ -66,6 +67,10 @@ struct Command {
     const char *help;     /* lines indented by six spaces */
     unsigned takes;       /* OPT bits */
     int (*run)(const Options &);
+    /* A command that reads its own command line instead: every argument but
+     * the command word (and a "--" before it). Then run and takes are not
+     * used. */
+    int (*run_own)(const std::vector<const char *> &args);
 };
 
 int cmd_validate(const Options &opt);
@@ -81,20 +86,20 @@ const Command COMMANDS[] = {
      "      Is PATTERN acceptable? Prints {\"ok\":true} or\n"
      "      {\"ok\":false,\"error\":\"...\"}. A rejected pattern is an answer too, so\n"
      "      the exit status is 0 either way.\n",
-     OPT_HUMAN, cmd_validate},
+     OPT_HUMAN, cmd_validate, nullptr},
     {"test", "test PATTERN [TEXT]",
      "      Lists every match of PATTERN in TEXT, left to right, with the span and\n"
      "      text of each match and of each capture group (1 to 16) that took part:\n"
      "      {\"matches\":[{\"start\":S,\"end\":E,\"text\":\"...\",\"groups\":[\n"
      "        {\"index\":N,\"start\":S,\"end\":E,\"text\":\"...\"}]}]}\n"
      "      Exit status 0 when there is a match, 1 when there is none.\n",
-     OPT_HUMAN | OPT_FILE | OPT_COLOR, cmd_test},
+     OPT_HUMAN | OPT_FILE | OPT_COLOR, cmd_test, nullptr},
     {"replace", "replace PATTERN REPLACEMENT [TEXT]",
      "      Replaces every match of PATTERN in TEXT with REPLACEMENT, taken\n"
      "      literally (no group references, no escapes):\n"
      "      {\"result\":\"...\",\"count\":N}\n"
      "      Exit status 0 when something was replaced, 1 when nothing matched.\n",
-     OPT_HUMAN | OPT_FILE, cmd_replace},
+     OPT_HUMAN | OPT_FILE, cmd_replace, nullptr},
     {"generate", "generate EXAMPLE... | generate --json FILE",
      "      Synthesises an anchored pattern that matches every example:\n"
      "      {\"pattern\":\"^...$\",\"verbose\":\"(?x)\\n^\\n  ...\\n$\"}\n"
@@ -102,7 +107,7 @@ const Command COMMANDS[] = {
      "      --json the array is read as it stands from FILE (- for standard\n"
      "      input). 1 to 64 examples of at most 4096 bytes each; they must be\n"
      "      valid UTF-8, as JSON text must be.\n",
-     OPT_HUMAN | OPT_JSON, cmd_generate},
+     OPT_HUMAN | OPT_JSON, cmd_generate, nullptr},
     {"grep", "grep [-c] [-o] [-n] [-v] [-H|-h] [--color=WHEN] PATTERN [FILE...]",
      "      Prints the lines of the FILEs (standard input when there is none, or\n"
      "      for -) that hold a match of PATTERN, as grep does. Each line is one\n"
@@ -115,7 +120,7 @@ const Command COMMANDS[] = {
      "      to that byte; a line longer than 10485760 bytes is an error.\n"
      "      Exit status 0 when a line was selected, 1 when none was, 2 after an\n"
      "      error (the other files are still searched).\n",
-     OPT_COLOR | OPT_GREP, cmd_grep},
+     OPT_COLOR | OPT_GREP, cmd_grep, nullptr},
     {"lint", "lint [--json] PATTERN",
      "      Tells what the pattern does under this library's rule (every part keeps\n"
      "      the first match it finds): where it can never match (never-matches),\n"
@@ -128,7 +133,7 @@ const Command COMMANDS[] = {
      "      or {\"error\":{\"message\":\"...\",\"offset\":N}} for an invalid pattern.\n"
      "      Exit status 0 when there is no finding, 1 when there are, 2 for an\n"
      "      invalid pattern.\n",
-     OPT_JSON_OUT, cmd_lint},
+     OPT_JSON_OUT, cmd_lint, nullptr},
     {"explain", "explain [--json] PATTERN",
      "      Shows the pattern as a tree of its parts, one line each: its text, its\n"
      "      kind and what it matches in plain words. --json prints\n"
@@ -136,7 +141,8 @@ const Command COMMANDS[] = {
      "        \"description\":\"...\",\"children\":[...]}}\n"
      "      (texts longer than 200 bytes are cut, with ... after them). Exit status\n"
      "      0, or 2 for an invalid pattern.\n",
-     OPT_JSON_OUT, cmd_explain},
+     OPT_JSON_OUT, cmd_explain, nullptr},
+    {"serve", "serve [--port N] [--open]", SERVE_HELP, 0, nullptr, run_serve},
 };
 
 const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"
@@ -268,11 +274,17 @@ bool takes_value(const char *a) {
 /* The command word: the first argument that is neither an option nor an
  * option's value. The other options are read knowing it, since -H and -h
  * mean other things to grep. */
-const char *command_word(int argc, char **argv) {
+const char *command_word(int argc, char **argv, int *at) {
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i];
-        if (std::strcmp(a, "--") == 0) return i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a[0] != '-' || a[1] == '\0') return a;
+        if (std::strcmp(a, "--") == 0) {
+            *at = i + 1;
+            return i + 1 < argc ? argv[i + 1] : nullptr;
+        }
+        if (a[0] != '-' || a[1] == '\0') {
+            *at = i;
+            return a;
+        }
         if (takes_value(a)) ++i;
     }
     return nullptr;
@@ -646,8 +658,17 @@ int cmd_explain(const Options &opt) {
 }
 
 int run(int argc, char **argv) {
-    const char *word = command_word(argc, argv);
+    int word_at = 0;
+    const char *word = command_word(argc, argv, &word_at);
     const Command *cmd = find_command(word);
+    if (cmd != nullptr && cmd->run_own != nullptr) {
+        std::vector<const char *> args;
+        for (int i = 1; i < argc; ++i) {
+            const bool dashes_before_word = i + 1 == word_at && std::strcmp(argv[i], "--") == 0;
+            if (i != word_at && !dashes_before_word) args.push_back(argv[i]);
+        }
+        return cmd->run_own(args);
+    }
     Options opt;
     const int st = parse_command_line(argc, argv, cmd, opt);
     if (st >= 0) return st;
