@@ -28,6 +28,9 @@
  *     default); --row keeps the rows whose name contains WORDS.
  *     scripts/bench-peers.sh runs it on Debian's changelogs, on the
  *     machine's Russian and Chinese translations, and on the built-in corpus.
+ *   bench_peers --write-corpus=OUT [--size=BYTES] [FILE]
+ *     writes the text the tables would use to OUT and stops, so that another
+ *     program (the WebAssembly benchmark, js/bench/) can time the same bytes.
  *   bench_peers --worst=dot|group [--size=BYTES] [--peer]
  *     one rx_test call (or, with --peer, the PCRE2-JIT side) of "." over a
  *     text of one non-newline byte, or "(\w)" over "a"s, 10 MiB by default;
@@ -51,6 +54,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -757,6 +761,7 @@ int worst_case(const std::string &which, size_t size, bool peer_side) {
 int usage() {
     fprintf(stderr, "usage: bench_peers [--lang=en|ru|zh] [--size=BYTES] [--reps=N] [--row=WORDS] [--wall] "
                     "[FILE]\n"
+                    "       bench_peers --write-corpus=OUT [--size=BYTES] [FILE]\n"
                     "       bench_peers --worst=dot|group [--size=BYTES] [--peer]\n");
     return 2;
 }
@@ -767,7 +772,7 @@ int main(int argc, char **argv) {
     size_t size = 0;
     int reps = 5;
     bool peer_side = false;
-    std::string worst, only, lang = "en";
+    std::string worst, only, lang = "en", corpus_out;
     const char *file = nullptr;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -783,6 +788,8 @@ int main(int argc, char **argv) {
         } else if (a.rfind("--lang=", 0) == 0) {
             lang = a.substr(7);
             if (lang != "en" && lang != "ru" && lang != "zh") return usage();
+        } else if (a.rfind("--write-corpus=", 0) == 0) {
+            corpus_out = a.substr(15);
         } else if (a == "--wall") {
             set_wall_clock(true);
         } else if (a == "--peer") {
@@ -805,6 +812,11 @@ int main(int argc, char **argv) {
     } else {
         text = build_corpus(size);
         printf("Corpus: %zu bytes of the built-in English-and-log-like text\n", text.size());
+    }
+    if (!corpus_out.empty()) {
+        std::ofstream out(corpus_out, std::ios::binary);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        return out.good() ? 0 : (fprintf(stderr, "bench_peers: cannot write %s\n", corpus_out.c_str()), 2);
     }
     std::vector<Row> rows = lang == "ru" ? russian_rows() : lang == "zh" ? chinese_rows() : english_rows();
     rows.erase(std::remove_if(rows.begin(), rows.end(),

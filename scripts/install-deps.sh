@@ -4,14 +4,17 @@
 #
 #   scripts/install-deps.sh            build and test dependencies
 #   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
+#   scripts/install-deps.sh --wasm     also emscripten, binaryen, Node and npm
+#                                      (the WebAssembly build and the npm package)
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
 # venv (the Python package's wheel tests), Mono's C# compiler and runtime
 # (the C# host's test), clang-format 14 (the style check), gettext and
 # wamerican (the peers benchmark's translated corpora and dictionary words),
-# cpp-httplib (the host's serve command),
-# and with --windows mingw-w64 and Wine.
+# cpp-httplib (the host's serve command), and with --windows mingw-w64 and
+# Wine, and with --wasm Debian's emscripten 3.1.6 (with binaryen and acorn),
+# Node.js and npm when they are missing.
 #
 # yyjson 0.12 is not in bookworm. Its two binary packages are taken from
 # Debian's sid (unstable) through a private source list and state folder, so
@@ -25,9 +28,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/debian-archive.sh"
 
 want_windows=0
+want_wasm=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
+    --wasm) want_wasm=1 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -51,6 +56,15 @@ if [ "$want_windows" = 1 ]; then
            mingw-w64-x86-64-dev wine64 xz-utils; do
     need "$p"
   done
+fi
+
+# WebAssembly: Debian's emscripten (it brings binaryen, acorn and clang 14).
+# Node.js and npm only when their commands are missing, so that a newer Node
+# already on the machine is kept.
+if [ "$want_wasm" = 1 ]; then
+  need emscripten
+  command -v node > /dev/null || need nodejs
+  command -v npm > /dev/null || need npm
 fi
 
 apt_updated=0

@@ -226,11 +226,14 @@ const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t 
     return nullptr;
 }
 
-/* glibc's strchrnul reads the text once; elsewhere strchr, and strlen when
+/* glibc's strchrnul reads the text once, and so does the WebAssembly
+ * build's own scan (rx_platform_wasm.cpp); elsewhere strchr, and strlen when
  * the byte is not there. */
 const char *rx_find_byte_or_end(const char *text, char c) {
 #if defined(__GLIBC__)
     return strchrnul(text, c);
+#elif defined(__wasm_simd128__)
+    return rx_wasm_find_byte_or_end(text, c);
 #else
     const char *q = strchr(text, c);
     return q != nullptr ? q : text + strlen(text);

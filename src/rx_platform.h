@@ -46,6 +46,10 @@ const void *rx_find_bytes(const void *hay, size_t n, const void *needle, size_t 
 
 /* The first byte c at or after text, or its terminating NUL. */
 const char *rx_find_byte_or_end(const char *text, char c);
+#if defined(__wasm_simd128__)
+/* Its WebAssembly body (rx_platform_wasm.cpp). */
+const char *rx_wasm_find_byte_or_end(const char *text, char c);
+#endif
 
 /* The first byte of the n at hay that is the lower-case letter lower or its
  * capital, or null. */

@@ -1,8 +1,10 @@
 /* rx_replace_preview as a host sees it, through the public header only: the
- * exact JSON answer for tables of (pattern, text, replacement), covering
- * literal replacement (no group references), empty matches, the leading "^"
- * rule, JSON quoting of the result, the step budget of a call, the text
- * limit, and the null / invalid-pattern failures with rx_last_error. */
+ * exact JSON answer for tables of (pattern, text, replacement), covering the
+ * step budget of a call, the text limit, and the null / invalid-pattern
+ * failures with rx_last_error. Literal replacement (no group references),
+ * empty matches, the leading "^" rule and the JSON quoting of the result are
+ * in the table of tests/cases/match_cases.json (public_cases.cpp), which the
+ * JS package's tests share. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -43,88 +45,6 @@ std::string plain_answer(const std::string &result, int count) {
 }
 
 const char LIMIT_REACHED[] = "null: backtracking limit reached";
-
-TEST(RxReplace, EveryMatchIsReplaced) {
-    check_table({
-        {"a", "banana", "o", R"({"result":"bonono","count":3})"},
-        {"z", "abc", "x", R"({"result":"abc","count":0})"},
-        {"z", "", "x", R"({"result":"","count":0})"},
-        {"a", "banana", "", R"({"result":"bnn","count":3})"},
-        {"an", "banana", "<>", R"({"result":"b<><>a","count":2})"},
-        {"a(b|c)", "ab ac ad", "X", R"({"result":"X X ad","count":2})"},
-        {"\\d+", "a1b22c333", "#", R"({"result":"a#b#c#","count":3})"},
-    });
-}
-
-TEST(RxReplace, EmptyMatchesInsertTheReplacement) {
-    check_table({
-        /* A pattern that only matches the empty string: n + 1 insertions. */
-        {"", "abc", "-", R"({"result":"-a-b-c-","count":4})"},
-        {"x{0}", "ab", ".", R"({"result":".a.b.","count":3})"},
-        {"", "", "X", R"({"result":"X","count":1})"},
-        {"\\B", "ab", "-", R"({"result":"a-b","count":1})"},
-        /* An empty match right after a non-empty one is replaced too. */
-        {"a*", "ab", "R", R"({"result":"RRbR","count":3})"},
-        {"a*", "b", "R", R"({"result":"RbR","count":2})"},
-        {"a*", "", "R", R"({"result":"R","count":1})"},
-        {"(?m)$", "a\nb", "|", R"({"result":"a|\nb|","count":2})"},
-        {"(?:a?){2}", "a", "R", R"({"result":"RR","count":2})"},
-        {"(a*)+", "", "E", R"({"result":"E","count":1})"},
-        {"x(a*)+y", "xy", "Z", R"({"result":"Z","count":1})"},
-    });
-}
-
-TEST(RxReplace, MatchingRulesShowInTheResult) {
-    check_table({
-        {"a*ab", "aab", "X", R"({"result":"aab","count":0})"},
-        {"(a|ab)c", "abc", "X", R"({"result":"abc","count":0})"},
-        {"a|ab", "ab", "X", R"({"result":"Xb","count":1})"},
-        {"a+?b", "aab", "X", R"({"result":"aX","count":1})"},
-        {"a{2,5}?", "aaaaa", "X", R"({"result":"XXa","count":2})"},
-        {"(?i)[a-c]+", "xABCx", "-", R"({"result":"x-x","count":1})"},
-        {"\\bfoo\\b", "a foo foobar", "X", R"({"result":"a X foobar","count":1})"},
-        {".", "a\n", "X", R"({"result":"X\n","count":1})"},
-        {"(?s).", "a\n", "X", R"({"result":"XX","count":2})"},
-    });
-}
-
-TEST(RxReplace, LeadingCaretRule) {
-    check_table({
-        /* Every alternative anchored: replaced at most once, at offset 0. */
-        {"^a", "aaa", "X", R"({"result":"Xaa","count":1})"},
-        {"^", "abc", "X", R"({"result":"Xabc","count":1})"},
-        {"^b", "abc", "X", R"({"result":"abc","count":0})"},
-        /* An unanchored alternative is replaced wherever it matches. */
-        {"^a|b", "xb", "Y", R"({"result":"xY","count":1})"},
-        {"^a|b", "abb", "X", R"({"result":"XXX","count":3})"},
-        /* A leading flag group: every offset. */
-        {"(?m)^a", "a\na", "X", R"({"result":"X\nX","count":2})"},
-    });
-}
-
-TEST(RxReplace, ReplacementIsTakenLiterally) {
-    check_table({
-        {"(a)", "a", "$1\\1", R"({"result":"$1\\1","count":1})"},
-        {"(a)(b)", "abab", "\\2\\1$2$1&$0", R"({"result":"\\2\\1$2$1&$0\\2\\1$2$1&$0","count":2})"},
-        {"b", "abc", "${1}", R"({"result":"a${1}c","count":1})"},
-    });
-}
-
-TEST(RxReplace, ResultIsQuotedAsJson) {
-    check_table({
-        /* Quote, backslash, short escapes, \u00xx in lower case for the other
-         * control bytes, from the text and from the replacement alike; 0x7F
-         * and bytes from 0x80 up unchanged. */
-        {"x", "\"x\\\n\r\t\x01\x1f\x7f\xC3\xA9", "\x02\"\x0b",
-         R"({"result":"\"\u0002\"\u000b\\\n\r\t\u0001\u001f)"
-         "\x7f\xC3\xA9"
-         R"(","count":1})"},
-        /* A match inside a UTF-8 sequence leaves the other byte raw. */
-        {"\xA9", "\xC3\xA9", "!", "{\"result\":\"\xC3!\",\"count\":1}"},
-        {"[^x]", "\xC3\xA9", ".", R"({"result":"..","count":2})"},
-        {"/", "a/b", "\x08\x0c", R"({"result":"a\u0008\u000cb","count":1})"},
-    });
-}
 
 TEST(RxReplace, LongRepetitionsAndTheBudgetOfACall) {
     check_table({

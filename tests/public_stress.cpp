@@ -146,6 +146,7 @@ void expect_all_same(const std::vector<Call> &calls, Same same) {
 }
 
 TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
+    KRX_SKIP_WITHOUT_THREADS();
     const std::vector<Call> calls = all_calls();
     const std::vector<Outcome> expected = single_threaded(calls);
     expect_all_same(calls, [&](size_t at) {
@@ -155,6 +156,7 @@ TEST(Stress, ConcurrentCallsAnswerAsOnOneThread) {
 }
 
 TEST(Stress, SerialisedCallsReadTheirOwnErrorText) {
+    KRX_SKIP_WITHOUT_THREADS();
     const std::vector<Call> calls = all_calls();
     const std::vector<Outcome> expected = single_threaded(calls);
     std::mutex host_lock;

@@ -139,6 +139,7 @@ TEST(Threads, AnswersAreCheckedSingleThreadedFirst) {
 }
 
 TEST(Threads, ConcurrentCallsGetTheirOwnAnswers) {
+    KRX_SKIP_WITHOUT_THREADS();
     const int THREADS = 8;
     const int ROUNDS = krx_test::long_mode() ? 5000 : 200;
     std::atomic<int> bad{0};
@@ -157,6 +158,7 @@ TEST(Threads, ConcurrentCallsGetTheirOwnAnswers) {
 }
 
 TEST(Threads, HeldAnswerSurvivesOtherThreadsCalls) {
+    KRX_SKIP_WITHOUT_THREADS();
     const int THREADS = 6;
     const int ROUNDS = krx_test::long_mode() ? 2000 : 100;
     pthread_barrier_t held, done;

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the library for WebAssembly with Debian's emscripten: the module
+# and the npm package kelvaron-regex of js/, and the public test programs;
+# with --test runs them under Node with CTest (the public suite, then the
+# package's tarball installed with npm and its JS tests).
+#
+#   scripts/build-wasm.sh [--test] [--build-dir DIR] [--jobs N]
+#
+# The build directory defaults to build-wasm/ in the repository. The results
+# land in DIR/js: the package folder kelvaron-regex/ (lib/kelvaron-regex.wasm
+# beside the ES module) and its tarball kelvaron-regex-VERSION.tgz. yyjson's
+# source is fetched into DIR/_deps on the first configure
+# (scripts/fetch-yyjson-source.sh). The toolchain, Node and npm come from
+# scripts/install-deps.sh --wasm. KRX_LONG=1 selects the long mode of the
+# generated tests, as in the other builds.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+
+run_tests=0
+build_dir="$repo/build-wasm"
+jobs=2
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --test) run_tests=1 ;;
+    --build-dir) shift; build_dir=$1 ;;
+    --jobs) shift; jobs=$1 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    *) echo "build-wasm: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+for tool in emcc wasm-metadce node npm cmake ninja; do
+  if ! command -v "$tool" > /dev/null; then
+    echo "build-wasm: $tool is missing; run scripts/install-deps.sh --wasm" >&2
+    exit 1
+  fi
+done
+
+start=$SECONDS
+phase_start=$SECONDS
+phase() {
+  echo "build-wasm: $1 took $((SECONDS - phase_start)) s"
+  phase_start=$SECONDS
+}
+
+echo "== configure ($build_dir)"
+cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-emscripten.cmake"
+phase "configure"
+
+echo "== build"
+cmake --build "$build_dir" -j"$jobs"
+phase "build"
+
+version=$(sed -n 's/^project(kelvaron-regex VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+for file in js/kelvaron-regex/lib/kelvaron-regex.wasm js/kelvaron-regex/lib/index.js \
+            "js/kelvaron-regex-$version.tgz"; do
+  if [ ! -f "$build_dir/$file" ]; then
+    echo "build-wasm: $file was not built" >&2
+    exit 1
+  fi
+done
+echo "build-wasm: built $build_dir/js/kelvaron-regex-$version.tgz" \
+     "(kelvaron-regex.wasm: $(stat -c %s "$build_dir/js/kelvaron-regex/lib/kelvaron-regex.wasm") bytes)"
+
+if [ "$run_tests" = 1 ]; then
+  echo "== tests under Node"
+  ctest --test-dir "$build_dir" --output-on-failure -j"$jobs"
+  phase "tests"
+fi
+echo "build-wasm: done in $((SECONDS - start)) s"
