@@ -6,16 +6,13 @@
  *
  * The entries are this file's RX_WASM_ENTRY lines: js/CMakeLists.txt reads
  * their names from here for the module's export list, and the package looks
- * them up by those names. Entries of the pattern analysis, once it is part
- * of the library, are two lines more (the package's lint and explain call
- * them when the module has them):
- *
- *   RX_WASM_ENTRY("rx_lint_json") char *wasm_lint(const char *p) { return rx_analysis_lint_json(p); }
- *   RX_WASM_ENTRY("rx_explain_json") char *wasm_explain(const char *p) { return rx_analysis_explain_json(p); }
+ * them up by those names: the steps of a call, and the pattern analysis
+ * (src/rx_analysis.h), which the package's lint and explain call.
  */
 #include <string.h>
 
 #include "kelvaron_regex_internal.h"
+#include "rx_analysis.h"
 #include "rx_common.h"
 #include "rx_match_win.h"
 
@@ -52,4 +49,16 @@ RX_WASM_ENTRY("rx_steps_json") char *wasm_steps(const char *pattern, const char 
         return nullptr;
     }
     return data;
+}
+
+/* The lint's findings, or the error of an invalid pattern, as
+ * rx_analysis_lint_json answers them. */
+RX_WASM_ENTRY("rx_lint_json") char *wasm_lint(const char *pattern) {
+    return pattern != nullptr ? rx_analysis_lint_json(pattern) : nullptr;
+}
+
+/* The explanation tree, or the error of an invalid pattern, as
+ * rx_analysis_explain_json answers it. */
+RX_WASM_ENTRY("rx_explain_json") char *wasm_explain(const char *pattern) {
+    return pattern != nullptr ? rx_analysis_explain_json(pattern) : nullptr;
 }

@@ -5,6 +5,7 @@
  * said dead can be taken out without changing any match), every suggestion
  * valid, and those that say "as other engines do" judged by PCRE2. */
 #include <gtest/gtest.h>
+#include <yyjson.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -166,6 +167,29 @@ TEST(Lint, SuggestionsAndJson) {
     EXPECT_EQ(std::string(json).substr(0, 62),
               "{\"tree\":{\"kind\":\"pattern\",\"start\":0,\"end\":11,\"text\":\"(?s)[^a]|");
     std::free(json);
+}
+
+/* The lint and explain sections of the table shared with the JS package's
+ * tests (tests/cases/match_cases.json), which checks its module's entries
+ * against these answers. */
+TEST(Lint, JsonAnswersOfTheSharedTable) {
+    yyjson_doc *doc = yyjson_read_file(KRX_CASES_DIR "/match_cases.json", 0, nullptr, nullptr);
+    ASSERT_NE(doc, nullptr);
+    for (const char *section : {"lint", "explain"}) {
+        yyjson_val *list = yyjson_obj_get(yyjson_doc_get_root(doc), section);
+        EXPECT_GT(yyjson_arr_size(list), 0u) << section;
+        size_t index, count;
+        yyjson_val *item;
+        yyjson_arr_foreach(list, index, count, item) {
+            const char *pattern = yyjson_get_str(yyjson_obj_get(item, "pattern"));
+            char *json =
+                section[0] == 'l' ? rx_analysis_lint_json(pattern) : rx_analysis_explain_json(pattern);
+            ASSERT_NE(json, nullptr);
+            EXPECT_STREQ(json, yyjson_get_str(yyjson_obj_get(item, "answer"))) << section << " " << pattern;
+            std::free(json);
+        }
+    }
+    yyjson_doc_free(doc);
 }
 
 /* ---- spans of the explanation, a long pattern on a small stack ---------------- */
