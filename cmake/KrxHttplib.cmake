@@ -11,6 +11,9 @@ if(TARGET krx_httplib)
   return()
 endif()
 add_library(krx_httplib INTERFACE)
+if(EMSCRIPTEN)
+  return() # the WebAssembly build makes no command-line host
+endif()
 find_package(Threads REQUIRED)
 target_link_libraries(krx_httplib INTERFACE Threads::Threads)
 

@@ -9,6 +9,9 @@
 # changed), so a package built after this build was configured is taken
 # too. The page installs under share/kelvaron-regex/web/, where an installed
 # host and the Windows zip's find it.
+if(EMSCRIPTEN)
+  return() # the WebAssembly build makes no command-line host
+endif()
 set(KRX_JS_PACKAGE_DIR ${PROJECT_SOURCE_DIR}/build-wasm/js/kelvaron-regex CACHE PATH
     "The JavaScript package folder of the WebAssembly build, for the tester page")
 if(CMAKE_RUNTIME_OUTPUT_DIRECTORY)

@@ -43,13 +43,12 @@ extern char **environ;
 
 namespace cli {
 
-const char SERVE_HELP[] =
-    "      Serves the pattern tester, a page that runs the library in the browser\n"
-    "      (as WebAssembly, so nothing is sent anywhere), on 127.0.0.1 only, and\n"
-    "      prints its address. --port N listens on port N (0: any free port; by\n"
-    "      default 5757, or any free port when that one is taken); --open also\n"
-    "      opens the page in the desktop's browser. It serves the page's files\n"
-    "      and nothing else, until it is stopped (Ctrl-C).\n";
+const char SERVE_HELP[] = "      Serves the pattern tester, a page that runs the library in the browser\n"
+                          "      (as WebAssembly, so nothing is sent anywhere), on 127.0.0.1 only, and\n"
+                          "      prints its address. --port N listens on port N (0: any free port; by\n"
+                          "      default 5757, or any free port when that one is taken); --open also\n"
+                          "      opens the page in the desktop's browser. It serves the page's files\n"
+                          "      and nothing else, until it is stopped (Ctrl-C).\n";
 
 namespace {
 
@@ -100,7 +99,8 @@ int parse_serve_args(const std::vector<const char *> &args, ServeOptions &opt) {
                 value = args[i] + 7;
             }
             opt.port = parse_port(value);
-            if (opt.port < 0) return serve_usage(std::string("--port ") + value + ": not a port (0 to 65535)");
+            if (opt.port < 0)
+                return serve_usage(std::string("--port ") + value + ": not a port (0 to 65535)");
         } else {
             return serve_usage("serve takes --port N and --open, not '" + a + "'");
         }
@@ -159,11 +159,16 @@ bool list_page_files(const fs::path &dir, std::map<std::string, fs::path> &files
 
 const char *content_type(const std::string &url) {
     static const std::pair<const char *, const char *> TYPES[] = {
-        {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-        {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-        {".wasm", "application/wasm"}, {".json", "application/json"},
-        {".png", "image/png"}, {".svg", "image/svg+xml"},
-        {".ico", "image/x-icon"}, {".txt", "text/plain; charset=utf-8"},
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".wasm", "application/wasm"},
+        {".json", "application/json"},
+        {".png", "image/png"},
+        {".svg", "image/svg+xml"},
+        {".ico", "image/x-icon"},
+        {".txt", "text/plain; charset=utf-8"},
     };
     const size_t dot = url.rfind('.');
     const std::string ext = dot == std::string::npos ? "" : url.substr(dot);
@@ -199,8 +204,8 @@ void socket_options(socket_t sock) {
 bool open_in_browser(const std::string &url) {
 #if defined(_WIN32)
     const std::wstring wide(url.begin(), url.end()); /* the URL is ASCII */
-    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr,
-                                                   SW_SHOWNORMAL)) > 32;
+    return reinterpret_cast<INT_PTR>(
+               ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
 #else
 #  if defined(__APPLE__)
     const char *opener = "open";
@@ -227,7 +232,8 @@ void route(httplib::Server &server, const std::map<std::string, fs::path> &files
                                  "localhost:" + std::to_string(port)};
     server.set_pre_routing_handler([hosts](const httplib::Request &req, httplib::Response &res) {
         const std::string host = req.get_header_value("Host");
-        if (host.empty() || host == hosts[0] || host == hosts[1]) return httplib::Server::HandlerResponse::Unhandled;
+        if (host.empty() || host == hosts[0] || host == hosts[1])
+            return httplib::Server::HandlerResponse::Unhandled;
         res.status = 403;
         res.set_content("this server answers only to " + hosts[0] + " and " + hosts[1] + "\n",
                         "text/plain; charset=utf-8");
