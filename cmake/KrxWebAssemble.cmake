@@ -5,7 +5,7 @@
 cmake_policy(SET CMP0057 NEW) # if(IN_LIST)
 set(krx_package_files index.js module.js kelvaron-regex.wasm)
 file(GLOB krx_page_files RELATIVE ${KRX_WEB_SOURCE}
-     ${KRX_WEB_SOURCE}/*.html ${KRX_WEB_SOURCE}/*.css ${KRX_WEB_SOURCE}/*.js ${KRX_WEB_SOURCE}/*.png)
+     ${KRX_WEB_SOURCE}/*.html ${KRX_WEB_SOURCE}/*.css ${KRX_WEB_SOURCE}/*.js ${KRX_WEB_SOURCE}/*.svg)
 file(MAKE_DIRECTORY ${KRX_WEB_PAGE_DIR})
 set(krx_wanted "")
 foreach(name IN LISTS krx_page_files)

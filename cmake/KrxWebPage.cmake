@@ -1,6 +1,6 @@
 # The pattern tester page, assembled for `kelvaron-regex serve`:
-#   <folder of the host>/web/   the files of web/ (its *.html, *.css, *.js and
-#                               *.png; not web/tests or web/bench) and
+#   <folder of the host>/web/   the files of web/ (its *.html, *.css, *.js, *.svg;
+#                               not web/tests or web/bench) and
 #   <...>/web/kelvaron-regex/   the JavaScript package's ES module and its
 #                               WebAssembly module, from KRX_JS_PACKAGE_DIR
 #                               (the package folder the WebAssembly build
