@@ -6,6 +6,10 @@
 #   scripts/install-deps.sh --windows  also the mingw-w64 cross toolchain and Wine
 #   scripts/install-deps.sh --wasm     also emscripten, binaryen, Node and npm
 #                                      (the WebAssembly build and the npm package)
+#   scripts/install-deps.sh --web      also Debian's chromium, and playwright-core
+#                                      from npm into web/tests/node_modules (the
+#                                      tester page's browser tests; no browser is
+#                                      downloaded)
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
@@ -29,10 +33,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 want_windows=0
 want_wasm=0
+want_web=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
     --wasm) want_wasm=1 ;;
+    --web) want_web=1 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -63,8 +69,15 @@ fi
 # already on the machine is kept.
 if [ "$want_wasm" = 1 ]; then
   need emscripten
+fi
+if [ "$want_wasm" = 1 ] || [ "$want_web" = 1 ]; then
   command -v node > /dev/null || need nodejs
   command -v npm > /dev/null || need npm
+fi
+# The tester's browser tests: Debian's own chromium, never a browser that a
+# test tool would download.
+if [ "$want_web" = 1 ]; then
+  need chromium
 fi
 
 apt_updated=0
@@ -92,5 +105,16 @@ if ! yyjson_ok; then
   $SUDO dpkg -i "$work/debs"/*.deb
   rm -rf "$work"
   trap - EXIT
+fi
+# playwright-core at the version web/tests/package-lock.json pins, with npm
+# ci (the lock's integrity hashes checked); skipped when that version is in
+# place. It downloads no browser (the tests launch /usr/bin/chromium).
+if [ "$want_web" = 1 ]; then
+  tests_dir=$(cd "$here/../web/tests" && pwd)
+  wanted=$(node -p "require('$tests_dir/package-lock.json').packages['node_modules/playwright-core'].version")
+  present=$(node -p "try { require('$tests_dir/node_modules/playwright-core/package.json').version } catch { '' }")
+  if [ "$wanted" != "$present" ]; then
+    PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$tests_dir" --no-audit --no-fund --loglevel=error
+  fi
 fi
 echo "install-deps: dependencies are in place"

@@ -104,8 +104,10 @@ function engineState(state, detail) {
     } else if (state === 'idle' && detail === 'cancelled') {
         $('search-state').textContent = 'cancelled';
         $('search-state').dataset.state = 'cancelled';
-    } else if (state === 'replaced' && detail) {
-        showNotice(`The search stopped: ${detail}.`);
+    } else if (state === 'replaced') {
+        /* how many searches were cut short this way, for people and tests */
+        status.dataset.restarts = String(Number(status.dataset.restarts || 0) + 1);
+        if (detail) showNotice(`The search stopped: ${escapeHtml(detail)}.`);
     }
 }
 
