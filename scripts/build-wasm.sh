@@ -16,33 +16,12 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-run_tests=0
-build_dir="$repo/build-wasm"
-jobs=2
-while [ "$#" -gt 0 ]; do
-  case "$1" in
-    --test) run_tests=1 ;;
-    --build-dir) shift; build_dir=$1 ;;
-    --jobs) shift; jobs=$1 ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
-    *) echo "build-wasm: unknown option $1" >&2; exit 2 ;;
-  esac
-  shift
-done
-
-for tool in emcc wasm-metadce node npm cmake ninja; do
-  if ! command -v "$tool" > /dev/null; then
-    echo "build-wasm: $tool is missing; run scripts/install-deps.sh --wasm" >&2
-    exit 1
-  fi
-done
-
+NAME=build-wasm
+# shellcheck source=scripts/build-common.sh
+. "$repo/scripts/build-common.sh"
+build_options "$repo/build-wasm" "$@"
+need_tools "run scripts/install-deps.sh --wasm" emcc wasm-metadce node npm cmake ninja
 start=$SECONDS
-phase_start=$SECONDS
-phase() {
-  echo "build-wasm: $1 took $((SECONDS - phase_start)) s"
-  phase_start=$SECONDS
-}
 
 echo "== configure ($build_dir)"
 cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \

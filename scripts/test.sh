@@ -6,8 +6,11 @@
 #      (build-asan/), tested with CTest; leaks are failures;
 #   3. the Windows DLL cross-built with mingw-w64 and its suite run under
 #      Wine (scripts/build-windows.sh);
-#   4. the thread tests under ThreadSanitizer (scripts/tsan.sh, build-tsan/);
-#   5. every fuzz target for a fixed time, 60 s each (scripts/fuzz.sh,
+#   4. the WebAssembly module built with emscripten, its public suite run
+#      under Node, and the npm package installed from its tarball and tested
+#      with Node's test runner (scripts/build-wasm.sh);
+#   5. the thread tests under ThreadSanitizer (scripts/tsan.sh, build-tsan/);
+#   6. every fuzz target for a fixed time, 60 s each (scripts/fuzz.sh,
 #      build-fuzz/; a failing input is left in build-fuzz/artifacts/).
 # Set KRX_LONG=1 for the long mode of the generated tests (and hours of
 # fuzzing).
@@ -15,7 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh --windows
+scripts/install-deps.sh --windows --wasm
 
 jobs=2
 echo "== code style"
@@ -36,6 +39,9 @@ if [ -x scripts/build-windows.sh ]; then
   echo "== windows build under wine"
   scripts/build-windows.sh --test
 fi
+
+echo "== webassembly build under node"
+scripts/build-wasm.sh --test
 echo "== thread sanitizer build"
 scripts/tsan.sh
 
