@@ -34,7 +34,9 @@ const page = {
     tablePage: 0,
     generated: null,
     pattern: null, /* the pattern of the latest job */
+    said: '', /* what the last pattern answer drew */
     textTimer: 0,
+    textDirty: true, /* the text box changed since its value was last taken */
     saveTimer: 0,
 };
 
@@ -69,8 +71,9 @@ function run(forced = false) {
  * echo); the marks go until the new answer is in. */
 function textEdited() {
     clearTimeout(page.textTimer);
+    page.textDirty = true;
     textView.setMatches(null);
-    if (textBox.value.length <= BIG_TEXT) {
+    if (engine.text.length <= BIG_TEXT) {
         flushText();
         run();
     } else {
@@ -81,8 +84,12 @@ function textEdited() {
     }
 }
 
+/* Takes the text box's value when it changed (reading a big box's value
+ * copies it, so a keystroke in the pattern does not). */
 function flushText() {
     clearTimeout(page.textTimer);
+    if (!page.textDirty) return;
+    page.textDirty = false;
     const text = textBox.value;
     if (text === engine.text) return;
     engine.setText(text);
@@ -133,6 +140,10 @@ function answered(message) {
 function showPattern(message) {
     const pattern = page.pattern;
     patternView.update(pattern, message);
+    /* the same pattern as last time (a text or test changed): nothing to redraw */
+    const said = JSON.stringify([pattern, message.error, message.findings, message.tree]);
+    if (said === page.said) return;
+    page.said = said;
     renderError($('error'), pattern, message.error);
     page.findings = message.findings;
     renderFindings($('findings'), pattern, message.findings, applySuggestion, (s, e) => patternView.point(s, e));
@@ -400,6 +411,7 @@ function applyState(state) {
     $('counter-examples').value = state.counterExamples;
     page.tests = state.tests;
     page.results = null;
+    page.textDirty = true;
     patternView.fit();
     syncFlags();
     drawTests();
@@ -489,6 +501,7 @@ $('file-input').addEventListener('change', async (event) => {
     if (!file) return;
     textBox.value = await file.text();
     event.target.value = '';
+    page.textDirty = true;
     flushText();
     run(true);
 });

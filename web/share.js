@@ -14,6 +14,7 @@ import { checkedTests } from './tests.js';
 export const PERMALINK_TEXT_MAX = 65536;
 export const STORED_TEXT_MAX = 1 << 20;
 const STORAGE_KEY = 'kelvaron-regex-tester';
+const TEXT_KEY = 'kelvaron-regex-tester-text';
 const FRAGMENT = '#s=';
 
 /* The state with every field of the right type (defaults for the rest), or
@@ -69,21 +70,30 @@ export async function stateFromFragment() {
     return state;
 }
 
-/* The stored state, or null. */
+/* The stored state, or null. The text is kept under a key of its own, so
+ * that it is written only when it changed. */
 export function storedState() {
     try {
         const text = localStorage.getItem(STORAGE_KEY);
-        return text === null ? null : checkedState(JSON.parse(text));
+        const state = text === null ? null : checkedState(JSON.parse(text));
+        if (state !== null) state.text = localStorage.getItem(TEXT_KEY) || '';
+        return state;
     } catch {
         return null;
     }
 }
 
+let storedText = null;
+
 /* Stores the state; false when the storage refused it (full, or off). */
 export function storeState(state) {
-    const kept = { ...state, text: state.text.length > STORED_TEXT_MAX ? '' : state.text };
+    const text = state.text.length > STORED_TEXT_MAX ? '' : state.text;
     try {
-        localStorage.setItem(STORAGE_KEY, JSON.stringify(kept));
+        localStorage.setItem(STORAGE_KEY, JSON.stringify({ ...state, text: '' }));
+        if (text !== storedText) {
+            localStorage.setItem(TEXT_KEY, text);
+            storedText = text;
+        }
         return true;
     } catch {
         return false;

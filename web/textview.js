@@ -33,6 +33,7 @@ export class TextView {
         this.lineHeight = 20;
         this.charWidth = 8;
         this.pending = false;
+        this.size = [0, 0];
         this.box.addEventListener('scroll', () => this.schedule());
         new ResizeObserver(() => {
             this.measure();
@@ -67,9 +68,12 @@ export class TextView {
         this.schedule();
     }
 
+    /* New matches are drawn at once, in the frame being made, rather than
+     * in the next one (no matches: whenever the next frame comes). */
     setMatches(matches) {
         this.matches = matches;
-        this.schedule();
+        if (matches === null) this.schedule();
+        else this.render();
     }
 
     setVisibleSpace(on) {
@@ -184,8 +188,14 @@ export class TextView {
         this.layer.innerHTML = html;
         for (const gap of this.layer.querySelectorAll('.gap')) gap.style.width = `${gap.dataset.cols}ch`;
         this.layer.style.transform = `translate(${-box.scrollLeft}px, ${first * this.lineHeight - box.scrollTop}px)`;
-        this.layer.parentElement.style.width = `${box.clientWidth}px`;
-        this.layer.parentElement.style.height = `${box.clientHeight}px`;
+        /* the backdrop keeps off the box's scroll bars; set only when they
+         * change, as a new size lays the editor out again */
+        const size = [box.clientWidth, box.clientHeight];
+        if (size[0] !== this.size[0] || size[1] !== this.size[1]) {
+            this.size = size;
+            this.layer.parentElement.style.width = `${size[0]}px`;
+            this.layer.parentElement.style.height = `${size[1]}px`;
+        }
     }
 
     /* The index of the match drawn under the point (x, y), or -1. */
