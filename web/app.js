@@ -128,6 +128,9 @@ function answered(message) {
     case 'tests':
         page.results = message.results;
         return drawTests();
+    case 'searching':
+        $('search-state').dataset.state = 'searching';
+        return undefined;
     case 'done':
         $('search-state').dataset.state = 'done';
         if ($('search-state').textContent === 'searching\u2026') $('search-state').textContent = '';

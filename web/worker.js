@@ -8,7 +8,8 @@
  *   {type: 'generate', id, examples}
  * Messages out, each with the job's id:
  *   {type: 'ready'} once the package is loaded, or {type: 'fatal', message}
- *   'start' (a job began), 'pattern' (error, findings, tree), 'search'
+ *   'start' (a job began), 'pattern' (error, findings, tree), 'searching'
+ *   (its search begins), 'search'
  *   (matches packed in Int32Arrays, steps, failure), 'replace', 'tests',
  *   'done'; 'generated' for a generate job.
  *
@@ -79,6 +80,8 @@ async function runJob(job) {
     await pause();
     if (latestRun !== id) return;
     if (job.textVersion === texts.version) {
+        /* from here on the worker is busy with this search alone */
+        self.postMessage({ type: 'searching', id });
         const started = performance.now();
         const found = searched(job.pattern, texts.searched);
         const ms = performance.now() - started;

@@ -148,25 +148,28 @@ test('a search that runs out of budget is explained, and a long one never holds 
     assert.equal(await page.textContent('[data-testid=steps]'), `all ${budget.toLocaleString('en')} of ${budget.toLocaleString('en')} steps`);
     assert.match(await page.textContent('#notice'), /^The search ran out of steps before it finished, so no matches are shown\./);
     await page.screenshot({ path: join(SHOTS, 'budget.png') });
-    /* 4 MiB: this search takes about a second; the page answers meanwhile,
-     * and the next pattern replaces the worker that is still busy with it */
-    const big = `${'a'.repeat(1023)}\n`.repeat(4096) + 'xyz';
+    /* 8 MiB: this search takes seconds; the page answers meanwhile, and the
+     * next pattern replaces the worker that is still busy with it */
+    const big = `${'a'.repeat(1023)}\n`.repeat(8192) + 'xyz';
+    await page.fill('[data-testid=pattern]', 'zzz');
     await page.evaluate((text) => {
         const box = document.querySelector('[data-testid=text]');
         box.value = text;
         box.dispatchEvent(new Event('input'));
     }, big);
-    await page.waitForFunction(() => document.getElementById('search-state').dataset.state === 'busy');
+    await searched(page);
+    await page.fill('[data-testid=pattern]', busting);
+    await page.waitForFunction(() => document.getElementById('search-state').dataset.state === 'searching');
     await page.fill('[data-testid=pattern]', 'x');
     await page.type('[data-testid=pattern]', 'yz');
     assert.equal(await page.inputValue('[data-testid=pattern]'), 'xyz');
     await searched(page);
-    assert.equal(await page.textContent('#match-table tbody tr'), `1${4 << 20}\u2013${(4 << 20) + 3}xyz`);
-    /* 4096 lines down: drawn once the table's row brings it into view */
+    assert.equal(await page.textContent('#match-table tbody tr'), `1${8 << 20}\u2013${(8 << 20) + 3}xyz`);
+    /* 8192 lines down: drawn once the table's row brings it into view */
     assert.deepEqual(await drawnSpans(page), []);
     await page.click('#match-table tbody tr');
     await page.waitForSelector('[data-testid=match]');
-    assert.deepEqual(await drawnSpans(page), [[4 << 20, (4 << 20) + 3]]);
+    assert.deepEqual(await drawnSpans(page), [[8 << 20, (8 << 20) + 3]]);
     assert.ok(Number(await page.getAttribute('#engine-status', 'data-restarts')) >= 1, 'the busy worker was replaced');
     });
 });
