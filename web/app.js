@@ -114,7 +114,12 @@ function engineState(state, detail) {
     } else if (state === 'replaced') {
         /* how many searches were cut short this way, for people and tests */
         status.dataset.restarts = String(Number(status.dataset.restarts || 0) + 1);
-        if (detail) showNotice(`The search stopped: ${escapeHtml(detail)}.`);
+        if (detail) {
+            /* the worker itself failed: its job is over */
+            showNotice(`The search stopped: ${escapeHtml(detail)}.`);
+            $('search-state').textContent = 'stopped';
+            $('search-state').dataset.state = 'done';
+        }
     }
 }
 
