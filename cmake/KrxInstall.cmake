@@ -6,6 +6,7 @@
 #             import library lib/libkelvaron-regex.dll.a)
 #   include/  kelvaron_regex.h
 #   bin/      the command-line host kelvaron-regex
+#   share/kelvaron-regex/web/  the tester page that `kelvaron-regex serve` serves
 #   lib/cmake/kelvaron-regex/  the CMake package (targets, config, version)
 #   lib/pkgconfig/kelvaron-regex.pc (not on Windows: there the build makes
 #             the zip of cmake/KrxWindowsZip.cmake instead)
@@ -34,6 +35,8 @@ endif()
 
 # The host carries the engine (krx_engine) in itself.
 install(TARGETS kelvaron-regex-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The tester page, where `kelvaron-regex serve` looks for it (bin/../share).
+install(DIRECTORY ${KRX_WEB_PAGE_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kelvaron-regex/web)
 
 # The licence, and (for Linux) the host's manual page, with the project's
 # version written in, and its bash completion.

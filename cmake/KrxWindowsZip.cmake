@@ -2,8 +2,9 @@
 # <build>/kelvaron-regex-<version>-win64.zip holds, under a folder of the
 # same name, what the install rules put there (the DLL, its .def file, the
 # command-line host, the import library, the header, the CMake package, the
-# LICENSE) and a short README.txt. The Wine suite unpacks it and runs the
-# host from it (tests/windows/zip_test.sh).
+# LICENSE, the tester page under share/kelvaron-regex/web) and a short
+# README.txt. The Wine suite unpacks it and runs the host from it
+# (tests/windows/zip_test.sh).
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README-windows.txt
   ${PROJECT_BINARY_DIR}/package/README.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/package/README.txt DESTINATION .)
@@ -22,7 +23,7 @@ set(KRX_WINDOWS_ZIP ${PROJECT_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.zip)
 include(CPack)
 add_custom_command(OUTPUT ${KRX_WINDOWS_ZIP}
   COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake -C Release
-  DEPENDS kelvaron-regex kelvaron-regex-cli ${PROJECT_SOURCE_DIR}/include/kelvaron_regex.h
+  DEPENDS kelvaron-regex kelvaron-regex-cli krx_web_page ${PROJECT_SOURCE_DIR}/include/kelvaron_regex.h
           ${PROJECT_SOURCE_DIR}/LICENSE
           ${PROJECT_BINARY_DIR}/package/README.txt
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}

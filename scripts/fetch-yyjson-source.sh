@@ -41,63 +41,26 @@ fi
 
 archive=$(krx_debian_archive) || { echo "fetch-yyjson-source: cannot find the Debian archive" >&2; exit 1; }
 state="$dest/apt"
-rm -rf "$state"
-mkdir -p "$state/sources" "$state/lists/partial" "$state/cache/archives/partial" "$state/download"
-cat > "$state/sources/yyjson-src.list" <<EOF
-deb-src $archive sid main
-deb-src $archive trixie main
-EOF
-apt_opts=(-o Dir::Etc::SourceList=/dev/null
-          -o Dir::Etc::SourceParts="$state/sources"
-          -o Dir::State::Lists="$state/lists"
-          -o Dir::Cache="$state/cache"
-          -o Dir::State::Status=/var/lib/dpkg/status
-          -o APT::Get::List-Cleanup=0
-          -o APT::Sandbox::User=root
-          -o Debug::NoLocking=1)
-
 echo "fetch-yyjson-source: reading Debian's source lists" >&2
-apt-get "${apt_opts[@]}" -qq update >&2
+krx_private_apt "$state" "deb-src $archive sid main" "deb-src $archive trixie main"
 
 # Listed versions, newest first, 0.10 and later only (the library relies on
 # the four-argument yyjson_alc realloc and yyjson_read_opts of 0.10+).
-mapfile -t versions < <(apt-cache "${apt_opts[@]}" showsrc yyjson 2>/dev/null |
+mapfile -t versions < <(apt-cache "${krx_apt_opts[@]}" showsrc yyjson 2>/dev/null |
   awk '/^Version:/ { print $2 }' | sort -V -r -u)
 
 for version in "${versions[@]}"; do
   if dpkg --compare-versions "$version" lt 0.10; then continue; fi
-  # A line of the form: 'URL' NAME SIZE SHA256:HASH
-  line=$(cd "$state/download" &&
-         apt-get "${apt_opts[@]}" --print-uris source "yyjson=$version" 2>/dev/null |
-         grep -E "^'[^']+\.orig\.tar\.[a-z0-9]+' " | head -n 1) || true
-  if [ -z "$line" ]; then
-    echo "fetch-yyjson-source: yyjson $version: no orig tarball listed" >&2
+  echo "fetch-yyjson-source: trying yyjson $version" >&2
+  if ! file=$(krx_fetch_source_file "$state" "yyjson=$version" '\.orig\.tar\.[a-z0-9]+'); then
     continue
   fi
-  url=$(echo "$line" | awk '{ print $1 }' | tr -d "'")
-  name=$(echo "$line" | awk '{ print $2 }')
-  sum=$(echo "$line" | awk '{ print $4 }')
-  case "$sum" in
-    SHA256:*) sha256=${sum#SHA256:} ;;
-    *) echo "fetch-yyjson-source: yyjson $version: no SHA256 for $name" >&2; continue ;;
-  esac
-  file="$state/download/$name"
-  echo "fetch-yyjson-source: trying yyjson $version ($name)" >&2
-  if ! /usr/lib/apt/apt-helper "${apt_opts[@]}" download-file "$url" "$file" "SHA256:$sha256" >&2; then
-    echo "fetch-yyjson-source: yyjson $version: $name is not served" >&2
-    rm -f "$file"
-    continue
-  fi
-  if [ "$(sha256sum "$file" | awk '{ print $1 }')" != "$sha256" ]; then
-    echo "fetch-yyjson-source: yyjson $version: checksum mismatch for $name" >&2
-    rm -f "$file"
-    continue
-  fi
+  sha256=$(sha256sum "$file" | awk '{ print $1 }')
   rm -rf "$src"
   mkdir -p "$src"
   tar -xf "$file" -C "$src" --strip-components=1
   if [ ! -f "$src/src/yyjson.c" ] || [ ! -f "$src/src/yyjson.h" ]; then
-    echo "fetch-yyjson-source: yyjson $version: $name has no src/yyjson.c" >&2
+    echo "fetch-yyjson-source: yyjson $version: $(basename "$file") has no src/yyjson.c" >&2
     rm -rf "$src"
     continue
   fi

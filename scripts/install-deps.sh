@@ -8,14 +8,19 @@
 #                                      (the WebAssembly build and the npm package)
 #   scripts/install-deps.sh --bench    also ripgrep, which bench/bench_grep.sh
 #                                      times beside GNU grep when it is there
+#   scripts/install-deps.sh --web      also Debian's chromium, and playwright-core
+#                                      from npm into web/tests/node_modules (the
+#                                      tester page's browser tests; no browser is
+#                                      downloaded)
 #
 # Needs root (or sudo) on Debian bookworm. Installs the build tools, CMake,
 # GoogleTest and Google Benchmark, pkg-config, Python 3 with pytest, pip and
 # venv (the Python package's wheel tests), Mono's C# compiler and runtime
 # (the C# host's test), clang-format 14 (the style check), gettext and
 # wamerican (the peers benchmark's translated corpora and dictionary words),
-# with --windows mingw-w64 and Wine, and with --wasm Debian's emscripten 3.1.6
-# (with binaryen and acorn), Node.js and npm when they are missing.
+# cpp-httplib (the host's serve command), with --windows mingw-w64 and Wine,
+# and with --wasm Debian's emscripten 3.1.6 (with binaryen and acorn),
+# Node.js and npm when they are missing.
 #
 # yyjson 0.12 is not in bookworm. Its two binary packages are taken from
 # Debian's sid (unstable) through a private source list and state folder, so
@@ -31,11 +36,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 want_windows=0
 want_wasm=0
 want_bench=0
+want_web=0
 for arg in "$@"; do
   case "$arg" in
     --windows) want_windows=1 ;;
     --wasm) want_wasm=1 ;;
     --bench) want_bench=1 ;;
+    --web) want_web=1 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -50,7 +57,8 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 for p in build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev \
          googletest libbenchmark-dev libpcre2-dev binutils python3 ca-certificates \
          python3-pytest python3-pip python3-venv \
-         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 gettext wamerican; do
+         mono-mcs mono-runtime clang-14 libclang-rt-14-dev clang-format-14 gettext wamerican \
+         libcpp-httplib-dev; do
   need "$p"
 done
 if [ "$want_windows" = 1 ]; then
@@ -65,10 +73,18 @@ fi
 # already on the machine is kept.
 if [ "$want_wasm" = 1 ]; then
   need emscripten
+fi
+if [ "$want_wasm" = 1 ] || [ "$want_web" = 1 ]; then
   command -v node > /dev/null || need nodejs
   command -v npm > /dev/null || need npm
 fi
 if [ "$want_bench" = 1 ]; then need ripgrep; fi
+
+# The tester's browser tests: Debian's own chromium, never a browser that a
+# test tool would download.
+if [ "$want_web" = 1 ]; then
+  need chromium
+fi
 
 apt_updated=0
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -95,5 +111,16 @@ if ! yyjson_ok; then
   $SUDO dpkg -i "$work/debs"/*.deb
   rm -rf "$work"
   trap - EXIT
+fi
+# playwright-core at the version web/tests/package-lock.json pins, with npm
+# ci (the lock's integrity hashes checked); skipped when that version is in
+# place. It downloads no browser (the tests launch /usr/bin/chromium).
+if [ "$want_web" = 1 ]; then
+  tests_dir=$(cd "$here/../web/tests" && pwd)
+  wanted=$(node -p "require('$tests_dir/package-lock.json').packages['node_modules/playwright-core'].version")
+  present=$(node -p "try { require('$tests_dir/node_modules/playwright-core/package.json').version } catch { '' }")
+  if [ "$wanted" != "$present" ]; then
+    PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefix "$tests_dir" --no-audit --no-fund --loglevel=error
+  fi
 fi
 echo "install-deps: dependencies are in place"

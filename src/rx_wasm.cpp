@@ -6,7 +6,8 @@
  *
  * The entries are this file's RX_WASM_ENTRY lines: js/CMakeLists.txt reads
  * their names from here for the module's export list, and the package looks
- * them up by those names.
+ * them up by those names: the steps of a call, and the pattern analysis
+ * (src/rx_analysis.h), which the package's lint and explain call.
  */
 #include <string.h>
 
@@ -50,10 +51,14 @@ RX_WASM_ENTRY("rx_steps_json") char *wasm_steps(const char *pattern, const char 
     return data;
 }
 
-/* The lint's findings of a pattern, and its explanation tree: the JSON of
- * rx_analysis_lint_json and rx_analysis_explain_json. */
-RX_WASM_ENTRY("rx_lint_json") char *wasm_lint(const char *pattern) { return rx_analysis_lint_json(pattern); }
+/* The lint's findings, or the error of an invalid pattern, as
+ * rx_analysis_lint_json answers them. */
+RX_WASM_ENTRY("rx_lint_json") char *wasm_lint(const char *pattern) {
+    return pattern != nullptr ? rx_analysis_lint_json(pattern) : nullptr;
+}
 
+/* The explanation tree, or the error of an invalid pattern, as
+ * rx_analysis_explain_json answers it. */
 RX_WASM_ENTRY("rx_explain_json") char *wasm_explain(const char *pattern) {
-    return rx_analysis_explain_json(pattern);
+    return pattern != nullptr ? rx_analysis_explain_json(pattern) : nullptr;
 }

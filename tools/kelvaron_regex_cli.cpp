@@ -36,6 +36,7 @@
 #include "cli_markers.h"
 #include "cli_lint.h"
 #include "rx_analysis.h"
+#include "cli_serve.h"
 
 namespace cli {
 namespace {
@@ -129,6 +130,7 @@ const Command COMMANDS[] = {
      "      (texts longer than 200 bytes are cut, with ... after them). Exit status\n"
      "      0, or 2 for an invalid pattern.\n",
      OPT_JSON_OUT, cmd_explain, nullptr},
+    {"serve", "serve [--port N] [--open]", SERVE_HELP, 0, nullptr, run_serve},
 };
 
 const char HELP_INTRO[] = "Usage: kelvaron-regex [OPTIONS] COMMAND ARGUMENTS...\n"

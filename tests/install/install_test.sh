@@ -89,6 +89,7 @@ grep -q "$lib/libkelvaron-regex.so.$major" <<<"$loaded" ||
 # 4. A static library (BUILD_SHARED_LIBS=OFF), installed into a prefix of its
 #    own: its consumers carry it in themselves.
 static=$tmp/static-prefix
+unset PKG_CONFIG_PATH PKG_CONFIG_LIBDIR # the build finds its own dependencies (yyjson, cpp-httplib)
 cmake -S "$here/../.." -B "$tmp/static-build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
       -DKRX_BUILD_TESTS=OFF -DCMAKE_C_COMPILER="$cc" > "$tmp/static.log" 2>&1 &&
   cmake --build "$tmp/static-build" -j2 >> "$tmp/static.log" 2>&1 &&
