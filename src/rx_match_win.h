@@ -330,6 +330,9 @@ typedef struct rx_prog {
     struct rx_litset *lead_set; /* the literals every match begins with one of */
     struct rx_litset *litsets;  /* every literal set of the tree (a list), owned */
     rx_literal required;        /* a literal every match contains */
+    int quick;                  /* 1: every match begins with a byte of quick_first */
+    uint8_t quick_first[32];    /* ... the bytes of the pattern's first item, known at
+                                   prepare (a set as bits); tested before each attempt */
     rx_first_bytes first;       /* the bytes that may begin a match, analysed once
                                    a search's first attempts fail and kept */
     /* where the prefix's least common byte occurs in the text, noted while

@@ -428,6 +428,9 @@ uint64_t rx_prefilter_measure(rx_prog *prog, const char *text, uint64_t limit);
 void rx_prefilter_run(rx_prog *prog);
 /* The bytes of the pattern's fixed-width first items: fills prog->lead. */
 void rx_prefilter_lead(rx_prog *prog);
+/* The bytes the pattern's first item can begin with, where it must take a
+ * byte and its shape tells them at once: sets prog->quick and quick_first. */
+void rx_prefilter_quick(rx_prog *prog);
 uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *t, uint64_t n, uint64_t p);
 uint64_t rx_prefilter_skip_run(mstate *ms, const rx_prog *prog, const uint8_t *t, uint64_t n, uint64_t p);
 /* The same filters without the steps: the first position at or after p

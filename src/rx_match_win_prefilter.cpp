@@ -879,3 +879,39 @@ uint64_t rx_prefilter_skip_lead(mstate *ms, const rx_lead *lead, const uint8_t *
 uint64_t rx_prefilter_skip_literals(mstate *ms, rx_litset *set, const uint8_t *t, uint64_t n, uint64_t p) {
     return charge_hopeless(ms, n, p, rx_literals_next(set, t, n, p));
 }
+
+/* ---- the first item's bytes, at once ------------------------------------------------
+ * A cheap test before each attempt, made at prepare, for every text however
+ * short: the bytes the pattern's first item can begin with, where that item
+ * must take a byte (a byte leaf, a literal chain, a repetition of a byte leaf
+ * with a minimum of at least one, an alternation with a byte table), through
+ * groups. A position whose byte is none of them, and the end of the text,
+ * cannot begin a match. */
+void rx_prefilter_quick(rx_prog *prog) {
+    const rx_node *node = prog->root;
+    memset(prog->quick_first, 0, sizeof prog->quick_first);
+    prog->quick = 0;
+    for (int hops = 0; hops < 64; hops++) {
+        if (node->kind == RX_GROUP) {
+            node = node->child;
+        } else if (node->kind == RX_CONCAT && node->lit == nullptr) {
+            node = node->flat[0];
+        } else {
+            break;
+        }
+    }
+    if (node->kind == RX_REPEAT && node->min >= 1 && (node->max < 0 || node->max >= node->min) &&
+        is_byte_leaf(node->child))
+        node = node->child;
+    if (is_byte_leaf(node)) {
+        leaf_set(node, prog->quick_first);
+    } else if (node->kind == RX_CONCAT && node->lit != nullptr) {
+        set_add_literal(prog->quick_first, node->lit[0], (node->right->flags & RX_FLAG_I) != 0);
+    } else if (node->kind == RX_ALT && node->pick != nullptr) {
+        for (unsigned b = 0; b < 256; b++)
+            if (node->pick[b] >= 0) set_add(prog->quick_first, b);
+    } else {
+        return;
+    }
+    prog->quick = 1;
+}

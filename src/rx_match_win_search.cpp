@@ -76,6 +76,11 @@ static int scan_positions(mstate *ms, rx_prog *prog, const uint8_t *t, uint64_t 
         p = skip_hopeless(ms, prog, t, n, p);
         if (ms->hit) return RX_OUT_OF_BUDGET;
         if (p > n) break;
+        /* a position whose byte the first item cannot take: one step */
+        if (prog->quick && (p == n || !in_bits(prog->quick_first, t[p]))) {
+            if (rx_spend_step(ms) != 0) return RX_OUT_OF_BUDGET;
+            continue;
+        }
         /* starts the matcher's notes show to fail: one step each */
         const uint64_t q = rx_match_known_failures(ms, prog->root, p);
         if (q > p) {
@@ -238,6 +243,7 @@ int rx_engine_prepare(const char *pattern, rx_prog *prog, char *err, uint64_t er
         return RX_OUT_OF_MEMORY;
     }
     choose_filter(prog);
+    rx_prefilter_quick(prog);
     return 0;
 }
 

@@ -341,9 +341,11 @@ TEST(Search, StepsSpentExactly) {
         {"ab", "xab", 0, 1, 1 + 3},
         {"ab", "xxxxx", 0, 0, 6},
         {"(a)", "a", 0, 1, 2},
-        {"(a)", "xxa", 0, 1, 6},
+        /* ... and on any text, a position whose byte the first item cannot
+         * take (and the end of the text) for one step each */
+        {"(a)", "xxa", 0, 1, 1 + 1 + 2},
         {"a|b", "b", 0, 1, 3},
-        {"a|b", "xxb", 0, 1, 3 * 3},
+        {"a|b", "xxb", 0, 1, 1 + 1 + 3},
         {"a*", "", 0, 1, 1 + 2},     /* entry, iteration step, a fails */
         {"a*", "aa", 0, 1, 1 + 6},   /* per iteration: entry + step; last entry + step */
         {"a{2}", "aa", 0, 1, 1 + 5}, /* k=0: 2, k=1: 2, k=2: entry */
@@ -356,8 +358,8 @@ TEST(Search, StepsSpentExactly) {
         {"a{3,2}", "aaa" + std::string(61, 'x'), 0, 0, 6 + 64},
         {"\\w+@", "ab@", 0, 1, 1 + 1 + 6 + 1},
         /* A start inside a run whose rest failed is known to fail: 1 and 2
-         * cost a step each (the rules: 7 + 4), then 3 and 4 are tried. */
-        {"\\w+@", "ab  ", 0, 0, 9 + 1 + 1 + 4 + 4},
+         * cost a step each (the rules: 7 + 4); 3 and 4 cannot begin a run. */
+        {"\\w+@", "ab  ", 0, 0, 9 + 1 + 1 + 1 + 1},
         {"\\w+@", "ab" + std::string(62, ' '), 0, 0, 65},
         /* ... and so does one whose follower is a repetition: \s+ */
         {"\\w+\\s+x", "ab.c" + std::string(60, '.'), 0, 0, 65},
@@ -365,7 +367,7 @@ TEST(Search, StepsSpentExactly) {
          * occurs: from 6 on " the" is gone, though runs followed by a space
          * are not. */
         {"[a-z]+ the", "x the " + times("ab ", 22), 6, 0, 72 + 1 - 6},
-        {"(?:ab|cd)e", "xcde", 0, 1, 6 + 8},
+        {"(?:ab|cd)e", "xcde", 0, 1, 1 + 8},
         /* An alternation of more than 16 literals charges the work of its
          * trie: the edges walked plus the winner's 2(len - 1), or what the
          * rules charge without the bytes failed literals matched, whichever
