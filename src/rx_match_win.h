@@ -310,7 +310,6 @@ typedef struct rx_prog {
                        tries offset 0 alone */
     /* its compiled form (see the fields at the end of rx_node) */
     rx_node **flats;       /* operand lists of the flattened chains, owned */
-    uint8_t *lits;         /* bytes of the literal chains, in the block of flats */
     void *picks;           /* byte tables of the alternations, owned */
     void *memo_block;      /* the memo's known runs and iteration runs, the
                               sequences' point lists and the points' group

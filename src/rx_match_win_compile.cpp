@@ -77,7 +77,7 @@ static void first_bytes_of(const rx_node *op, uint8_t *set) {
         leaf_set(op, set);
         return;
     }
-    set_add_literal(set, op->lit[0], (op->right->flags & RX_FLAG_I) != 0);
+    set_add_literal(set, op->lit[0], lit_fold(op));
 }
 
 /* What op spends failing at its first byte: nothing for a byte, each
@@ -137,46 +137,43 @@ static void fill_tries(rx_prog *prog, const node_stack *alts) {
 }
 
 /*
- * The compiled form of the tree: the bytes of every literal chain and the
- * operand list of every chain of sequences and of alternations, in one
- * block owned by the prog. A chain of k operands has k - 1 sequence or
- * alternation nodes and a literal chain of m bytes m - 1 sequence nodes, so
- * twice the parse's counts bound both lists. The walk visits only the tops
- * of chains and keeps its pending nodes on its own stack, so it does not
- * recurse however deep the tree is. 0, or -1 when memory ran out.
+ * The compiled form of the tree: the operand list of every chain of
+ * sequences (the parse gives chains of plain bytes their bytes, and
+ * alternations their lists), in one block owned by the prog. A chain of k
+ * operands has k - 1 sequence nodes, so twice the parse's count of joins
+ * bounds the lists. The walk visits only the tops of chains and keeps its
+ * pending nodes on its own stack, so it does not recurse however deep the
+ * tree is. 0, or -1 when memory ran out.
  */
 int rx_compile_tree(rx_prog *prog, const rx_parse_info *info) {
-    const size_t nflats = static_cast<size_t>(2 * info->joins), nlits = static_cast<size_t>(2 * info->chains);
+    const size_t nflats = static_cast<size_t>(2 * info->joins);
     if (nflats > 0) {
-        prog->flats = static_cast<rx_node **>(rx_malloc(nflats * sizeof(rx_node *) + nlits));
+        prog->flats = static_cast<rx_node **>(rx_malloc(nflats * sizeof(rx_node *)));
         if (prog->flats == nullptr) return -1;
-        prog->lits = reinterpret_cast<uint8_t *>(prog->flats + nflats);
     }
     node_stack st, picked; /* picked: alternations that get a byte table */
     node_stack_init(&st);
     node_stack_init(&picked);
     node_stack_push(&st, prog->root);
-    size_t lits_used = 0, flats_used = 0;
+    size_t flats_used = 0;
     int failed = 0;
     while (st.top > 0 && !failed) {
         rx_node *node = st.items[--st.top];
         if (node->kind == RX_CONCAT && node->lit_len >= 2) {
-            /* the chain's bytes, last first, down its left spine */
-            uint8_t *bytes = prog->lits + lits_used;
-            const rx_node *at = node;
-            for (int32_t i = node->lit_len - 1; i > 0; i--, at = at->left) bytes[i] = at->right->ch;
-            bytes[0] = at->ch;
-            node->lit = bytes;
-            lits_used += static_cast<size_t>(node->lit_len);
+            /* a chain of plain bytes: the parse gave it its bytes */
         } else if (node->kind == RX_CONCAT || node->kind == RX_ALT) {
-            int32_t k = chain_length(node);
-            rx_node **ops = prog->flats + flats_used;
-            rx_node *at = node;
-            for (int32_t i = k - 1; i > 0; i--, at = at->left) ops[i] = at->right;
-            ops[0] = at;
-            node->flat = ops;
-            node->flat_len = k;
-            flats_used += static_cast<size_t>(k);
+            if (node->flat == nullptr) { /* the parse gives an alternation its list */
+                int32_t k = chain_length(node);
+                rx_node **ops = prog->flats + flats_used;
+                rx_node *at = node;
+                for (int32_t i = k - 1; i > 0; i--, at = at->left) ops[i] = at->right;
+                ops[0] = at;
+                node->flat = ops;
+                node->flat_len = k;
+                flats_used += static_cast<size_t>(k);
+            }
+            rx_node **ops = node->flat;
+            const int32_t k = node->flat_len;
             if (node->kind == RX_ALT && all_pick_by_first_byte(node) && node_stack_push(&picked, node) != 0)
                 failed = 1;
             for (int32_t i = k - 1; i >= 0 && !failed; i--) failed = node_stack_push(&st, ops[i]) != 0;

@@ -188,6 +188,10 @@ static inline int is_byte_leaf(const rx_node *node) {
     return node->kind == RX_CHAR || node->kind == RX_ANY || node->kind == RX_CLASS;
 }
 
+/* Whether the bytes of a literal chain compare as letters of either case
+ * (the chain's top carries its bytes' case flag once it is compiled). */
+static inline int lit_fold(const rx_node *chain) { return (chain->flags & RX_FLAG_I) != 0; }
+
 /* Leaves: the nodes that are no sequence, alternation, repetition or group. */
 static inline int is_leaf_part(const rx_node *node) {
     return node->kind != RX_CONCAT && node->kind != RX_ALT && node->kind != RX_REPEAT &&

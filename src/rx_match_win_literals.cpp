@@ -45,7 +45,7 @@ static const uint8_t *alt_bytes(const rx_node *op, int32_t *len, int *fold) {
     }
     if (op->kind == RX_CONCAT && op->lit != nullptr) {
         *len = op->lit_len;
-        *fold = (op->right->flags & RX_FLAG_I) != 0;
+        *fold = lit_fold(op);
         return op->lit;
     }
     return nullptr;

@@ -444,7 +444,7 @@ static inline int finish(machine *m, int ok) {
 static int literal_match(mstate *ms, const rx_node *node, const uint8_t *t, uint64_t n, uint64_t p,
                          uint64_t *e) {
     const int32_t m = node->lit_len;
-    const int fold = (node->right->flags & RX_FLAG_I) != 0;
+    const int fold = lit_fold(node);
     uint64_t room = n - p;
     int32_t avail = room < static_cast<uint64_t>(m) ? static_cast<int32_t>(room) : m;
     int32_t matched = 0; /* bytes that agree before the first that does not */

@@ -278,6 +278,23 @@ static void read_count(const char **q, int64_t *value) {
     *value = v;
 }
 
+/* 1 when a quantifier begins at q: "*", "+", "?" or a counted form that
+ * completes ({n}, {n,}, {n,m}), as apply_quant reads them. */
+static int quantifier_at(const rx_parser *p, const char *q) {
+    if (q >= p->end) return 0;
+    if (*q == '*' || *q == '+' || *q == '?') return 1;
+    if (*q != '{' || !is_digit(q[1])) return 0;
+    q += 1;
+    while (is_digit(*q)) q++;
+    if (*q == '}') return 1;
+    if (*q != ',') return 0;
+    q++;
+    if (*q == '}') return 1;
+    if (!is_digit(*q)) return 0;
+    while (is_digit(*q)) q++;
+    return *q == '}';
+}
+
 /*
  * Reads at most one quantifier after an atom. A counted form must complete
  * ({n}, {n,}, {n,m}); otherwise nothing is consumed and the "{" is read later
@@ -347,11 +364,57 @@ static rx_node *apply_quant(rx_parser *p, rx_node *atom, const char *atom_start)
     return rep;
 }
 
+/*
+ * In an arena (a tree for the engine), a chain of plain bytes is one node: a
+ * sequence node with lit_len bytes at lit and their case flag in flags, and
+ * no operands, standing for the chain of lit_len byte nodes and lit_len - 1
+ * sequence nodes the tree would hold, which the parse counts all the same
+ * (the budget is sized by them). Its bytes grow in blocks of the arena,
+ * doubling from 16. Extends *seq, a byte node or such a chain, by the byte
+ * c that ends at to; 0, or -1 when memory ran out.
+ */
+static int extend_chain(rx_parser *p, rx_node **seq, uint8_t c, const char *to) {
+    rx_node *chain = *seq;
+    if (chain->kind == RX_CHAR) {
+        chain = static_cast<rx_node *>(rx_arena_alloc(p->arena, sizeof(rx_node)));
+        uint8_t *bytes = static_cast<uint8_t *>(rx_arena_alloc(p->arena, 16));
+        if (chain == nullptr || bytes == nullptr) return -1;
+        chain->kind = RX_CONCAT;
+        chain->flags = p->flags & RX_FLAG_I;
+        chain->span_start = (*seq)->span_start;
+        bytes[0] = (*seq)->ch;
+        chain->lit = bytes;
+        chain->lit_len = 1;
+        *seq = chain;
+    } else if (chain->lit_len >= 16 && (chain->lit_len & (chain->lit_len - 1)) == 0) {
+        uint8_t *bytes =
+            static_cast<uint8_t *>(rx_arena_alloc(p->arena, 2 * static_cast<size_t>(chain->lit_len)));
+        if (bytes == nullptr) return -1;
+        memcpy(bytes, chain->lit, static_cast<size_t>(chain->lit_len));
+        chain->lit = bytes;
+    }
+    const_cast<uint8_t *>(chain->lit)[chain->lit_len++] = c;
+    chain->span_end = offset_of(p, to);
+    p->nodes += 2; /* the byte node and the sequence node it stands for */
+    p->chains++;
+    return 0;
+}
+
+/* Whether *seq, the sequence so far, is a chain a byte may extend. */
+static int chain_extends(const rx_parser *p, const rx_node *seq) {
+    return p->arena != nullptr && seq != nullptr && seq->lit_len < RX_COUNT_MAX &&
+           (seq->kind == RX_CHAR || (seq->kind == RX_CONCAT && seq->left == nullptr && seq->lit != nullptr));
+}
+
 /* Joins item to the end of a sequence; 0, or -1 with the item freed. */
 static int append_item(rx_parser *p, rx_node **seq, rx_node *item) {
     if (*seq == nullptr) {
         *seq = item;
         return 0;
+    }
+    if (item->kind == RX_CHAR && chain_extends(p, *seq)) {
+        p->nodes--; /* the item itself is counted as part of the chain */
+        return extend_chain(p, seq, item->ch, p->start + item->span_end);
     }
     rx_node *cat = new_node(p, RX_CONCAT);
     if (cat == nullptr) {
@@ -430,6 +493,10 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
             return STOP_ERR;
         default:
             p->pos++;
+            if (chain_extends(p, *seq) && !quantifier_at(p, p->pos)) {
+                if (extend_chain(p, seq, static_cast<uint8_t>(c), p->pos) != 0) return STOP_ERR;
+                continue;
+            }
             item = new_node(p, RX_CHAR);
             if (item != nullptr) {
                 item->ch = static_cast<uint8_t>(c);
@@ -447,9 +514,47 @@ static int parse_concat(rx_parser *p, rx_node **seq, int32_t *group) {
     }
 }
 
+/*
+ * In an arena, an alternation is one node with its alternatives in a list
+ * (flat, flat_len), standing for the k - 1 alternation nodes of k
+ * alternatives, which the parse counts all the same. The list grows in
+ * blocks of the arena, doubling from 4. listed_alternation makes the node of
+ * the first two alternatives; list_alternative adds one more. Null or -1
+ * when memory ran out.
+ */
+static rx_node *listed_alternation(rx_parser *p, rx_node *first, rx_node *second) {
+    rx_node *alt = new_node(p, RX_ALT);
+    rx_node **ops = static_cast<rx_node **>(rx_arena_alloc(p->arena, 4 * sizeof(rx_node *)));
+    if (alt == nullptr || ops == nullptr) return nullptr;
+    ops[0] = first;
+    ops[1] = second;
+    alt->flat = ops;
+    alt->flat_len = 2;
+    alt->span_start = first->span_start;
+    alt->span_end = second->span_end;
+    return alt;
+}
+
+static int list_alternative(rx_parser *p, rx_node *alt, rx_node *next) {
+    if (alt->flat_len >= RX_COUNT_MAX) return -1;
+    if (alt->flat_len >= 4 && (alt->flat_len & (alt->flat_len - 1)) == 0) {
+        const size_t size = static_cast<size_t>(alt->flat_len) * sizeof(rx_node *);
+        rx_node **ops = static_cast<rx_node **>(rx_arena_alloc(p->arena, 2 * size));
+        if (ops == nullptr) return -1;
+        memcpy(ops, alt->flat, size);
+        alt->flat = ops;
+    }
+    alt->flat[alt->flat_len++] = next;
+    alt->span_end = next->span_end;
+    p->nodes++; /* the alternation node it stands for */
+    return 0;
+}
+
 /* One open level of the alternation: the top level or an open group. */
 typedef struct parse_frame {
     rx_node *alt;     /* alternatives complete so far, or null */
+    int listed;       /* 1: alt is this level's alternation node with its
+                         alternatives in a list (in an arena) */
     rx_node *seq;     /* the sequence being read, or null */
     int32_t group;    /* group number; 0 non-capturing; -1 the top level */
     const char *open; /* the group's "(" */
@@ -469,6 +574,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
     parse_frame *frames = local;
     size_t cap = RX_PARSE_LOCAL_FRAMES, top = 0;
     frames[0].alt = nullptr;
+    frames[0].listed = 0;
     frames[0].seq = nullptr;
     frames[0].group = -1;
     frames[0].open = p->pos;
@@ -494,6 +600,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             }
             top++;
             frames[top].alt = nullptr;
+            frames[top].listed = 0;
             frames[top].seq = nullptr;
             frames[top].group = group;
             /* the "(" is behind the cursor, and "?:" too for a group of no number */
@@ -508,7 +615,14 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             seq = empty_sequence(p);
             if (seq == nullptr) goto fail;
         }
-        if (frames[top].alt != nullptr) {
+        if (frames[top].listed) {
+            if (list_alternative(p, frames[top].alt, seq) != 0) goto fail;
+        } else if (frames[top].alt != nullptr && p->arena != nullptr) {
+            rx_node *alt = listed_alternation(p, frames[top].alt, seq);
+            if (alt == nullptr) goto fail;
+            frames[top].alt = alt;
+            frames[top].listed = 1;
+        } else if (frames[top].alt != nullptr) {
             rx_node *alt = new_node(p, RX_ALT);
             if (alt == nullptr) {
                 discard(p, seq);

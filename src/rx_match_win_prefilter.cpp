@@ -126,7 +126,7 @@ static int first_of(const rx_node *node, uint8_t *acc, int level, int *visits) {
     case RX_GROUP: return first_of(node->child, acc, level + 1, visits);
     case RX_CONCAT:
         if (node->lit != nullptr) {
-            set_add_literal(acc, node->lit[0], (node->right->flags & RX_FLAG_I) != 0);
+            set_add_literal(acc, node->lit[0], lit_fold(node));
             return FS_CONSUMES;
         }
         return first_of_items(node, 0, acc, level + 1, visits);
@@ -179,7 +179,7 @@ static uint8_t *second_bytes(const rx_node *root) {
         const rx_node *op = alt->flat[i];
         uint8_t first[32] = {}, then[32]; /* its first bytes, and what may follow them */
         if (op->kind == RX_CONCAT) {
-            const int fold = (op->right->flags & RX_FLAG_I) != 0;
+            const int fold = lit_fold(op);
             set_add_literal(first, op->lit[0], fold);
             memset(then, 0, sizeof then);
             set_add_literal(then, op->lit[1], fold);
@@ -497,7 +497,7 @@ static int literal_start(const rx_node *node, rx_literal *lit, int level, int *v
     case RX_CONCAT:
         if (node->lit != nullptr) {
             for (int32_t i = 0; i < node->lit_len; i++)
-                if (!literal_add(lit, node->lit[i], (node->right->flags & RX_FLAG_I) != 0)) return 0;
+                if (!literal_add(lit, node->lit[i], lit_fold(node))) return 0;
             return 1;
         }
         for (int32_t i = 0; i < node->flat_len; i++)
@@ -751,7 +751,7 @@ static int lead_add(rx_lead *lead, const rx_node *node, int depth) {
         return 1;
     }
     if (node->kind == RX_CONCAT && node->lit != nullptr) {
-        const int fold = (node->right->flags & RX_FLAG_I) != 0;
+        const int fold = lit_fold(node);
         for (int32_t i = 0; i < node->lit_len; i++) {
             if (lead->len == RX_LEAD_MAX) return 0;
             set_add_literal(lead->set[lead->len++], node->lit[i], fold);
@@ -906,7 +906,7 @@ void rx_prefilter_quick(rx_prog *prog) {
     if (is_byte_leaf(node)) {
         leaf_set(node, prog->quick_first);
     } else if (node->kind == RX_CONCAT && node->lit != nullptr) {
-        set_add_literal(prog->quick_first, node->lit[0], (node->right->flags & RX_FLAG_I) != 0);
+        set_add_literal(prog->quick_first, node->lit[0], lit_fold(node));
     } else if (node->kind == RX_ALT && node->pick != nullptr) {
         for (unsigned b = 0; b < 256; b++)
             if (node->pick[b] >= 0) set_add(prog->quick_first, b);

@@ -278,9 +278,8 @@ void rx_engine_release(rx_prog *prog) {
     if (prog == nullptr) return;
     rx_arena_release(&prog->arena); /* the tree's nodes */
     prog->root = nullptr;
-    free(prog->flats); /* the literal bytes share its block */
+    free(prog->flats);
     prog->flats = nullptr;
-    prog->lits = nullptr;
     free(prog->picks);
     prog->picks = nullptr;
     rx_memo_release(&prog->memo);
