@@ -562,6 +562,62 @@ typedef struct parse_frame {
 
 #define RX_PARSE_LOCAL_FRAMES 32
 
+/* The frame's sequence has ended: folds it into the frame's alternation (a
+ * list in an arena parse, a left-leaning RX_ALT chain otherwise). The frame
+ * owns what it held whatever the result. */
+static int fold_alternative(rx_parser *p, parse_frame *f) {
+    rx_node *seq = f->seq;
+    f->seq = nullptr;
+    if (seq == nullptr) {
+        seq = empty_sequence(p);
+        if (seq == nullptr) return -1;
+    }
+    if (f->alt == nullptr) {
+        f->alt = seq;
+    } else if (f->listed) {
+        if (list_alternative(p, f->alt, seq) != 0) return -1;
+    } else if (p->arena != nullptr) {
+        rx_node *alt = listed_alternation(p, f->alt, seq);
+        if (alt == nullptr) return -1;
+        f->alt = alt;
+        f->listed = 1;
+    } else {
+        rx_node *alt = new_node(p, RX_ALT);
+        if (alt == nullptr) {
+            discard(p, seq);
+            return -1;
+        }
+        alt->left = f->alt;
+        alt->right = seq;
+        alt->span_start = alt->left->span_start;
+        alt->span_end = seq->span_end;
+        f->alt = alt;
+    }
+    return 0;
+}
+
+/* The ")" of the frame's group is behind the cursor: takes the frame's
+ * alternation out as the group's item, quantifier applied; null when out of
+ * memory (nothing is left owned). */
+static rx_node *close_group(rx_parser *p, parse_frame *f) {
+    rx_node *inside = f->alt;
+    f->alt = nullptr;
+    if (f->group >= 1 && f->group <= RX_MAX_GROUPS) {
+        rx_node *node = new_node(p, RX_GROUP);
+        if (node == nullptr) {
+            discard(p, inside);
+            return nullptr;
+        }
+        node->group = f->group;
+        node->child = inside;
+        set_span(p, node, f->open, p->pos);
+        inside = node;
+    } else {
+        set_span(p, inside, f->open, p->pos); /* a group of no node: its inside, parentheses included */
+    }
+    return apply_quant(p, inside, f->open);
+}
+
 /*
  * Parses an alternation, groups included, without recursion: each "(" pushes
  * a frame and each ")" pops one and turns the group's alternation into an
@@ -608,34 +664,7 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
             continue;
         }
 
-        /* The sequence ends: fold it into the alternation of its level. */
-        rx_node *seq = frames[top].seq;
-        frames[top].seq = nullptr;
-        if (seq == nullptr) {
-            seq = empty_sequence(p);
-            if (seq == nullptr) goto fail;
-        }
-        if (frames[top].listed) {
-            if (list_alternative(p, frames[top].alt, seq) != 0) goto fail;
-        } else if (frames[top].alt != nullptr && p->arena != nullptr) {
-            rx_node *alt = listed_alternation(p, frames[top].alt, seq);
-            if (alt == nullptr) goto fail;
-            frames[top].alt = alt;
-            frames[top].listed = 1;
-        } else if (frames[top].alt != nullptr) {
-            rx_node *alt = new_node(p, RX_ALT);
-            if (alt == nullptr) {
-                discard(p, seq);
-                goto fail;
-            }
-            alt->left = frames[top].alt;
-            alt->right = seq;
-            alt->span_start = alt->left->span_start;
-            alt->span_end = seq->span_end;
-            frames[top].alt = alt;
-        } else {
-            frames[top].alt = seq;
-        }
+        if (fold_alternative(p, &frames[top]) != 0) goto fail;
 
         if (stop == STOP_BAR) {
             p->pos++;
@@ -654,25 +683,8 @@ static rx_node *parse_alt(rx_parser *p, int *bars_caret) {
 
         /* ")" closes the group of this frame. */
         p->pos++;
-        rx_node *inside = frames[top].alt;
-        int32_t number = frames[top].group;
-        const char *open = frames[top].open;
-        frames[top].alt = nullptr;
+        rx_node *inside = close_group(p, &frames[top]);
         top--;
-        if (number >= 1 && number <= RX_MAX_GROUPS) {
-            rx_node *node = new_node(p, RX_GROUP);
-            if (node == nullptr) {
-                discard(p, inside);
-                goto fail;
-            }
-            node->group = number;
-            node->child = inside;
-            set_span(p, node, open, p->pos);
-            inside = node;
-        } else {
-            set_span(p, inside, open, p->pos); /* a group of no node: its inside, parentheses included */
-        }
-        inside = apply_quant(p, inside, open);
         if (inside == nullptr) goto fail;
         if (append_item(p, &frames[top].seq, inside) != 0) goto fail;
     }

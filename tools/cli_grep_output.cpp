@@ -22,7 +22,7 @@ namespace {
 
 /* Reads GREP_COLORS: capabilities separated by ':', each NAME=VALUE or a
  * boolean NAME; mt sets ms and mc at once; unknown names are passed over. */
-void read_colors_var(const char *spec, GrepColors &c) {
+void read_colors_var(const char *caps, GrepColors &c) {
     struct Cap {
         const char *name;
         std::string GrepColors::*field;
@@ -30,7 +30,7 @@ void read_colors_var(const char *spec, GrepColors &c) {
     static const Cap CAPS[] = {{"ms", &GrepColors::ms}, {"mc", &GrepColors::mc}, {"sl", &GrepColors::sl},
                                {"cx", &GrepColors::cx}, {"fn", &GrepColors::fn}, {"ln", &GrepColors::ln},
                                {"bn", &GrepColors::bn}, {"se", &GrepColors::se}};
-    const char *p = spec;
+    const char *p = caps;
     while (*p != '\0') {
         const char *item_end = std::strchr(p, ':');
         if (item_end == nullptr) item_end = p + std::strlen(p);
@@ -59,8 +59,8 @@ GrepColors read_grep_colors() {
         error("warning: GREP_COLOR='%s' is deprecated; use GREP_COLORS='mt=%s'", old, old);
         c.ms = c.mc = old;
     }
-    const char *spec = std::getenv("GREP_COLORS");
-    if (spec != nullptr) read_colors_var(spec, c);
+    const char *caps = std::getenv("GREP_COLORS");
+    if (caps != nullptr) read_colors_var(caps, c);
     return c;
 }
 
