@@ -1131,80 +1131,92 @@ static void part_span(const ana *a, int32_t id, uint32_t *start, uint32_t *end) 
     *end = e;
 }
 
+/* What the alternation's operands are: kind[j] is 1 shadowed by by[j], 4
+ * shadowed by an empty alternative inside a loop, 2 never matching, 3
+ * failing after it matches; dead[j] is 1 when the operand is never used.
+ * Answers how many are dead. */
+static int classify_alternatives(const ana *a, int32_t top, const int32_t *ops, int m, uint8_t *dead,
+                                 uint8_t *kind, int32_t *by) {
+    for (int j = 0; j < m; j++) {
+        int h = 0;
+        by[j] = j > 0 && sm_feasible(&a->sum[ops[j]]) ? shadow_of(a, ops, dead, j, &h) : -1;
+        if (by[j] >= 0) {
+            kind[j] = static_cast<uint8_t>(h == 0 && a->cx[top].loop_body && a->sum[by[j]].empty ? 4 : 1);
+            dead[j] = 1;
+        } else if (!sm_feasible(&a->sum[ops[j]]) || !fits(&a->sum[ops[j]], &a->cx[ops[j]], 0)) {
+            kind[j] = 2;
+            dead[j] = 1;
+        } else if (!fits(&a->sum[ops[j]], &a->cx[ops[j]], 1)) {
+            kind[j] = 3;
+        }
+    }
+    /* failing after a match: removable when nothing after it could match where it does */
+    for (int j = 0; j < m; j++) {
+        if (kind[j] != 3) continue;
+        int ok = 1;
+        for (int l = j + 1; l < m && ok; l++) {
+            if (kind[l] == 2 || kind[l] == 3) continue;
+            if ((kind[l] == 1 || kind[l] == 4) && by[l] != ops[j]) continue;
+            const sm *p = &a->sum[ops[j]], *q = &a->sum[ops[l]];
+            ok = !p->empty && !q->empty && !bs_meet(&p->first, &q->first);
+        }
+        dead[j] = static_cast<uint8_t>(ok);
+    }
+    int ndead = 0;
+    for (int j = 0; j < m; j++) ndead += dead[j];
+    return ndead;
+}
+
+/* The finding for operand j of the alternation, as classify_alternatives
+ * found it. */
+static void report_alternative(linter *L, int32_t top, const int32_t *ops, int m, int j, uint8_t dead,
+                               uint8_t kind, int32_t by) {
+    const ana *a = &L->a;
+    const int32_t o = ops[j];
+    text t = {nullptr, 0, 0, 0};
+    rx_finding *f = nullptr;
+    uint32_t ps, pe;
+    part_span(a, o, &ps, &pe);
+    if (kind == 1 || kind == 4) {
+        tx_node(&t, a, o);
+        tx_puts(&t, " is never used: ");
+        if (a->node[by]->span_start == a->node[by]->span_end)
+            tx_puts(&t, "the empty alternative");
+        else
+            tx_node(&t, a, by);
+        tx_puts(&t, kind == 4 ? " before it can match the empty string, so in this loop it always "
+                                "matches, and the loop ends where it takes nothing"
+                              : " before it always matches where it could");
+        f = add_finding(L, kind == 4 ? "nullable-loop" : "shadowed-alternative", EFFECT_DEAD, ps, pe,
+                        tx_take(&t));
+        if (kind == 4 && a->node[a->parent[top]]->kind == RX_REPEAT) suggest_loop(L, f, ops, m);
+    } else if (kind == 2 || kind == 3) {
+        why w;
+        explain_failure(a, o, &w);
+        tx_why(&t, a, &w);
+        tx_puts(&t, dead ? ": this alternative is never used"
+                         : ": when this alternative matches, the match fails here, and the "
+                           "alternatives after it are not tried");
+        f = add_finding(L, w.code, dead ? EFFECT_DEAD : EFFECT_NOTE, ps, pe, tx_take(&t));
+        if (f != nullptr && is_run(a, w.culprit)) suggest_run(L, f, w.culprit, w.follower);
+    }
+    if (kind != 0) L->skip[o] = 1;
+}
+
 static void check_alternation(linter *L, int32_t top) {
     const ana *a = &L->a;
     int32_t *ops = static_cast<int32_t *>(rx_malloc(ALT_OPS_MAX * sizeof *ops));
     uint8_t *dead = static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1));
-    uint8_t *kind =
-        static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1)); /* 1 shadowed, 2 fails, 3 fails after */
+    uint8_t *kind = static_cast<uint8_t *>(rx_calloc(ALT_OPS_MAX, 1));
     int32_t *by = static_cast<int32_t *>(rx_malloc(ALT_OPS_MAX * sizeof *by));
     if (ops == nullptr || dead == nullptr || kind == nullptr || by == nullptr) {
         L->failed = 1;
-        goto done;
-    }
-    {
+    } else {
         const int m = alt_operands(a, top, ops, ALT_OPS_MAX);
-        int ndead = 0;
-        for (int j = 0; j < m; j++) {
-            int h = 0;
-            by[j] = j > 0 && sm_feasible(&a->sum[ops[j]]) ? shadow_of(a, ops, dead, j, &h) : -1;
-            if (by[j] >= 0) {
-                kind[j] = static_cast<uint8_t>(h == 0 && a->cx[top].loop_body && a->sum[by[j]].empty ? 4 : 1);
-                dead[j] = 1;
-            } else if (!sm_feasible(&a->sum[ops[j]]) || !fits(&a->sum[ops[j]], &a->cx[ops[j]], 0)) {
-                kind[j] = 2;
-                dead[j] = 1;
-            } else if (!fits(&a->sum[ops[j]], &a->cx[ops[j]], 1)) {
-                kind[j] = 3;
-            }
-        }
-        /* failing after a match: removable when nothing after it could match where it does */
-        for (int j = 0; j < m; j++) {
-            if (kind[j] != 3) continue;
-            int ok = 1;
-            for (int l = j + 1; l < m && ok; l++) {
-                if (kind[l] == 2 || kind[l] == 3) continue;
-                if ((kind[l] == 1 || kind[l] == 4) && by[l] != ops[j]) continue;
-                const sm *p = &a->sum[ops[j]], *q = &a->sum[ops[l]];
-                ok = !p->empty && !q->empty && !bs_meet(&p->first, &q->first);
-            }
-            dead[j] = static_cast<uint8_t>(ok);
-        }
-        for (int j = 0; j < m; j++) ndead += dead[j];
-        if (ndead == m) goto done; /* the whole alternation fails: said higher up */
-        for (int j = 0; j < m; j++) {
-            const int32_t o = ops[j];
-            text t = {nullptr, 0, 0, 0};
-            rx_finding *f = nullptr;
-            uint32_t ps, pe;
-            part_span(a, o, &ps, &pe);
-            if (kind[j] == 1 || kind[j] == 4) {
-                tx_node(&t, a, o);
-                tx_puts(&t, " is never used: ");
-                if (a->node[by[j]]->span_start == a->node[by[j]]->span_end)
-                    tx_puts(&t, "the empty alternative");
-                else
-                    tx_node(&t, a, by[j]);
-                tx_puts(&t, kind[j] == 4 ? " before it can match the empty string, so in this loop it always "
-                                           "matches, and the loop ends where it takes nothing"
-                                         : " before it always matches where it could");
-                f = add_finding(L, kind[j] == 4 ? "nullable-loop" : "shadowed-alternative", EFFECT_DEAD, ps,
-                                pe, tx_take(&t));
-                if (kind[j] == 4 && a->node[a->parent[top]]->kind == RX_REPEAT) suggest_loop(L, f, ops, m);
-            } else if (kind[j] == 2 || kind[j] == 3) {
-                why w;
-                explain_failure(a, o, &w);
-                tx_why(&t, a, &w);
-                tx_puts(&t, dead[j] ? ": this alternative is never used"
-                                    : ": when this alternative matches, the match fails here, and the "
-                                      "alternatives after it are not tried");
-                f = add_finding(L, w.code, dead[j] ? EFFECT_DEAD : EFFECT_NOTE, ps, pe, tx_take(&t));
-                if (f != nullptr && is_run(a, w.culprit)) suggest_run(L, f, w.culprit, w.follower);
-            }
-            if (kind[j] != 0) L->skip[o] = 1;
-        }
+        /* when the whole alternation fails, that is said higher up */
+        if (classify_alternatives(a, top, ops, m, dead, kind, by) < m)
+            for (int j = 0; j < m; j++) report_alternative(L, top, ops, m, j, dead[j], kind[j], by[j]);
     }
-done:
     free(ops);
     free(dead);
     free(kind);
