@@ -382,8 +382,14 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
     uint64_t copied = 0; /* the text before this offset is in the answer */
     uint64_t s = 0, e = 0;
     int32_t count = 0;
+    /* The groups are recorded though the answer shows none: the engine's
+     * notes of where parts end serve less while a record is active, and
+     * the preview must spend what rx_test spends on the same pattern and
+     * text, and fail where it fails. */
+    rx_caps work;
+    rx_caps *caps = walk.prog.groups > 0 ? &work : nullptr;
     int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"result\":\"");
-    while (r == 0 && (found = walk_next(&walk, &s, &e, nullptr)) > 0) {
+    while (r == 0 && (found = walk_next(&walk, &s, &e, caps)) > 0) {
         r = json_append_escaped(&data, &length, &capacity, text + copied, s - copied);
         if (r == 0) r = json_append_escaped(&data, &length, &capacity, replacement, rlen);
         copied = e;
