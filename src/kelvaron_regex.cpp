@@ -217,12 +217,20 @@ extern "C" RX_API const char *rx_validate(const char *pattern) {
 
 /* One walk over the matches of a pattern in a NUL-terminated text (the
  * enumeration itself is rx_walk's). The pattern is parsed once; measuring
- * the text arms the one budget that the searches of the walk share. */
+ * the text arms the one budget that the searches of the walk share. Every
+ * export that walks records the pattern's groups, whether or not its answer
+ * shows them: the engine's notes of where parts end serve less while a
+ * record is active, and the exports must spend the same on the same pattern
+ * and text, and fail where the others fail. */
 typedef struct match_walk {
     rx_prog prog;
     rx_walk walk;
+    rx_caps caps; /* the groups of the last match; each search clears it */
     uint64_t n;
 } match_walk;
+
+/* The walk's capture record, or null when the pattern has no group. */
+static rx_caps *walk_caps(match_walk *w) { return w->prog.groups > 0 ? &w->caps : nullptr; }
 
 /* 0, or -1 with the reason in the error slot and nothing to release. This
  * parse is also the compile check of the exports that enumerate, so it
@@ -247,11 +255,10 @@ static int walk_begin(match_walk *w, const char *pattern, const char *text) {
     return 0;
 }
 
-/* The next match: 1 with its span (and caps, when given, as the search
- * left it), 0 when there is none, -1 with the engine's reason in the error
- * slot. */
-static int walk_next(match_walk *w, uint64_t *s, uint64_t *e, rx_caps *caps) {
-    int r = rx_walk_next(&w->walk, s, e, caps);
+/* The next match: 1 with its span (and its groups in walk_caps), 0 when
+ * there is none, -1 with the engine's reason in the error slot. */
+static int walk_next(match_walk *w, uint64_t *s, uint64_t *e) {
+    int r = rx_walk_next(&w->walk, s, e, walk_caps(w));
     if (r < 0) {
         rx_set_error("%s", rx_engine_status_message(r));
         return -1;
@@ -345,13 +352,11 @@ extern "C" RX_API const char *rx_test(const char *pattern, const char *text) {
     char *data;
     uint64_t length, capacity;
     rx_tls_take_spare(&data, &length, &capacity);
-    rx_caps work; /* each search clears it before its first attempt */
-    rx_caps *caps = walk.prog.groups > 0 ? &work : nullptr; /* none to record: none kept */
     uint64_t s = 0, e = 0;
     int first = 1;
     int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"matches\":[");
-    while (r == 0 && (found = walk_next(&walk, &s, &e, caps)) > 0) {
-        r = append_match(&data, &length, &capacity, text, s, e, caps, first);
+    while (r == 0 && (found = walk_next(&walk, &s, &e)) > 0) {
+        r = append_match(&data, &length, &capacity, text, s, e, walk_caps(&walk), first);
         first = 0;
     }
     if (r == 0 && found == 0) r = rx_buf_puts(&data, &length, &capacity, "]}");
@@ -382,14 +387,8 @@ extern "C" RX_API const char *rx_replace_preview(const char *pattern, const char
     uint64_t copied = 0; /* the text before this offset is in the answer */
     uint64_t s = 0, e = 0;
     int32_t count = 0;
-    /* The groups are recorded though the answer shows none: the engine's
-     * notes of where parts end serve less while a record is active, and
-     * the preview must spend what rx_test spends on the same pattern and
-     * text, and fail where it fails. */
-    rx_caps work;
-    rx_caps *caps = walk.prog.groups > 0 ? &work : nullptr;
     int found = 0, r = rx_buf_puts(&data, &length, &capacity, "{\"result\":\"");
-    while (r == 0 && (found = walk_next(&walk, &s, &e, caps)) > 0) {
+    while (r == 0 && (found = walk_next(&walk, &s, &e)) > 0) {
         r = json_append_escaped(&data, &length, &capacity, text + copied, s - copied);
         if (r == 0) r = json_append_escaped(&data, &length, &capacity, replacement, rlen);
         copied = e;
